@@ -1,0 +1,17 @@
+// Reading one Intel HEX record straight from its text line.
+#ifndef INTELHEX_H_
+#define INTELHEX_H_
+
+#include <cstdint>
+
+uint8_t u8_checksum_from_hex_string(const char *hexString, uint8_t numberOfBytes);
+uint8_t intel_hex_start_code_present(const char *intelHexString);
+uint8_t intel_hex_line_data_length(const char *intelHexString);
+uint16_t intel_hex_line_address(const char *intelHexString);
+uint8_t intel_hex_line_record_type(const char *intelHexString);
+uint8_t intel_hex_line_is_data_record(const char *intelHexString);
+uint8_t intel_hex_line_is_extended_linear_address_record(const char *intelHexString);
+uint8_t intel_hex_line_is_valid(const char *intelHexString);
+uint8_t *new_u8_data_array_from_intel_hex_string(const char *intelHexString);
+
+#endif

@@ -1,0 +1,15 @@
+// The upload command that announces an image to the unit.
+#ifndef UPLOADCOMMAND_H_
+#define UPLOADCOMMAND_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#define FPGA_UPLOAD_COMMAND "%fw -l "
+#define FIRMWARE_UPLOAD_COMMAND "%fw -h "
+#define UPLOAD_COMMAND_SIZE 100
+
+// command (ending in a space), then checksum, a space and length.
+void buildUploadCommand(char *commandToSend, size_t size, const char *command, uint32_t checksum, int length);
+
+#endif

@@ -1,0 +1,18 @@
+// The console of the simulated platform: what the program prints is kept in
+// memory (with the virtual time of each piece), standard input is a given
+// text, and a key wait is counted instead of waiting.
+#ifndef SIMCONSOLE_H_
+#define SIMCONSOLE_H_
+
+#include <string>
+
+// Starts capturing stdout and replaces stdin with `input`; clears the text and
+// the count of key waits.
+void simConsole_begin(const std::string &input = "");
+// Restores the real stdout and stdin.
+void simConsole_end();
+// Everything printed since simConsole_begin.
+std::string simConsole_text();
+int simConsole_keyWaits();
+
+#endif

@@ -1,0 +1,45 @@
+#include "SimEvents.h"
+
+namespace {
+
+int64_t nowUs = 0;
+std::vector<SimEvent> events;
+
+}  // namespace
+
+int64_t simClock_nowUs()
+{
+    return nowUs;
+}
+
+void simClock_advanceUs(int64_t microseconds)
+{
+    nowUs += microseconds;
+}
+
+void simEvents_reset()
+{
+    nowUs = 0;
+    events.clear();
+}
+
+void simEvents_record(SimEventKind kind, int port, const std::string &bytes)
+{
+    events.push_back({nowUs, kind, port, bytes});
+}
+
+const std::vector<SimEvent> &simEvents_all()
+{
+    return events;
+}
+
+std::string simEvents_joined(SimEventKind kind, int port)
+{
+    std::string joined;
+    for (const SimEvent &event : events) {
+        if (event.kind == kind && (port == 0 || event.port == port)) {
+            joined += event.bytes;
+        }
+    }
+    return joined;
+}
