@@ -1,0 +1,108 @@
+// The emulated unit: its side of every exchange the updater has with it, as
+// plain functions over one state record. It knows nothing of transports; the
+// simulated platform of the tests and the OrvaneUnitSim program both drive it
+// with bytes and microsecond timestamps.
+#ifndef UNITMODEL_H_
+#define UNITMODEL_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class UnitVariant { TX, RX };
+
+// The exchanges of an update, in the order they happen; each can carry a fault.
+enum class UnitExchange {
+    None,
+    Probe,       // "%help -c version" and its help text
+    Version,     // "%fw -v" and the version reply
+    Product,     // "%fw -p" and the identity line
+    FpgaCommand, // "%fw -l ..." and "Ready"
+    FpgaData,    // the FPGA image bytes and "SUCCESS"
+    McuCommand,  // "%fw -h ..." and "Ready"
+    McuData,     // the microcontroller image bytes and "SUCCESS"
+    Closing,     // the text the unit prints once it has rebooted
+};
+
+enum class UnitFault {
+    None,
+    Silence,       // no reply at all
+    Garbled,       // the reply's bytes changed so that they match nothing
+    ExtraLineEnd,  // the right reply followed by "\r\n"
+    Split,         // the reply in two pieces, splitGapMs apart
+    Endless,       // the reply, then bytes without end
+    Drop,          // the connection goes away (only FpgaData/McuData: after dropAfterBytes image bytes)
+};
+
+struct UnitConfig {
+    UnitVariant variant = UnitVariant::TX;
+    int normalBaud = 9600;
+    // The version reply: "%d.%d.%d\r\n%s\r\n%d.%d\r\n%d\r\n>>".
+    int fwVer = 1, fwRev = 0, fwSub = 4;
+    std::string model = "SDI6G";
+    int fpgaVer = 1, fpgaRev = 4;
+    int deviceCode = 1;
+    // Replaces the identity line when not empty (e.g. another product).
+    std::string productReply;
+    // Text after the reboot; must begin with "[" and end with ">>" to count.
+    std::string closingText = "[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\r\n>>";
+    int64_t closingDelayMs = 144000; // after the microcontroller "SUCCESS"
+    int64_t replyDelayMs = 2;        // from the end of a command line to its reply
+    int64_t readyDelayMs = 50;       // from an upload command to "Ready"
+    bool paceOutput = true;          // bytes leave at the unit's own wire rate
+    int missedProbes = 0;            // the first N probes get no answer
+
+    // One fault at one exchange (several can be given; each applies once,
+    // at the first time its exchange happens, except Probe faults, which hold
+    // for every probe).
+    struct Fault {
+        UnitExchange at = UnitExchange::None;
+        UnitFault what = UnitFault::None;
+    };
+    std::vector<Fault> faults;
+    int64_t splitGapMs = 0;          // 0: 1.5 read windows of that exchange
+    int64_t dropAfterBytes = 4096;   // image bytes taken before a Drop fault
+};
+
+// What the unit has taken of each image, for the tests to compare.
+struct UnitImages {
+    std::vector<uint8_t> fpga;
+    std::vector<uint8_t> mcu;
+    uint32_t fpgaAnnouncedChecksum = 0, mcuAnnouncedChecksum = 0;
+    int64_t fpgaAnnouncedLength = -1, mcuAnnouncedLength = -1;
+    bool fpgaAccepted = false, mcuAccepted = false; // "SUCCESS" was sent
+};
+
+struct UnitModel;
+
+// A new unit in its normal state, at its normal rate.
+UnitModel *unit_create(const UnitConfig &config);
+void unit_destroy(UnitModel *unit);
+
+// Bytes from the host that reached the unit at nowUs, sent at hostBaud. Bytes
+// sent at a rate other than the unit's current one are noise to it.
+void unit_receive(UnitModel *unit, int64_t nowUs, int hostBaud, const uint8_t *data, size_t count);
+
+// The time at which the next byte the unit sends has fully arrived on the
+// line, or false when nothing is pending. With paceOutput, one byte takes
+// 10 bits at the unit's current rate.
+bool unit_nextOutputTime(const UnitModel *unit, int64_t *atUs);
+// Takes up to `capacity` bytes that have arrived by nowUs, in order.
+size_t unit_takeOutput(UnitModel *unit, int64_t nowUs, uint8_t *out, size_t capacity);
+
+int unit_currentBaud(const UnitModel *unit);
+// True once a Drop fault has taken the unit off the line.
+bool unit_isDropped(const UnitModel *unit);
+const UnitImages &unit_images(const UnitModel *unit);
+
+// Changes bytes that were sent at one rate and read at another so that they
+// match nothing the host expects.
+void unit_garble(uint8_t *bytes, size_t count);
+
+// Fixed texts of the unit's command line interface.
+extern const char *const UNIT_HELP_VERSION_REPLY;
+extern const char *const UNIT_TX_PRODUCT_REPLY;
+extern const char *const UNIT_RX_PRODUCT_REPLY;
+
+#endif

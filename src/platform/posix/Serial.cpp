@@ -1,0 +1,2 @@
+// POSIX serial operations: to be written.
+#include <windows.h>

@@ -1,0 +1,127 @@
+#include "ComPortAPI.h"
+
+#include <cstdio>
+
+namespace {
+
+DCB defaultLineSettings(void)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = BAUD_RATE;
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = 0;
+    dcb.fDummy2 = 0;
+    dcb.wReserved = 0;
+    dcb.XonLim = 256;
+    dcb.XoffLim = 256;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.ErrorChar = 0x3F;
+    dcb.EofChar = 0x1A;
+    dcb.EvtChar = 0x10;
+    dcb.wReserved1 = 0;
+    return dcb;
+}
+
+}  // namespace
+
+HANDLE g_hCOM = nullptr;
+COMMTIMEOUTS g_cto = {MAX_WAIT_READ, 0, MAX_WAIT_READ, 0, 0};
+DCB g_dcb = defaultLineSettings();
+
+HANDLE ComPortAPI_OpenDevice(int nId)
+{
+    char szCOM[COM_PATH_SIZE];
+    // A number too long for the path is a port that cannot exist.
+    const int length = snprintf(szCOM, sizeof szCOM, "\\\\.\\COM%d", nId);
+    if (length < 0 || length >= static_cast<int>(sizeof szCOM)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(szCOM, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM,
+                       nullptr);
+}
+
+BOOL ComPortAPI_OpenCOM(int nId)
+{
+    g_hCOM = ComPortAPI_OpenDevice(nId);
+    if (g_hCOM == INVALID_HANDLE_VALUE) {
+        printf("ERROR: Opening COM%d failed !", nId);
+        return FALSE;
+    }
+    SetupComm(g_hCOM, RX_SIZE, TX_SIZE);
+    if (!SetCommTimeouts(g_hCOM, &g_cto) || !SetCommState(g_hCOM, &g_dcb)) {
+        printf("ERROR: COM%d configuration failed !", nId);
+        CloseHandle(g_hCOM);
+        return FALSE;
+    }
+    PurgeComm(g_hCOM, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    EscapeCommFunction(g_hCOM, SETDTR);
+    return TRUE;
+}
+
+BOOL ComPortAPI_CloseCOM(void)
+{
+    CloseHandle(g_hCOM);
+    return TRUE;
+}
+
+BOOL ComPortAPI_ReadCOM(void *buffer, int nBytesToRead, int *pBytesRead)
+{
+    DWORD count = 0;
+    const BOOL result = ReadFile(g_hCOM, buffer, static_cast<DWORD>(nBytesToRead), &count, nullptr);
+    *pBytesRead = static_cast<int>(count);
+    return result;
+}
+
+BOOL ComPortAPI_WriteCOM(void *buffer, int nBytesToWrite, int *pBytesWritten)
+{
+    DWORD count = 0;
+    const BOOL result = WriteFile(g_hCOM, buffer, static_cast<DWORD>(nBytesToWrite), &count, nullptr);
+    *pBytesWritten = static_cast<int>(count);
+    return result;
+}
+
+// The three setters store first and apply afterwards, and never roll back:
+// a value staged while no port is open is what the next open applies.
+BOOL ComPortAPI_SetReadingTimeoutInMs(int timeoutInMs)
+{
+    if (g_cto.ReadIntervalTimeout == static_cast<DWORD>(timeoutInMs)) {
+        return TRUE;
+    }
+    g_cto.ReadIntervalTimeout = static_cast<DWORD>(timeoutInMs);
+    g_cto.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutInMs);
+    return SetCommTimeouts(g_hCOM, &g_cto) ? TRUE : FALSE;
+}
+
+BOOL ComPortAPI_SetBaudRate(int baudrate)
+{
+    if (g_dcb.BaudRate == static_cast<DWORD>(baudrate)) {
+        return TRUE;
+    }
+    g_dcb.BaudRate = static_cast<DWORD>(baudrate);
+    return SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
+}
+
+BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable)
+{
+    if (g_dcb.fOutxCtsFlow == static_cast<DWORD>(isEnable != 0)) {
+        return TRUE;
+    }
+    g_dcb.fOutxCtsFlow = static_cast<DWORD>(isEnable != 0);
+    return SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
+}

@@ -1,0 +1,33 @@
+// The program's one serial port: open by number, line settings and time-outs
+// from two module records, synchronous reads and writes.
+#ifndef COMPORTAPI_H_
+#define COMPORTAPI_H_
+
+#include <windows.h>
+
+#define RX_SIZE 8192
+#define TX_SIZE 8192
+#define MAX_WAIT_READ 500
+#define BAUD_RATE 9600
+
+// The device path of a port number: "\\.\COM" and up to eight digits.
+#define COM_PATH_SIZE 16
+
+extern HANDLE g_hCOM;
+extern COMMTIMEOUTS g_cto;
+extern DCB g_dcb;
+
+BOOL ComPortAPI_OpenCOM(int nId);
+BOOL ComPortAPI_CloseCOM(void);
+BOOL ComPortAPI_ReadCOM(void *buffer, int nBytesToRead, int *pBytesRead);
+BOOL ComPortAPI_WriteCOM(void *buffer, int nBytesToWrite, int *pBytesWritten);
+BOOL ComPortAPI_SetReadingTimeoutInMs(int timeoutInMs);
+BOOL ComPortAPI_SetBaudRate(int baudrate);
+BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable);
+
+// Opens \\.\COMn with the arguments every open of a port uses (exclusive,
+// existing only, synchronous). INVALID_HANDLE_VALUE when the port is absent,
+// held elsewhere, or its number does not fit the path.
+HANDLE ComPortAPI_OpenDevice(int nId);
+
+#endif

@@ -1,0 +1,3 @@
+#include "UnitModel.h"
+
+#include <gtest/gtest.h>
