@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -177,31 +176,45 @@ constexpr std::uint32_t kMcuEntry = 0x80008008;
 constexpr std::size_t kMcuFlatLen = 0x1CB90;     // top address byte dropped, erased word excluded
 constexpr std::uint64_t kMcuSum = 15'945'713;
 
+// Content mix of the code area, set so its byte statistics sit close to the
+// total the tables have to make up.
+constexpr std::uint32_t kStringPermille = 90;
+constexpr std::uint32_t kRodataPermille = 150;
+constexpr std::uint32_t kLiteralPercent = 12;
+
 // Real immediates and offsets cluster near zero; a skewed draw keeps the
 // byte statistics closer to compiled code than a flat one would.
 std::uint32_t smallImm(SplitMix64& r, std::uint32_t limit) { return r.below(r.below(limit) + 1); }
 
+// Every draw gets its own statement: operands of one expression are evaluated
+// in an unspecified order, and another compiler would then write other files.
 std::uint16_t randomThumbOp(SplitMix64& r)
 {
     for (;;) {
-        const std::uint32_t rd = r.below(8), rn = r.below(8), rm = r.below(8);
+        const std::uint32_t rd = r.below(8);
+        const std::uint32_t rn = r.below(8);
+        const std::uint32_t rm = r.below(8);
+        const std::uint32_t sub = r.below(4); // sub-opcode bits
+        const std::uint32_t form = r.below(16);
+        const std::uint32_t imm5 = smallImm(r, 32);
+        const std::uint32_t imm8 = smallImm(r, 256);
         std::uint32_t op = 0;
-        switch (r.below(16)) {
-        case 0: op = 0x2000u | rd << 8 | smallImm(r, 256); break;                       // MOVS imm
-        case 1: op = 0x2800u | rn << 8 | smallImm(r, 256); break;                       // CMP imm
-        case 2: op = (r.below(2) ? 0x3000u : 0x3800u) | rd << 8 | smallImm(r, 64); break; // ADDS/SUBS imm8
+        switch (form) {
+        case 0: op = 0x2000u | rd << 8 | imm8; break;                                   // MOVS imm
+        case 1: op = 0x2800u | rn << 8 | imm8; break;                                   // CMP imm
+        case 2: op = ((sub & 1) ? 0x3000u : 0x3800u) | rd << 8 | (imm8 & 0x3F); break;  // ADDS/SUBS imm8
         case 3:
-        case 4: op = (r.below(2) ? 0x6800u : 0x6000u) | smallImm(r, 32) << 6 | rn << 3 | rd; break;
-        case 5: op = 0x7000u | r.below(2) << 11 | smallImm(r, 32) << 6 | rn << 3 | rd; break; // STRB/LDRB
-        case 6: op = 0x8000u | r.below(2) << 11 | smallImm(r, 32) << 6 | rn << 3 | rd; break; // STRH/LDRH
-        case 7: op = 0x1800u | r.below(4) << 9 | rm << 6 | rn << 3 | rd; break;          // ADDS/SUBS
-        case 8: op = r.below(3) << 11 | smallImm(r, 32) << 6 | rm << 3 | rd; break;      // shifts
+        case 4: op = ((sub & 1) ? 0x6800u : 0x6000u) | imm5 << 6 | rn << 3 | rd; break; // LDR/STR imm
+        case 5: op = 0x7000u | (sub & 1) << 11 | imm5 << 6 | rn << 3 | rd; break;        // STRB/LDRB
+        case 6: op = 0x8000u | (sub & 1) << 11 | imm5 << 6 | rn << 3 | rd; break;        // STRH/LDRH
+        case 7: op = 0x1800u | sub << 9 | rm << 6 | rn << 3 | rd; break;                 // ADDS/SUBS
+        case 8: op = (sub % 3) << 11 | imm5 << 6 | rm << 3 | rd; break;                  // shifts
         case 9:
-        case 10: op = 0x4000u | r.below(16) << 6 | rm << 3 | rd; break;                 // ALU register
-        case 11: op = 0x4600u | r.below(256); break;                                    // MOV high
-        case 12: op = 0x9000u | r.below(2) << 11 | rd << 8 | smallImm(r, 64); break;     // SP-relative
-        case 13: op = 0xB200u | r.below(4) << 6 | rm << 3 | rd; break;                  // extend
-        case 14: op = 0xA800u | rd << 8 | smallImm(r, 64); break;                       // ADD rd, SP
+        case 10: op = 0x4000u | (imm8 & 0x0F) << 6 | rm << 3 | rd; break;               // ALU register
+        case 11: op = 0x4600u | rd << 4 | rm << 1 | (sub & 1); break;                   // MOV high
+        case 12: op = 0x9000u | (sub & 1) << 11 | rd << 8 | (imm8 & 0x3F); break;        // SP-relative
+        case 13: op = 0xB200u | sub << 6 | rm << 3 | rd; break;                         // extend
+        case 14: op = 0xA800u | rd << 8 | (imm8 & 0x3F); break;                         // ADD rd, SP
         default: op = 0x4280u | rm << 3 | rn; break;                                    // CMP register
         }
         if (clean16(op))
@@ -278,7 +291,11 @@ public:
             std::uint32_t v = 0;
             switch (r_.below(8)) {
             case 0:
-            case 1: v = 0x40000000u + (r_.below(0x30) << 10) + (smallImm(r_, 0x40) << 2); break;
+            case 1: {
+                const std::uint32_t block = r_.below(0x30);
+                v = 0x40000000u + (block << 10) + (smallImm(r_, 0x40) << 2);
+                break;
+            }
             case 2: v = 0x20000000u + (r_.below(0x4000) << 2); break;
             case 3: v = functions_.empty() ? 0u : functions_[r_.below(functions_.size())]; break;
             case 4: v = strings_.empty() ? 0u : strings_[r_.below(strings_.size())]; break;
@@ -324,13 +341,14 @@ public:
                 if (pick < 8 && functions_.size() > 1) {
                     if (!bl(functions_[r_.below(functions_.size() - 1)]))
                         h16(randomThumbOp(r_));
-                } else if (pick < 16 && literals.size() < 16) {
-                    loadLiteral(r_.below(8), randomConstant());
-                } else if (pick < 22) {
+                } else if (pick < 8 + kLiteralPercent && literals.size() < 16) {
+                    const std::uint32_t rt = r_.below(8);
+                    loadLiteral(rt, randomConstant());
+                } else if (pick < 14 + kLiteralPercent) {
                     const std::uint32_t cond = r_.below(14);
                     const std::uint32_t disp = r_.permille(700) ? 1 + r_.below(20) : 0x100 - 2 - r_.below(24);
                     h16(0xD000u | cond << 8 | disp);
-                } else if (pick < 24) {
+                } else if (pick < 16 + kLiteralPercent) {
                     h16(0xE000u | (1 + r_.below(30)));
                 } else {
                     h16(randomThumbOp(r_));
@@ -345,8 +363,10 @@ public:
             return;
         alignWord();
         std::vector<std::pair<std::uint32_t, std::uint32_t>> pool; // value, address
-        for (const auto& [pos, value] : literals) {
-            auto it = std::find_if(pool.begin(), pool.end(), [&](const auto& p) { return p.first == value; });
+        for (const auto& lit : literals) {
+            const std::size_t pos = lit.first;
+            const std::uint32_t value = lit.second;
+            auto it = std::find_if(pool.begin(), pool.end(), [value](const auto& p) { return p.first == value; });
             std::uint32_t addr = 0;
             if (it != pool.end()) {
                 addr = it->second;
@@ -370,10 +390,10 @@ public:
         alignWord();
         const std::uint32_t n = 2 + r_.below(24);
         for (std::uint32_t i = 0; i < n && code_.size() + 8 <= limit; ++i) {
-            h16(1 + smallImm(r_, 0x200));
+            h16(scrub32(1 + smallImm(r_, 0x200)));
             code_.push_back(static_cast<std::uint8_t>(r_.below(16)));
             code_.push_back(0);
-            w32(r_.permille(400) ? randomConstant() : smallImm(r_, 0x1000));
+            w32(r_.permille(400) ? randomConstant() : scrub32(smallImm(r_, 0x1000)));
         }
     }
 
@@ -471,11 +491,13 @@ void put32(Bytes& b, std::uint32_t v)
 }
 
 // Constant tables behind the code: texts, register init lists, curves, video
-// timings. Returns the offset where the numeric tables start, so sum steering
-// leaves the texts readable.
-Bytes makeMcuTables(SplitMix64& r, std::size_t& numericStart)
+// timings, and last a block of calibration bytes whose values carry the table
+// area to `budget` (its byte sum). numericStart tells where the texts end, so
+// any further steering leaves them readable.
+Bytes makeMcuTables(SplitMix64& r, std::uint64_t budget, std::size_t& numericStart)
 {
     constexpr std::size_t len = kMcuTableLen - 4; // the erased word is appended by the caller
+    constexpr std::size_t calibrationLen = 1024;
     Bytes t;
     t.insert(t.end(), {'T', 'B', 'L', '1'});
     put16(t, 0x0105);
@@ -492,14 +514,15 @@ Bytes makeMcuTables(SplitMix64& r, std::size_t& numericStart)
         t.push_back(0);
     numericStart = t.size();
 
-    while (t.size() < len) {
+    while (t.size() < len - calibrationLen) {
         switch (r.below(4)) {
         case 0: { // register init list: address, value, mask
             const std::uint32_t n = 8 + r.below(24);
             const std::uint32_t block = 0x40000000u + (r.below(0x30) << 10);
             for (std::uint32_t i = 0; i < n; ++i) {
                 put32(t, block + (i << 2));
-                put32(t, scrub32(smallImm(r, 0x10000) << (r.below(3) * 8)));
+                const std::uint32_t value = smallImm(r, 0x10000);
+                put32(t, scrub32(value << (r.below(3) * 8)));
                 put32(t, scrub32(0x0000FFFEu >> r.below(16)));
             }
             break;
@@ -510,7 +533,8 @@ Bytes makeMcuTables(SplitMix64& r, std::size_t& numericStart)
             for (std::uint32_t i = 0; i < n; ++i) {
                 x -= y >> 6;
                 y += x >> 6;
-                put16(t, static_cast<std::uint32_t>(0x8000 + y) & 0xFEFEu);
+                const auto v = static_cast<std::uint32_t>(0x8000 + y);
+                put16(t, (v & 0xFFu) == 0xFFu ? v - 1 : v);
             }
             break;
         }
@@ -545,7 +569,17 @@ Bytes makeMcuTables(SplitMix64& r, std::size_t& numericStart)
         }
         }
     }
-    t.resize(len);
+    t.resize(len - calibrationLen);
+
+    // Each byte heads for the mean still needed, with some spread; the last
+    // ones close the gap exactly unless the target is out of reach.
+    auto remaining = static_cast<std::int64_t>(budget) - static_cast<std::int64_t>(byteSum(t));
+    for (std::size_t left = calibrationLen; left > 0; --left) {
+        const std::int64_t jitter = left > 2 ? static_cast<std::int64_t>(r.below(81)) - 40 : 0;
+        const auto b = std::clamp<std::int64_t>(remaining / static_cast<std::int64_t>(left) + jitter, 1, 254);
+        t.push_back(static_cast<std::uint8_t>(b));
+        remaining -= b;
+    }
     return t;
 }
 
@@ -558,11 +592,15 @@ Built buildMcu()
 {
     SplitMix64 rng(0x4D43550105ULL);
     Bytes code = makeMcuCode(rng);
-    std::size_t numericStart = 0;
-    Bytes tables = makeMcuTables(rng, numericStart);
 
-    // Sum over the flattened view: 0xFF where nothing is programmed.
+    // Sums run over the flattened view: 0xFF where nothing is programmed.
     constexpr std::size_t gapLen = kMcuTableBase - (kMcuCodeBase + kMcuCodeLen);
+    const std::uint64_t fixed = ((kMcuCodeBase & 0xFFFFu) + gapLen) * 0xFFu + byteSum(code);
+    if (fixed >= kMcuSum)
+        throw std::logic_error("code area alone exceeds the byte sum");
+    std::size_t numericStart = 0;
+    Bytes tables = makeMcuTables(rng, kMcuSum - fixed, numericStart);
+
     Bytes flat(kMcuCodeBase & 0xFFFFu, 0xFF);
     flat.insert(flat.end(), code.begin(), code.end());
     flat.insert(flat.end(), gapLen, 0xFF);
@@ -605,8 +643,11 @@ struct ColumnKind {
     std::uint32_t weight;
 };
 
-// Frame data with a feedback loop on usage so the byte total lands near the
-// budget by itself and the final steering only has to touch a few bytes.
+std::uint32_t wordBytes(std::uint32_t w) { return (w & 0xFF) + ((w >> 8) & 0xFF) + ((w >> 16) & 0xFF) + (w >> 24); }
+
+// Frame data whose fill rate follows the budget still open per remaining
+// frame, so the byte total lands near the budget by itself; a trim then sets
+// or clears single words, leaving less than one word's worth to byte steering.
 void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std::uint64_t budget,
                   SplitMix64& r)
 {
@@ -620,9 +661,12 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
     for (const auto& k : kinds)
         totalWeight += k.weight;
 
+    const std::size_t first = words.size();
     std::uint64_t running = 0;
     std::size_t done = 0;
-    std::uint32_t scale = 1000; // permille applied to each column's usage
+    // Byte sum per frame that a column at full usage and p = 1000 yields on
+    // average over the column mix, scaled by the share of used columns.
+    constexpr std::uint64_t kNominal = 6000;
     const std::size_t padFrames = 2; // trailing pad frames stay empty
     std::array<std::uint32_t, kFrameWords> frame{};
 
@@ -636,13 +680,16 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
             }
             pick -= k.weight;
         }
-        const std::uint32_t usage = r.permille(350) ? 0 : r.below(1000);
-        const std::uint32_t p = std::min<std::uint32_t>(1000, usage * scale / 1000);
+        const std::uint32_t usage = r.permille(200) ? 0 : 300 + r.below(700);
         const std::size_t n = std::min<std::size_t>(kind->frames, frameCount - done);
 
         for (std::size_t f = 0; f < n; ++f, ++done) {
             frame.fill(0);
-            if (done + padFrames < frameCount && r.permille(p)) {
+            const std::size_t left = frameCount - padFrames - std::min(done, frameCount - padFrames);
+            const std::uint64_t open = budget > running ? budget - running : 0;
+            const std::uint64_t need = left == 0 ? 0 : open / left;
+            const auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(1000, usage * need / kNominal));
+            if (left > 0 && r.permille(p)) {
                 if (kind->dense) {
                     for (std::uint32_t i = 0; i < kFrameWords; ++i) {
                         std::uint32_t w = r.word();
@@ -651,8 +698,10 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
                     }
                 } else {
                     const std::uint32_t hits = 1 + r.below(48);
-                    for (std::uint32_t i = 0; i < hits; ++i)
-                        frame[r.below(kFrameWords)] |= r.word() & r.word() & r.word();
+                    for (std::uint32_t i = 0; i < hits; ++i) {
+                        const std::uint32_t at = r.below(kFrameWords);
+                        frame[at] |= r.word() & r.word() & r.word(); // order-free: & commutes
+                    }
                 }
                 // The middle word carries the frame ECC: 13 bits, derived from the rest.
                 std::uint32_t ecc = 0;
@@ -664,16 +713,33 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
             }
             for (auto& w : frame) {
                 w = scrub32(w);
-                running += (w & 0xFF) + ((w >> 8) & 0xFF) + ((w >> 16) & 0xFF) + (w >> 24);
+                running += wordBytes(w);
                 words.push_back(w);
             }
         }
+    }
 
-        const std::uint64_t expected = budget * done / frameCount;
-        if (running > expected + expected / 50)
-            scale = std::max<std::uint32_t>(20, scale * 3 / 4);
-        else if (running + expected / 50 < expected)
-            scale = std::min<std::uint32_t>(8000, scale * 5 / 4);
+    // Trim: clear words when over, add sparse words beside existing data when
+    // under. The ECC word and empty frames are left alone.
+    const std::size_t span = frameCount * kFrameWords;
+    auto diff = static_cast<std::int64_t>(budget) - static_cast<std::int64_t>(running);
+    for (std::size_t tries = 0; (diff > 255 || diff < -255) && tries < 64 * span; ++tries) {
+        const std::size_t at = r.below(span);
+        if (at % kFrameWords == 50)
+            continue;
+        std::uint32_t& w = words[first + at];
+        if (diff < 0) {
+            if (w != 0 && wordBytes(w) <= -diff) {
+                diff += wordBytes(w);
+                w = 0;
+            }
+        } else if (w == 0 && at % kFrameWords != 0 && words[first + at - 1] != 0) {
+            const std::uint32_t v = scrub32(diff > 2000 ? r.word() : r.word() & r.word() & r.word());
+            if (v != 0 && wordBytes(v) <= diff) {
+                diff -= wordBytes(v);
+                w = v;
+            }
+        }
     }
 }
 
@@ -719,7 +785,7 @@ Built buildFpga(const FpgaVariant& v)
     auto wordSum = [](std::span<const std::uint32_t> ws) {
         std::uint64_t s = 0;
         for (auto w : ws)
-            s += (w & 0xFF) + ((w >> 8) & 0xFF) + ((w >> 16) & 0xFF) + (w >> 24);
+            s += wordBytes(w);
         return s;
     };
     const std::uint64_t fixed = wordSum(head) + wordSum(tail);

@@ -1,0 +1,112 @@
+#include "CommandChannel.h"
+
+#include "ComPortAPI.h"
+#include "ProgramState.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The joined reply. Static, not on the stack: a Windows program gets 1 MiB of
+// stack and this alone is nearly that.
+char responseReceivedCopy[DATA_BUFFER_SIZE];
+size_t responseLength = 0;
+// More arrived than the buffer holds: the reply cannot equal any text.
+bool responseOverflowed = false;
+
+// Appends one received chunk (up to its first zero byte); false once the
+// reply buffer is full.
+bool appendChunk(const char *chunk)
+{
+    const size_t room = DATA_BUFFER_SIZE - 1 - responseLength;
+    const size_t length = strlen(chunk);
+    const size_t taken = length < room ? length : room;
+    memcpy(responseReceivedCopy + responseLength, chunk, taken);
+    responseLength += taken;
+    responseReceivedCopy[responseLength] = '\0';
+    responseOverflowed = responseOverflowed || length > room;
+    return responseLength < DATA_BUFFER_SIZE - 1;
+}
+
+}  // namespace
+
+BOOL writeCommandLine(const char *commandToSend, BOOL isEchoON)
+{
+    snprintf(gDataBuffer, DATA_BUFFER_SIZE, "%s%s\n\r", isEchoON == TRUE ? "" : "%%", commandToSend);
+    int written = 0;
+    return ComPortAPI_WriteCOM(gDataBuffer, static_cast<int>(strlen(gDataBuffer)), &written) ? TRUE : FALSE;
+}
+
+const char *collectResponse(void)
+{
+    responseLength = 0;
+    responseOverflowed = false;
+    responseReceivedCopy[0] = '\0';
+    for (;;) {
+        int n = 0;
+        ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &n);
+        gDataBuffer[n] = '\0';
+        if (n == 0 || !appendChunk(gDataBuffer)) {
+            break;
+        }
+    }
+    return responseReceivedCopy;
+}
+
+BOOL responseMatches(const char *expectedResponse)
+{
+    return !responseOverflowed && strcmp(responseReceivedCopy, expectedResponse) == 0 ? TRUE : FALSE;
+}
+
+BOOL sendCommand(const char *commandToSend, BOOL isEchoON, BOOL validateResponse, const char *expectedResponse)
+{
+    if (!writeCommandLine(commandToSend, isEchoON)) {
+        puts("\r\nError occurred when sending data !\r");
+        return FALSE;
+    }
+    if (expectedResponse == nullptr) {
+        return TRUE;
+    }
+    collectResponse();
+    if (validateResponse == TRUE) {
+        return responseMatches(expectedResponse);
+    }
+    return TRUE;
+}
+
+BOOL sendData(const uint8_t *dataToSend, int dataToSendLength, BOOL validateResponse, const char *expectedResponse)
+{
+    printf("1%%");
+    int dataSent = 0;
+    int percentage = 0;
+    while (dataSent != dataToSendLength) {
+        const int remaining = dataToSendLength - dataSent;
+        const int chunk = remaining > DATA_CHUNK_SIZE ? DATA_CHUNK_SIZE : remaining;
+        int written = 0;
+        if (!ComPortAPI_WriteCOM(const_cast<uint8_t *>(dataToSend + dataSent), chunk, &written)) {
+            return FALSE;
+        }
+        dataSent += chunk;
+        if (dataSent != dataToSendLength) {
+            printf(percentage <= 9 ? "\b\b" : "\b\b\b");
+            percentage = static_cast<int>(static_cast<int64_t>(dataSent) * 100 / dataToSendLength);
+            printf("%d%%", percentage);
+        }
+    }
+    if (dataToSendLength == 0) {
+        return TRUE;
+    }
+    printf("\b\b\b");
+    printf("100%%");
+    if (expectedResponse == nullptr) {
+        return TRUE;
+    }
+    const char *received = collectResponse();
+    if (validateResponse == TRUE && !responseMatches(expectedResponse)) {
+        printf("\r\nExpected : %s  received : %s\r\n", expectedResponse, received);
+        puts("\r\nError: Expected response did  not matched !\r");
+        return FALSE;
+    }
+    return TRUE;
+}

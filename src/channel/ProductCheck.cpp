@@ -1,0 +1,26 @@
+#include "ProductCheck.h"
+
+#include "ComPortAPI.h"
+#include "CommandChannel.h"
+#include "ProgramState.h"
+
+#include <cstdio>
+
+BOOL validateProductId(const char *productIdStringToCompare)
+{
+    printf("Checking product ...");
+    // One query, and its whole reply compared.
+    if (!writeCommandLine(PRODUCT_QUERY_COMMAND, FALSE)) {
+        dipsplayLastMessageToUserBeforeExit("FAILED [Error occurred when sending data !]\r\n");
+        ComPortAPI_CloseCOM();
+        return FALSE;
+    }
+    collectResponse();
+    if (responseMatches(productIdStringToCompare)) {
+        printf("OK");
+        return TRUE;
+    }
+    printf("FALIED");
+    ComPortAPI_CloseCOM();
+    return FALSE;
+}

@@ -1,0 +1,25 @@
+// The serial ports of the simulated platform: COM1 to COM99 on the virtual
+// clock, each absent, held by another process, present and silent, or present
+// with an emulated unit behind it.
+#ifndef SIMSERIAL_H_
+#define SIMSERIAL_H_
+
+#include "UnitModel.h"
+
+// Every port absent, every unit gone, nothing open, no faults.
+void simPorts_reset();
+void simPort_setSilent(int com);
+void simPort_setHeld(int com);
+// A unit behind the port; the simulation owns it until the next reset.
+UnitModel *simPort_attachUnit(int com, const UnitConfig &config);
+UnitModel *simPort_unit(int com);
+// The writeNumber-th WriteFile on the port (counting from 1) fails.
+void simPort_failWrite(int com, int writeNumber);
+// Every SetCommTimeouts/SetCommState on the port fails.
+void simPort_refuseConfiguration(int com);
+// How many handles are open right now.
+int simPorts_openHandles();
+// The rate the open handle of a port runs at (0 when not open).
+int simPort_currentBaud(int com);
+
+#endif
