@@ -186,8 +186,8 @@ constexpr std::uint32_t kLiteralPercent = 12;
 // byte statistics closer to compiled code than a flat one would.
 std::uint32_t smallImm(SplitMix64& r, std::uint32_t limit) { return r.below(r.below(limit) + 1); }
 
-// Every draw gets its own statement: operands of one expression are evaluated
-// in an unspecified order, and another compiler would then write other files.
+// Every draw gets its own statement: the operands of one expression may be
+// evaluated in any order, and another compiler would then write other files.
 std::uint16_t randomThumbOp(SplitMix64& r)
 {
     for (;;) {
