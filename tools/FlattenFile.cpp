@@ -1,6 +1,7 @@
 #include "FlattenFile.h"
 
 #include "ImageFlattening.h"
+#include "LargeBuffer.h"
 #include "ProgramState.h"
 
 #include <cerrno>
@@ -19,38 +20,31 @@ char *readTextFile(const char *path)
         fprintf(stderr, "ERROR: cannot open %s: %s\n", path, strerror(errno));
         return nullptr;
     }
-    char *text = nullptr;
-    size_t size = 0;
-    size_t capacity = 0;
-    for (;;) {
-        if (capacity - size < 65536) {
-            capacity = capacity * 2 + 65536 + BUFFER_GUARD_SIZE;
-            char *grown = static_cast<char *>(realloc(text, capacity));
-            if (grown == nullptr) {
-                fprintf(stderr, "ERROR: %s is too large to read\n", path);
-                free(text);
-                fclose(in);
-                return nullptr;
-            }
-            text = grown;
-        }
-        const size_t got = fread(text + size, 1, capacity - size - BUFFER_GUARD_SIZE, in);
-        size += got;
-        if (got == 0) {
-            break;
-        }
+    // One block of the file's size: a text of any size memory allows.
+    long size = -1;
+    if (fseek(in, 0, SEEK_END) == 0) {
+        size = ftell(in);
+        rewind(in);
     }
-    const bool failed = ferror(in) != 0;
+    char *text =
+        size < 0 ? nullptr : static_cast<char *>(allocateLargeBuffer(static_cast<size_t>(size) + BUFFER_GUARD_SIZE));
+    if (text == nullptr) {
+        fprintf(stderr, "ERROR: cannot read %s%s\n", path, size < 0 ? ": not a regular file" : ": too large");
+        fclose(in);
+        return nullptr;
+    }
+    const size_t got = fread(text, 1, static_cast<size_t>(size), in);
+    const bool complete = got == static_cast<size_t>(size) && ferror(in) == 0;
     fclose(in);
-    if (failed) {
+    if (!complete) {
         fprintf(stderr, "ERROR: cannot read %s\n", path);
-        free(text);
+        freeLargeBuffer(text);
         return nullptr;
     }
     memset(text + size, 0, BUFFER_GUARD_SIZE);
-    if (memchr(text, '\0', size) != nullptr) {
+    if (memchr(text, '\0', static_cast<size_t>(size)) != nullptr) {
         fprintf(stderr, "ERROR: %s holds a zero byte: not an Intel HEX text\n", path);
-        free(text);
+        freeLargeBuffer(text);
         return nullptr;
     }
     return text;
@@ -77,15 +71,26 @@ int writeImage(const char *path, const uint8_t *image, int length)
 
 int flattenHexFile(const char *inPath, const char *outPath)
 {
+    // Only the image buffer is needed here, laid out as the program lays it:
+    // the image space, then zeros.
+    gDataConcatenated = static_cast<uint8_t *>(allocateLargeBuffer(CONCAT_BUFFER_SIZE + BUFFER_GUARD_SIZE));
+    if (gDataConcatenated == nullptr) {
+        fputs("ERROR: not enough memory\n", stderr);
+        return 1;
+    }
+    memset(gDataConcatenated + CONCAT_BUFFER_SIZE, 0, BUFFER_GUARD_SIZE);
     char *text = readTextFile(inPath);
-    if (text == nullptr) {
-        return 1;
+    int status = 1;
+    if (text != nullptr) {
+        const BOOL valid = ValidateFwAndConcatenateData(text);
+        freeLargeBuffer(text);
+        if (valid) {
+            status = writeImage(outPath, gDataConcatenated, gDataConcatenatedLenght);
+        } else {
+            fprintf(stderr, "ERROR: %s is not a valid Intel HEX text; nothing written\n", inPath);
+        }
     }
-    const BOOL valid = ValidateFwAndConcatenateData(text);
-    free(text);
-    if (!valid) {
-        fprintf(stderr, "ERROR: %s is not a valid Intel HEX text; nothing written\n", inPath);
-        return 1;
-    }
-    return writeImage(outPath, gDataConcatenated, gDataConcatenatedLenght);
+    freeLargeBuffer(gDataConcatenated);
+    gDataConcatenated = nullptr;
+    return status;
 }

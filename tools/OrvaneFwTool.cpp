@@ -71,17 +71,13 @@ int main(int argc, char **argv)
         printUsage();
         return 2;
     }
+    if (strcmp(command, "flatten") == 0) {
+        return flattenHexFile(argv[2], argv[3]);
+    }
     if (!allocateProgramBuffers()) {
         return 1;
     }
-    int status = 0;
-    if (strcmp(command, "info") == 0) {
-        status = runInfo();
-    } else if (strcmp(command, "web") == 0) {
-        status = createFirmwareFileForWeb() ? 0 : 1;
-    } else {
-        status = flattenHexFile(argv[2], argv[3]);
-    }
+    const int status = strcmp(command, "info") == 0 ? runInfo() : (createFirmwareFileForWeb() ? 0 : 1);
     releaseProgramBuffers();
     return status;
 }

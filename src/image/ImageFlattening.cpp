@@ -30,40 +30,47 @@ BOOL takeUpperAddress(const char *line, uint32_t *memoryOffset)
     if (intel_hex_line_data_length(line) < 2) {
         return FALSE;
     }
-    uint8_t *data = new_u8_data_array_from_intel_hex_string(line);
-    if (data != nullptr) {
-        *memoryOffset = static_cast<uint32_t>(data[1]) * 65536u;
-        free(data);
-    }
+    uint8_t data[256];
+    intel_hex_valid_line_data(line, data);
+    *memoryOffset = static_cast<uint32_t>(data[1]) * 65536u;
     return TRUE;
 }
 
-// Copies a data record to its index; FALSE when any of it would land outside
-// the image space.
+// Places a data record's bytes at their index; FALSE when any of them would
+// land outside the image space.
 BOOL placeDataRecord(const char *line, uint32_t memoryOffset)
 {
-    const uint32_t address = memoryOffset + intel_hex_line_address(line);
+    const uint32_t address = memoryOffset + intel_hex_valid_line_address(line);
     const uint8_t data_length = intel_hex_line_data_length(line);
     if (static_cast<uint64_t>(address) + data_length > CONCAT_BUFFER_SIZE) {
         return FALSE;
     }
-    uint8_t *data_contents = new_u8_data_array_from_intel_hex_string(line);
-    if (data_contents != nullptr) {
-        for (uint8_t i = 0; i < data_length; ++i) {
-            gDataConcatenated[address + i] = data_contents[i];
-        }
-        gDataConcatenatedLenght = static_cast<int>(address);
-        free(data_contents);
-    }
+    intel_hex_valid_line_data(line, gDataConcatenated + address);
+    gDataConcatenatedLenght = static_cast<int>(address);
     return TRUE;
+}
+
+// ':' and the token up to its first line break (as replacing every CR and LF
+// by a zero would leave it); FALSE, with as much as fits, when the token is
+// longer than the line buffer allows.
+BOOL buildLine(char *line, const char *token)
+{
+    const size_t length = strnlen(token, LONGEST_TOKEN + 1);
+    const size_t kept = length > LONGEST_TOKEN ? LONGEST_TOKEN : length;
+    size_t end = 0;
+    while (end < kept && token[end] != '\r' && token[end] != '\n') {
+        ++end;
+    }
+    line[0] = ':';
+    memcpy(line + 1, token, end);
+    line[end + 1] = '\0';
+    return length <= LONGEST_TOKEN;
 }
 
 BOOL handleRecordLine(const char *token, uint32_t *memoryOffset)
 {
     char intelHexStringLine[LINE_BUFFER_SIZE];
-    snprintf(intelHexStringLine, sizeof intelHexStringLine, ":%s", token);
-    StrRemoveNL(intelHexStringLine, 0);
-    BOOL accepted = strlen(token) <= LONGEST_TOKEN && intel_hex_line_is_valid(intelHexStringLine) == 1;
+    BOOL accepted = buildLine(intelHexStringLine, token) && intel_hex_line_is_valid(intelHexStringLine) == 1;
     if (accepted && intel_hex_line_is_extended_linear_address_record(intelHexStringLine)) {
         accepted = takeUpperAddress(intelHexStringLine, memoryOffset);
     }

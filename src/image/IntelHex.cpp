@@ -54,13 +54,26 @@ uint8_t intel_hex_line_data_length(const char *intelHexString)
     return u8_from_hex_string(intelHexString + COUNT_POSITION);
 }
 
+uint16_t intel_hex_valid_line_address(const char *intelHexString)
+{
+    return static_cast<uint16_t>(u8_from_hex_string(intelHexString + ADDRESS_POSITION) * 256 +
+                                 u8_from_hex_string(intelHexString + ADDRESS_POSITION + 2));
+}
+
+void intel_hex_valid_line_data(const char *intelHexString, uint8_t *data)
+{
+    const uint8_t byteCount = intel_hex_line_data_length(intelHexString);
+    for (uint8_t k = 0; k < byteCount; ++k) {
+        data[k] = u8_from_hex_string(intelHexString + DATA_POSITION + 2u * k);
+    }
+}
+
 uint16_t intel_hex_line_address(const char *intelHexString)
 {
     if (intel_hex_line_is_valid(intelHexString) != INTEL_HEX_STRING_OK) {
         return 0;
     }
-    return static_cast<uint16_t>(u8_from_hex_string(intelHexString + ADDRESS_POSITION) * 256 +
-                                 u8_from_hex_string(intelHexString + ADDRESS_POSITION + 2));
+    return intel_hex_valid_line_address(intelHexString);
 }
 
 uint8_t intel_hex_line_record_type(const char *intelHexString)
@@ -109,11 +122,8 @@ uint8_t *new_u8_data_array_from_intel_hex_string(const char *intelHexString)
     }
     // One byte more than needed, so that a record of no data still gets a block.
     uint8_t *data = static_cast<uint8_t *>(malloc(static_cast<size_t>(byteCount) + 1));
-    if (data == nullptr) {
-        return nullptr;
-    }
-    for (uint8_t k = 0; k < byteCount; ++k) {
-        data[k] = u8_from_hex_string(intelHexString + DATA_POSITION + 2u * k);
+    if (data != nullptr) {
+        intel_hex_valid_line_data(intelHexString, data);
     }
     return data;
 }

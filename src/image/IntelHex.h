@@ -14,4 +14,10 @@ uint8_t intel_hex_line_is_extended_linear_address_record(const char *intelHexStr
 uint8_t intel_hex_line_is_valid(const char *intelHexString);
 uint8_t *new_u8_data_array_from_intel_hex_string(const char *intelHexString);
 
+// For a line that has passed intel_hex_line_is_valid: its address, and its
+// data bytes decoded into `data` (room for the byte count). Callers that have
+// tested the line once need not pay for the test again per field.
+uint16_t intel_hex_valid_line_address(const char *intelHexString);
+void intel_hex_valid_line_data(const char *intelHexString, uint8_t *data);
+
 #endif

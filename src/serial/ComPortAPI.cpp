@@ -2,9 +2,7 @@
 
 #include <cstdio>
 
-namespace {
-
-DCB defaultLineSettings(void)
+DCB ComPortAPI_DefaultLineSettings(void)
 {
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
@@ -38,11 +36,9 @@ DCB defaultLineSettings(void)
     return dcb;
 }
 
-}  // namespace
-
 HANDLE g_hCOM = nullptr;
 COMMTIMEOUTS g_cto = {MAX_WAIT_READ, 0, MAX_WAIT_READ, 0, 0};
-DCB g_dcb = defaultLineSettings();
+DCB g_dcb = ComPortAPI_DefaultLineSettings();
 
 HANDLE ComPortAPI_OpenDevice(int nId)
 {

@@ -17,6 +17,10 @@ extern HANDLE g_hCOM;
 extern COMMTIMEOUTS g_cto;
 extern DCB g_dcb;
 
+// 8N1, 9600 baud, DTR and RTS on, CTS output flow control on: what g_dcb
+// holds when the program starts.
+DCB ComPortAPI_DefaultLineSettings(void);
+
 BOOL ComPortAPI_OpenCOM(int nId);
 BOOL ComPortAPI_CloseCOM(void);
 BOOL ComPortAPI_ReadCOM(void *buffer, int nBytesToRead, int *pBytesRead);

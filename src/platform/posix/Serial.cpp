@@ -146,11 +146,14 @@ bool speedOf(DWORD rate, speed_t *speed)
 // An interval this long is Windows' way of saying "no interval".
 constexpr DWORD kNoInterval = 0xFFFFFFFFu;
 
-std::int64_t nowMs()
+constexpr std::int64_t kNsPerMs = 1000000;
+
+// In nanoseconds: whole milliseconds would let a window end up to 1 ms early.
+std::int64_t nowNs()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 * kNsPerMs + now.tv_nsec;
 }
 
 // Waits for one event on fd at most timeoutMs (-1: no limit); the revents,
@@ -280,11 +283,13 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     }
     const COMMTIMEOUTS &t = port->timeouts;
     const std::int64_t total =
-        static_cast<std::int64_t>(t.ReadTotalTimeoutMultiplier) * nNumberOfBytesToRead + t.ReadTotalTimeoutConstant;
+        (static_cast<std::int64_t>(t.ReadTotalTimeoutMultiplier) * nNumberOfBytesToRead + t.ReadTotalTimeoutConstant) *
+        kNsPerMs;
+    const std::int64_t interval = static_cast<std::int64_t>(t.ReadIntervalTimeout) * kNsPerMs;
     // As on Windows: no total and no usable interval means take what is
     // there; an interval alone waits for the first byte without limit.
     const bool takeWhatIsThere = total == 0 && (t.ReadIntervalTimeout == 0 || t.ReadIntervalTimeout == kNoInterval);
-    const std::int64_t start = nowMs();
+    const std::int64_t start = nowNs();
     std::int64_t lastByte = 0;
     auto *bytes = static_cast<unsigned char *>(lpBuffer);
 
@@ -292,14 +297,20 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
         int timeoutMs = 0;
         if (!takeWhatIsThere) {
             std::int64_t deadline = total > 0 ? start + total : INT64_MAX;
-            if (count > 0 && t.ReadIntervalTimeout != 0 && lastByte + t.ReadIntervalTimeout < deadline) {
-                deadline = lastByte + t.ReadIntervalTimeout;
+            if (count > 0 && interval != 0 && lastByte + interval < deadline) {
+                deadline = lastByte + interval;
             }
-            const std::int64_t left = deadline == INT64_MAX ? -1 : deadline - nowMs();
-            if (deadline != INT64_MAX && left <= 0) {
-                break;
+            if (deadline == INT64_MAX) {
+                timeoutMs = -1;
+            } else {
+                const std::int64_t left = deadline - nowNs();
+                if (left <= 0) {
+                    break;
+                }
+                // Rounded up, so poll never wakes before the deadline.
+                const std::int64_t leftMs = (left + kNsPerMs - 1) / kNsPerMs;
+                timeoutMs = leftMs > INT_MAX ? INT_MAX : static_cast<int>(leftMs);
             }
-            timeoutMs = left > INT_MAX ? INT_MAX : static_cast<int>(left);
         }
         const int events = waitFor(port->fd, POLLIN, timeoutMs);
         if (events < 0 || (events & POLLNVAL) != 0) {
@@ -318,7 +329,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
         const ssize_t got = read(port->fd, bytes + count, nNumberOfBytesToRead - count);
         if (got > 0) {
             count += static_cast<DWORD>(got);
-            lastByte = nowMs();
+            lastByte = nowNs();
         } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
             // End of file on a tty is a hang-up.
             return FALSE;
