@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -15,7 +16,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -83,6 +86,37 @@ struct Pty {
         int state = 0;
         return ioctl(slave, TIOCGEXCL, &state) == 0 && state != 0;
     }
+};
+
+// Signals a thread every 2 ms with a handler that interrupts system calls,
+// as a timer or a terminal resize would: partial writes and EINTR on demand.
+class Interrupter {
+public:
+    Interrupter() : target_(pthread_self())
+    {
+        struct sigaction action {};
+        action.sa_handler = +[](int) {};
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGUSR1, &action, nullptr);
+        poker_ = std::thread([this] {
+            while (!stop_) {
+                pthread_kill(target_, SIGUSR1);
+                pause(2);
+            }
+        });
+    }
+    ~Interrupter()
+    {
+        stop_ = true;
+        poker_.join();
+    }
+    Interrupter(const Interrupter &) = delete;
+    Interrupter &operator=(const Interrupter &) = delete;
+
+private:
+    pthread_t target_;
+    std::atomic<bool> stop_{false};
+    std::thread poker_;
 };
 
 std::string comPath(int n) { return "\\\\.\\COM" + std::to_string(n); }
@@ -169,6 +203,13 @@ TEST_F(SerialPort, PortNumbersResolveThroughTheLinks)
     Pty twelfth;
     serve(1, first.name);
     serve(12, twelfth.name);
+    // Only \\.\COMn names a port, even with com1 served.
+    for (const char *path : {"COM1", "\\\\.\\COM0", "\\\\.\\COM", "\\\\.\\COM1x", "\\\\.\\COM01", "\\\\.\\COM-1",
+                             "dosdevices/com1", "\\\\?\\COM1"}) {
+        EXPECT_EQ(openPath(path), INVALID_HANDLE_VALUE) << path;
+    }
+    EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+
     const HANDLE h12 = open(12);
     const HANDLE h1 = open(1);
     ASSERT_NE(h12, INVALID_HANDLE_VALUE);
@@ -177,13 +218,6 @@ TEST_F(SerialPort, PortNumbersResolveThroughTheLinks)
     EXPECT_TRUE(WriteFile(h12, "twelve", 6, &count, nullptr));
     EXPECT_EQ(twelfth.receive(6, 500), "twelve");
     EXPECT_EQ(first.receive(6, 50), "");
-
-    // Only \\.\COMn names a port, even with com1 served.
-    for (const char *path : {"COM1", "\\\\.\\COM0", "\\\\.\\COM", "\\\\.\\COM1x", "\\\\.\\COM01", "\\\\.\\COM-1",
-                             "dosdevices/com1", "\\\\?\\COM1"}) {
-        EXPECT_EQ(openPath(path), INVALID_HANDLE_VALUE) << path;
-    }
-    EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(SerialPort, DanglingLinksAndNonTerminalsAreAbsentPorts)
@@ -284,6 +318,7 @@ TEST_F(SerialPort, SilentReadEndsAtTheTotalTimeout)
         COMMTIMEOUTS timeouts{window, 0, window, 0, 0};
         ASSERT_TRUE(SetCommTimeouts(h, &timeouts));
         const auto start = Clock::now();
+        const std::optional<Interrupter> signals = window == 500 ? std::optional<Interrupter>(std::in_place) : std::nullopt;
         EXPECT_EQ(readPort(h, 64), "");
         EXPECT_GE(msSince(start), long(window));
         EXPECT_LT(msSince(start), long(window) + 100);
@@ -390,7 +425,7 @@ TEST_F(SerialPort, LineSettingsReachThePeerSide)
     EXPECT_EQ(seen.c_cflag & CRTSCTS, 0u);
 }
 
-TEST_F(SerialPort, LargeWriteCompletesAgainstASlowReader)
+TEST_F(SerialPort, LargeWriteCompletesAgainstASlowReaderDespiteSignals)
 {
     Pty pty;
     const HANDLE h = openServed(14, pty, 100, 100);
@@ -410,7 +445,10 @@ TEST_F(SerialPort, LargeWriteCompletesAgainstASlowReader)
         }
     });
     DWORD count = 0;
-    EXPECT_TRUE(WriteFile(h, image.data(), DWORD(image.size()), &count, nullptr));
+    {
+        Interrupter signals;
+        EXPECT_TRUE(WriteFile(h, image.data(), DWORD(image.size()), &count, nullptr));
+    }
     EXPECT_EQ(count, image.size());
     peer.join();
     EXPECT_TRUE(received == image) << "received " << received.size() << " bytes";

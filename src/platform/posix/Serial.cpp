@@ -117,7 +117,7 @@ int openExclusive(const char *path)
 }
 
 // Only rates with a termios constant: an arbitrary rate would need
-// driver-specific calls, and the unit speaks the standard ones.
+// calls that differ from driver to driver, and the unit speaks the standard ones.
 bool speedOf(DWORD rate, speed_t *speed)
 {
     static const struct {
@@ -156,20 +156,19 @@ std::int64_t nowNs()
     return static_cast<std::int64_t>(now.tv_sec) * 1000 * kNsPerMs + now.tv_nsec;
 }
 
+constexpr int kInterrupted = -2;
+
 // Waits for one event on fd at most timeoutMs (-1: no limit); the revents,
-// 0 on time-out, -1 on failure.
+// 0 on time-out, -1 on failure, kInterrupted when a signal came first: the
+// caller retries with what is left of its time, not the whole of it again.
 int waitFor(int fd, short events, int timeoutMs)
 {
     pollfd entry{fd, events, 0};
-    for (;;) {
-        const int ready = poll(&entry, 1, timeoutMs);
-        if (ready >= 0) {
-            return ready == 0 ? 0 : entry.revents;
-        }
-        if (errno != EINTR) {
-            return -1;
-        }
+    const int ready = poll(&entry, 1, timeoutMs);
+    if (ready < 0) {
+        return errno == EINTR ? kInterrupted : -1;
     }
+    return ready == 0 ? 0 : entry.revents;
 }
 
 }  // namespace
@@ -313,6 +312,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
             }
         }
         const int events = waitFor(port->fd, POLLIN, timeoutMs);
+        if (events == kInterrupted) {
+            continue;
+        }
         if (events < 0 || (events & POLLNVAL) != 0) {
             return FALSE;
         }
@@ -353,6 +355,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
         // Waiting for room here rather than in write() lets a vanished peer
         // end the write instead of holding it.
         const int events = waitFor(port->fd, POLLOUT, -1);
+        if (events == kInterrupted) {
+            continue;
+        }
         if (events < 0 || (events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             return FALSE;
         }
