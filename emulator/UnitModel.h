@@ -72,6 +72,10 @@ struct UnitImages {
     uint32_t fpgaAnnouncedChecksum = 0, mcuAnnouncedChecksum = 0;
     int64_t fpgaAnnouncedLength = -1, mcuAnnouncedLength = -1;
     bool fpgaAccepted = false, mcuAccepted = false; // "SUCCESS" was sent
+    // Upload commands taken, and whether every announced byte of the latest
+    // one has arrived (so that a program can store each finished image once).
+    int fpgaUploads = 0, mcuUploads = 0;
+    bool fpgaComplete = false, mcuComplete = false;
 };
 
 struct UnitModel;
@@ -91,7 +95,11 @@ bool unit_nextOutputTime(const UnitModel *unit, int64_t *atUs);
 // Takes up to `capacity` bytes that have arrived by nowUs, in order.
 size_t unit_takeOutput(UnitModel *unit, int64_t nowUs, uint8_t *out, size_t capacity);
 
+// The rate the unit listens at, as of the latest time it was given.
 int unit_currentBaud(const UnitModel *unit);
+// The rate the next pending byte is sent at (the current rate when nothing is
+// pending); one unit_takeOutput call never mixes two rates.
+int unit_outputBaud(const UnitModel *unit);
 // True once a Drop fault has taken the unit off the line.
 bool unit_isDropped(const UnitModel *unit);
 const UnitImages &unit_images(const UnitModel *unit);

@@ -68,6 +68,29 @@ void simConsole_end()
     }
 }
 
+namespace {
+
+FILE *suspendedStdout = nullptr;
+
+}  // namespace
+
+void simConsole_suspend()
+{
+    if (realStdout != nullptr && suspendedStdout == nullptr) {
+        suspendedStdout = stdout;
+        stdout = realStdout;
+    }
+}
+
+void simConsole_resume()
+{
+    if (suspendedStdout != nullptr) {
+        fflush(stdout);
+        stdout = suspendedStdout;
+        suspendedStdout = nullptr;
+    }
+}
+
 std::string simConsole_text()
 {
     return captured;

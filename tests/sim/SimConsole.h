@@ -13,6 +13,10 @@ void simConsole_begin(const std::string &input = "");
 void simConsole_end();
 // Everything printed since simConsole_begin.
 std::string simConsole_text();
+// Lets the test framework print on the real stdout for a moment, in the
+// middle of a capture.
+void simConsole_suspend();
+void simConsole_resume();
 int simConsole_keyWaits();
 
 #endif

@@ -23,9 +23,9 @@ void simEvents_reset()
     events.clear();
 }
 
-void simEvents_record(SimEventKind kind, int port, const std::string &bytes)
+void simEvents_record(SimEventKind kind, int port, const std::string &bytes, int baud)
 {
-    events.push_back({nowUs, kind, port, bytes});
+    events.push_back({nowUs, kind, port, bytes, baud});
 }
 
 const std::vector<SimEvent> &simEvents_all()

@@ -14,6 +14,7 @@ struct SimEvent {
     SimEventKind kind;
     int port;          // COM number for port events, 0 otherwise
     std::string bytes; // text or wire bytes
+    int baud;          // the port's rate, for writes and reads
 };
 
 int64_t simClock_nowUs();
@@ -21,7 +22,7 @@ void simClock_advanceUs(int64_t microseconds);
 
 // Resets the clock to 0 and empties the log.
 void simEvents_reset();
-void simEvents_record(SimEventKind kind, int port, const std::string &bytes);
+void simEvents_record(SimEventKind kind, int port, const std::string &bytes, int baud = 0);
 const std::vector<SimEvent> &simEvents_all();
 // The bytes of every event of one kind (on one port, or all when port is 0),
 // joined in order.

@@ -70,7 +70,7 @@ void pullArrived(SimPort &p, DWORD hostBaud, int64_t until)
     }
     int64_t at = 0;
     while (unit_nextOutputTime(p.unit.get(), &at) && at <= until) {
-        const bool sameRate = unit_currentBaud(p.unit.get()) == static_cast<int>(hostBaud);
+        const bool sameRate = unit_outputBaud(p.unit.get()) == static_cast<int>(hostBaud);
         uint8_t byte = 0;
         if (unit_takeOutput(p.unit.get(), at, &byte, 1) != 1) {
             break;
@@ -233,10 +233,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     SimPort &p = port(h->com);
     const std::string bytes(static_cast<const char *>(lpBuffer), nNumberOfBytesToWrite);
     if (++p.writes == p.failingWrite || dropped(p)) {
-        simEvents_record(SimEventKind::Write, h->com, "");
+        simEvents_record(SimEventKind::Write, h->com, "", static_cast<int>(h->dcb.BaudRate));
         return FALSE;
     }
-    simEvents_record(SimEventKind::Write, h->com, bytes);
+    simEvents_record(SimEventKind::Write, h->com, bytes, static_cast<int>(h->dcb.BaudRate));
     const int64_t end = simClock_nowUs() + microsecondsOnWire(bytes.size(), h->dcb.BaudRate);
     // What the unit sent while the bytes went out is in the queue already.
     pullArrived(p, h->dcb.BaudRate, end);
@@ -259,7 +259,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     SimPort &p = port(h->com);
     // A unit that went off the line is a device that vanished: reads fail.
     if (dropped(p) && p.received.empty()) {
-        simEvents_record(SimEventKind::Read, h->com, "");
+        simEvents_record(SimEventKind::Read, h->com, "", static_cast<int>(h->dcb.BaudRate));
         return FALSE;
     }
     const int64_t start = simClock_nowUs();
@@ -288,6 +288,6 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     }
     std::copy(got.begin(), got.end(), static_cast<char *>(lpBuffer));
     *lpNumberOfBytesRead = static_cast<DWORD>(got.size());
-    simEvents_record(SimEventKind::Read, h->com, got);
+    simEvents_record(SimEventKind::Read, h->com, got, static_cast<int>(h->dcb.BaudRate));
     return TRUE;
 }

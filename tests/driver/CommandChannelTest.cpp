@@ -1,0 +1,233 @@
+#include "SimFixture.h"
+
+#include "CommandChannel.h"
+#include "ProductCheck.h"
+
+#include <string>
+
+namespace {
+
+const std::string HELP_REPLY = "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
+const std::string TX_ID = VALIDATE_TX_PRODUCT_ID_STRING;
+
+class Channel : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        ASSERT_TRUE(allocateProgramBuffers());
+    }
+
+    // A unit on COM1 at 9600, the port open at its rate.
+    UnitModel *openUnit(UnitConfig config = {})
+    {
+        UnitModel *unit = simPort_attachUnit(1, config);
+        ComPortAPI_SetBaudRate(config.normalBaud);
+        EXPECT_TRUE(ComPortAPI_OpenCOM(1));
+        return unit;
+    }
+
+    static UnitConfig withFault(UnitExchange at, UnitFault what)
+    {
+        UnitConfig config;
+        config.faults.push_back({at, what});
+        return config;
+    }
+
+    static int nonEmptyReads()
+    {
+        int count = 0;
+        for (const SimEvent &event : simEvents_all()) {
+            count += event.kind == SimEventKind::Read && !event.bytes.empty();
+        }
+        return count;
+    }
+};
+
+// Microseconds for `bytes` bytes of 10 bits at `baud`.
+int64_t wire(int64_t bytes, int64_t baud)
+{
+    return bytes * 10 * 1000000 / baud;
+}
+
+}  // namespace
+
+TEST_F(Channel, CommandLineFramingOnTheWire)
+{
+    simPort_setSilent(1);
+    ASSERT_TRUE(ComPortAPI_OpenCOM(1));
+    EXPECT_TRUE(sendCommand("%fw -v", FALSE, FALSE, nullptr));
+    EXPECT_TRUE(sendCommand("%fw -v", TRUE, FALSE, nullptr));
+    EXPECT_TRUE(sendCommand("%fw -v", 2, FALSE, nullptr));
+    const std::vector<std::string> expected = {"%%%fw -v\n\r", "%fw -v\n\r", "%%%fw -v\n\r"};
+    EXPECT_EQ(writes(1), expected);
+    EXPECT_EQ(writes(1)[0].size(), 10u);
+    EXPECT_EQ(writes(1)[1].size(), 8u);
+    // Nothing was read: sending alone lasts as long as the bytes take.
+    EXPECT_EQ(simClock_nowUs(), wire(10, 9600) + wire(8, 9600) + wire(10, 9600));
+    EXPECT_STREQ(gDataBuffer, "%%%fw -v\n\r");
+}
+
+TEST_F(Channel, ExactReplyMatchesAndTheExchangeLastsTwoWindows)
+{
+    openUnit();
+    ASSERT_TRUE(sendCommand("%help -c version", FALSE, TRUE, HELP_REPLY.c_str()));
+    EXPECT_EQ(writes(1), std::vector<std::string>{"%%%help -c version\n\r"});
+    // Command out; the reply (2 ms later, 77 ms long) falls in the first
+    // window, which runs its whole 500 ms; then one whole silent window.
+    EXPECT_EQ(simClock_nowUs(), wire(20, 9600) + 500000 + 500000);
+    EXPECT_STREQ(gDataBuffer, "");
+    EXPECT_EQ(simConsole_text(), "");
+}
+
+TEST_F(Channel, ReplyOverSeveralWindowsIsJoined)
+{
+    openUnit(withFault(UnitExchange::Product, UnitFault::Split));
+    ComPortAPI_SetReadingTimeoutInMs(1000);
+    EXPECT_TRUE(sendCommand("%fw -p", FALSE, TRUE, TX_ID.c_str()));
+    EXPECT_EQ(nonEmptyReads(), 2);
+}
+
+TEST_F(Channel, AnyDifferenceIsNoMatch)
+{
+    openUnit(withFault(UnitExchange::Product, UnitFault::ExtraLineEnd));
+    EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, TX_ID.c_str()));
+    EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, (TX_ID + "\r\n>>").c_str()));
+    EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\r\n"));
+    EXPECT_EQ(simConsole_text(), "");
+}
+
+TEST_F(Channel, CollectingWithoutComparingSaysTrue)
+{
+    openUnit();
+    EXPECT_TRUE(sendCommand("%fw -p", FALSE, 2, "anything"));
+    EXPECT_TRUE(sendCommand("%fw -p", FALSE, TRUE, nullptr));
+}
+
+TEST_F(Channel, SilentUnitGivesAnEmptyReply)
+{
+    simPort_setSilent(1);
+    ASSERT_TRUE(ComPortAPI_OpenCOM(1));
+    EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, TX_ID.c_str()));
+    EXPECT_TRUE(sendCommand("%fw -p", FALSE, TRUE, ""));
+}
+
+TEST_F(Channel, ZeroByteInAChunkCutsThatChunkOnly)
+{
+    UnitConfig config;
+    config.productReply = std::string("Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\0ignored", 44);
+    openUnit(config);
+    EXPECT_TRUE(sendCommand("%fw -p", FALSE, TRUE, "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX"));
+}
+
+TEST_F(Channel, FailedWriteIsReportedEvenWithoutAnExpectedReply)
+{
+    simPort_setSilent(1);
+    simPort_failWrite(1, 1);
+    ASSERT_TRUE(ComPortAPI_OpenCOM(1));
+    EXPECT_FALSE(sendCommand("%fw -v", FALSE, FALSE, nullptr));
+    EXPECT_EQ(simConsole_text(), "\r\nError occurred when sending data !\r\n");
+}
+
+TEST_F(Channel, EndlessReplyEndsWhenTheBufferIsFullAndMatchesNothing)
+{
+    openUnit(withFault(UnitExchange::Product, UnitFault::Endless));
+    EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, TX_ID.c_str()));
+    // About 1,023,999 bytes at 9600 baud.
+    EXPECT_GT(seconds(), 1000.0);
+}
+
+namespace {
+
+struct ProgressCase {
+    int length;
+    std::vector<size_t> writeSizes;
+    std::string console;
+};
+
+}  // namespace
+
+TEST_F(Channel, DataGoesOutInPiecesWithAPercentageRedrawnInPlace)
+{
+    const std::vector<ProgressCase> cases = {
+        {40000, {10240, 10240, 10240, 9280}, "1%\b\b25%\b\b\b51%\b\b\b76%\b\b\b100%"},
+        {20480, {10240, 10240}, "1%\b\b50%\b\b\b100%"},
+        {5000, {5000}, "1%\b\b\b100%"},
+        {0, {}, "1%"},
+    };
+    simPort_setSilent(1);
+    ASSERT_TRUE(ComPortAPI_OpenCOM(1));
+    for (const ProgressCase &c : cases) {
+        simEvents_reset();
+        simConsole_begin();
+        const std::vector<uint8_t> block(static_cast<size_t>(c.length), 0x5A);
+        EXPECT_TRUE(sendData(block.data(), c.length, TRUE, nullptr)) << c.length;
+        std::vector<size_t> sizes;
+        for (const std::string &w : writes(1)) {
+            sizes.push_back(w.size());
+        }
+        EXPECT_EQ(sizes, c.writeSizes) << c.length;
+        EXPECT_EQ(simConsole_text(), c.console) << c.length;
+    }
+}
+
+TEST_F(Channel, LargeBlockStartsAtZeroPercent)
+{
+    simPort_setSilent(1);
+    ASSERT_TRUE(ComPortAPI_OpenCOM(1));
+    const std::vector<uint8_t> block(2000000, 1);
+    EXPECT_TRUE(sendData(block.data(), 2000000, TRUE, nullptr));
+    EXPECT_EQ(simConsole_text().substr(0, 6), "1%\b\b0%");
+}
+
+TEST_F(Channel, WrongOrMissingReplyAfterDataPrintsBothMessages)
+{
+    simPort_setSilent(1);
+    ASSERT_TRUE(ComPortAPI_OpenCOM(1));
+    const uint8_t block[3] = {1, 2, 3};
+    EXPECT_FALSE(sendData(block, 3, TRUE, "SUCCESS"));
+    EXPECT_EQ(simConsole_text(), "1%\b\b\b100%"
+                                 "\r\nExpected : SUCCESS  received : \r\n"
+                                 "\r\nError: Expected response did  not matched !\r\n");
+    simConsole_begin();
+    EXPECT_TRUE(sendData(block, 3, FALSE, "SUCCESS"));
+}
+
+TEST_F(Channel, FailedPieceStopsTheTransferAtOnce)
+{
+    simPort_setSilent(1);
+    simPort_failWrite(1, 2);
+    ASSERT_TRUE(ComPortAPI_OpenCOM(1));
+    const std::vector<uint8_t> block(40000, 7);
+    EXPECT_FALSE(sendData(block.data(), 40000, TRUE, "SUCCESS"));
+    EXPECT_EQ(simConsole_text(), "1%\b\b25%");
+    EXPECT_EQ(writes(1).size(), 2u);
+}
+
+TEST_F(Channel, ProductCheckAsksOnceAndComparesTheWholeReply)
+{
+    openUnit();
+    EXPECT_TRUE(validateProductId(VALIDATE_TX_PRODUCT_ID_STRING));
+    EXPECT_EQ(simConsole_text(), "Checking product ...OK");
+    EXPECT_EQ(writes(1), std::vector<std::string>{"%%%fw -p\n\r"});
+    EXPECT_EQ(simPorts_openHandles(), 1);
+
+    simConsole_begin();
+    EXPECT_FALSE(validateProductId(VALIDATE_RX_PRODUCT_ID_STRING));
+    EXPECT_EQ(simConsole_text(), "Checking product ...FALIED");
+    EXPECT_EQ(simPorts_openHandles(), 0);
+    EXPECT_EQ(simConsole_keyWaits(), 0);
+}
+
+TEST_F(Channel, ProductCheckWriteFailureWaitsForAKeyThenCloses)
+{
+    openUnit();
+    simPort_failWrite(1, 1);
+    EXPECT_FALSE(validateProductId(VALIDATE_TX_PRODUCT_ID_STRING));
+    EXPECT_EQ(simConsole_text(), "Checking product ...FAILED [Error occurred when sending data !]\r\n"
+                                 "\r\nPress any key to exit");
+    const std::vector<SimEvent> &events = simEvents_all();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2].kind, SimEventKind::KeyWait);
+    EXPECT_EQ(events.back().kind, SimEventKind::Close);
+}

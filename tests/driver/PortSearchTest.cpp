@@ -1,0 +1,156 @@
+#include "SimFixture.h"
+
+#include "PortDetection.h"
+
+#include <string>
+
+namespace {
+
+const std::string PROBE_ON_WIRE = "%%%help -c version\n\r";
+
+class PortSearch : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        ASSERT_TRUE(allocateProgramBuffers());
+        ComPortAPI_SetHardwareFlowControl(FALSE);
+    }
+
+    static std::vector<int> writeRates(int com)
+    {
+        std::vector<int> rates;
+        for (const SimEvent &event : simEvents_all()) {
+            if (event.kind == SimEventKind::Write && event.port == com) {
+                rates.push_back(event.baud);
+            }
+        }
+        return rates;
+    }
+
+    static int opens(int com)
+    {
+        int count = 0;
+        for (const SimEvent &event : simEvents_all()) {
+            count += event.kind == SimEventKind::Open && event.port == com;
+        }
+        return count;
+    }
+};
+
+int64_t wire(int64_t bytes, int64_t baud)
+{
+    return bytes * 10 * 1000000 / baud;
+}
+
+}  // namespace
+
+TEST_F(PortSearch, SkipsAbsentTriesSilentFindsTheUnitOnItsSecondRate)
+{
+    simPort_setSilent(2);
+    UnitConfig unit;
+    unit.normalBaud = 9600;
+    simPort_attachUnit(3, unit);
+
+    ASSERT_TRUE(detectComPortAndBaudrate());
+    EXPECT_EQ(gComPortNumber, 3);
+    EXPECT_EQ(gBaudRate, 9600);
+    EXPECT_EQ(simPort_currentBaud(3), 9600);
+    EXPECT_EQ(g_dcb.BaudRate, 9600u);
+    EXPECT_EQ(simConsole_text(), "");
+
+    // COM2: six rates, two probes each, one silent window per probe.
+    const std::vector<int> tried = {115200, 115200, 9600, 9600, 57600, 57600, 4800, 4800, 2400, 2400, 1200, 1200};
+    EXPECT_EQ(writeRates(2), tried);
+    EXPECT_EQ(opens(2), 1 + 6);
+    for (const std::string &w : writes(2)) {
+        EXPECT_EQ(w, PROBE_ON_WIRE);
+    }
+    // COM3: twice unheard at 115200, answered at once at 9600.
+    EXPECT_EQ(writeRates(3), (std::vector<int>{115200, 115200, 9600}));
+
+    int64_t expected = 0;
+    for (int rate : tried) {
+        expected += wire(20, rate) + 500000;
+    }
+    expected += 2 * (wire(20, 115200) + 500000);
+    expected += wire(20, 9600) + 500000 + 500000;
+    EXPECT_EQ(simClock_nowUs(), expected);
+}
+
+TEST_F(PortSearch, AnsweredFirstProbeSendsNoSecond)
+{
+    UnitConfig unit;
+    unit.normalBaud = 115200;
+    simPort_attachUnit(1, unit);
+    ASSERT_TRUE(detectComPortAndBaudrate());
+    EXPECT_EQ(writes(1).size(), 1u);
+    EXPECT_EQ(gBaudRate, 115200);
+}
+
+TEST_F(PortSearch, UnitThatMissesTheFirstProbeIsFoundOnTheSecond)
+{
+    UnitConfig unit;
+    unit.missedProbes = 1;
+    simPort_attachUnit(5, unit);
+    ASSERT_TRUE(detectComPortAndBaudrate());
+    EXPECT_EQ(gComPortNumber, 5);
+    EXPECT_EQ(gBaudRate, 9600);
+    EXPECT_EQ(writeRates(5), (std::vector<int>{115200, 115200, 9600, 9600}));
+}
+
+TEST_F(PortSearch, HeldPortIsPassedOverSilently)
+{
+    simPort_setHeld(1);
+    simPort_attachUnit(2, UnitConfig{});
+    ASSERT_TRUE(detectComPortAndBaudrate());
+    EXPECT_EQ(gComPortNumber, 2);
+    EXPECT_EQ(simConsole_text(), "");
+}
+
+TEST_F(PortSearch, NothingPresentFailsAtOnceLeavingNothingOpen)
+{
+    simPort_attachUnit(33, UnitConfig{});
+    EXPECT_FALSE(detectComPortAndBaudrate());
+    EXPECT_EQ(gComPortNumber, 0);
+    EXPECT_EQ(gBaudRate, 0);
+    EXPECT_EQ(simClock_nowUs(), 0);
+    EXPECT_EQ(simPorts_openHandles(), 0);
+    EXPECT_EQ(g_dcb.BaudRate, 9600u);
+    EXPECT_EQ(simConsole_text(), "");
+}
+
+TEST_F(PortSearch, ReplyWithAnythingMoreIsNoAnswerAndTheLastRateStaysStaged)
+{
+    UnitConfig unit;
+    unit.faults.push_back({UnitExchange::Probe, UnitFault::ExtraLineEnd});
+    simPort_attachUnit(1, unit);
+    EXPECT_FALSE(detectComPortAndBaudrate());
+    EXPECT_EQ(simPorts_openHandles(), 0);
+    EXPECT_EQ(g_dcb.BaudRate, 1200u);
+    EXPECT_EQ(gComPortNumber, 0);
+}
+
+TEST_F(PortSearch, OpenThatFailsAfterTheFirstLookPrintsAndMovesOn)
+{
+    simPort_setSilent(1);
+    simPort_refuseConfiguration(1);
+    simPort_attachUnit(2, UnitConfig{});
+    ASSERT_TRUE(detectComPortAndBaudrate());
+    std::string messages;
+    for (int i = 0; i < 6; ++i) {
+        messages += "ERROR: COM1 configuration failed !";
+    }
+    EXPECT_EQ(simConsole_text(), messages);
+}
+
+TEST_F(PortSearch, FailedProbeWriteCountsAsNoAnswer)
+{
+    UnitConfig unit;
+    unit.normalBaud = 115200;
+    simPort_attachUnit(1, unit);
+    simPort_failWrite(1, 1);
+    ASSERT_TRUE(detectComPortAndBaudrate());
+    EXPECT_EQ(simConsole_text(), "\r\nError occurred when sending data !\r\n");
+    EXPECT_EQ(writes(1).size(), 2u);
+}

@@ -1,0 +1,58 @@
+#include "SimFixture.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string printable(const std::string &bytes, size_t limit)
+{
+    std::string shown;
+    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\r') {
+            shown += "\\r";
+        } else if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\b') {
+            shown += "\\b";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            shown += hex;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    if (bytes.size() > limit) {
+        shown += "... (" + std::to_string(bytes.size()) + " bytes)";
+    }
+    return shown;
+}
+
+const char *kindName(SimEventKind kind)
+{
+    switch (kind) {
+    case SimEventKind::Console: return "console";
+    case SimEventKind::KeyWait: return "key";
+    case SimEventKind::Open: return "open";
+    case SimEventKind::Close: return "close";
+    case SimEventKind::Write: return "write";
+    case SimEventKind::Read: return "read";
+    case SimEventKind::Sleep: return "sleep";
+    }
+    return "?";
+}
+
+}  // namespace
+
+void SimTest::printTranscript()
+{
+    std::string log;
+    for (const SimEvent &event : simEvents_all()) {
+        char head[64];
+        snprintf(head, sizeof head, "%12.6f %-7s COM%-2d ", static_cast<double>(event.timeUs) / 1e6,
+                 kindName(event.kind), event.port);
+        log += head + printable(event.bytes, 120) + "\n";
+    }
+    fprintf(stderr, "--- transcript ---\n%s", log.c_str());
+}

@@ -1,0 +1,60 @@
+// A fresh simulated machine for each test: clock at zero, no ports, the serial
+// module's records as at program start, the console captured.
+#ifndef TESTS_SIMFIXTURE_H_
+#define TESTS_SIMFIXTURE_H_
+
+#include "ComPortAPI.h"
+#include "ProgramState.h"
+#include "SimConsole.h"
+#include "SimEvents.h"
+#include "SimSerial.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        simEvents_reset();
+        simPorts_reset();
+        g_hCOM = nullptr;
+        g_dcb = ComPortAPI_DefaultLineSettings();
+        g_cto = COMMTIMEOUTS{MAX_WAIT_READ, 0, MAX_WAIT_READ, 0, 0};
+        gComPortNumber = 0;
+        gBaudRate = 0;
+        simConsole_begin(input());
+    }
+    void TearDown() override
+    {
+        simConsole_end();
+        releaseProgramBuffers();
+        if (HasFailure()) {
+            printTranscript();
+        }
+    }
+
+    // What standard input holds for the test; override to answer prompts.
+    virtual std::string input() const { return ""; }
+
+    // The bytes of every write on a port, one entry per write.
+    static std::vector<std::string> writes(int com)
+    {
+        std::vector<std::string> all;
+        for (const SimEvent &event : simEvents_all()) {
+            if (event.kind == SimEventKind::Write && event.port == com) {
+                all.push_back(event.bytes);
+            }
+        }
+        return all;
+    }
+
+    static double seconds() { return static_cast<double>(simClock_nowUs()) / 1e6; }
+
+    // The log of a failed test, for reading what the program did and when.
+    static void printTranscript();
+};
+
+#endif
