@@ -1,7 +1,11 @@
 // The operations of the updater that its console dialogue does not reach.
 #include "BinImage.h"
+#include "ComPortAPI.h"
+#include "Diagnostics.h"
 #include "FlattenFile.h"
 #include "ImageFlattening.h"
+#include "PortDetection.h"
+#include "ProductCheck.h"
 #include "ProgramState.h"
 #include "UploadCommand.h"
 #include "WebFirmware.h"
@@ -14,9 +18,11 @@ namespace {
 
 void printUsage(void)
 {
-    fputs("Usage: OrvaneFwTool info\n"
-          "       OrvaneFwTool web\n"
-          "       OrvaneFwTool flatten IN.hex OUT.bin\n",
+    fputs("Usage: OrvaneFwTool info              the embedded images and their upload commands\n"
+          "       OrvaneFwTool web               writes FwToUpload.bin in the current folder\n"
+          "       OrvaneFwTool flatten IN OUT    flattens an Intel HEX file into a binary image\n"
+          "       OrvaneFwTool product tx|rx     finds the unit and checks its product identity\n"
+          "       OrvaneFwTool diag              finds the unit and runs the 512 KiB diagnostics\n",
           stderr);
 }
 
@@ -56,6 +62,58 @@ int runInfo(void)
     return status;
 }
 
+// The port search, as the updater runs it; FALSE after telling the user.
+BOOL findUnit(void)
+{
+    printf("\n\rDetecting COM port and Baud Rate..................");
+    ComPortAPI_SetHardwareFlowControl(FALSE);
+    if (!detectComPortAndBaudrate()) {
+        puts("FAILED\r");
+        dipsplayLastMessageToUserBeforeExit("\r\nERROR: No unit answered on COM1 to COM32.\r\n");
+        return FALSE;
+    }
+    puts("OK\r");
+    printf("COM PORT Number : %d\r\nBaud rate       : %d \r\n\r\n", gComPortNumber, gBaudRate);
+    return TRUE;
+}
+
+int runProductCheck(const char *variant)
+{
+    if (!findUnit()) {
+        return 1;
+    }
+    const bool transmitter = strcmp(variant, "tx") == 0;
+    const BOOL matches = validateProductId(transmitter ? VALIDATE_TX_PRODUCT_ID_STRING : VALIDATE_RX_PRODUCT_ID_STRING);
+    if (matches) {
+        ComPortAPI_CloseCOM();
+    }
+    dipsplayLastMessageToUserBeforeExit("\r\n");
+    return matches ? 0 : 1;
+}
+
+int runDiagnostics(void)
+{
+    if (!findUnit()) {
+        return 1;
+    }
+    const BOOL sent = DEBUG_send_512kb();
+    DEBUG_send_512kb_2();
+    dipsplayLastMessageToUserBeforeExit("\r\n");
+    return sent ? 0 : 1;
+}
+
+bool knownCommand(int argc, char **argv)
+{
+    const char *command = argv[1];
+    if (strcmp(command, "product") == 0) {
+        return argc == 3 && (strcmp(argv[2], "tx") == 0 || strcmp(argv[2], "rx") == 0);
+    }
+    if (strcmp(command, "flatten") == 0) {
+        return argc == 4;
+    }
+    return argc == 2 && (strcmp(command, "info") == 0 || strcmp(command, "web") == 0 || strcmp(command, "diag") == 0);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -64,20 +122,27 @@ int main(int argc, char **argv)
         printUsage();
         return 2;
     }
-    const char *command = argv[1];
-    const bool known = (strcmp(command, "info") == 0 && argc == 2) || (strcmp(command, "web") == 0 && argc == 2) ||
-                       (strcmp(command, "flatten") == 0 && argc == 4);
-    if (!known) {
+    if (!knownCommand(argc, argv)) {
         printUsage();
         return 2;
     }
+    const char *command = argv[1];
     if (strcmp(command, "flatten") == 0) {
         return flattenHexFile(argv[2], argv[3]);
     }
     if (!allocateProgramBuffers()) {
         return 1;
     }
-    const int status = strcmp(command, "info") == 0 ? runInfo() : (createFirmwareFileForWeb() ? 0 : 1);
+    int status = 0;
+    if (strcmp(command, "info") == 0) {
+        status = runInfo();
+    } else if (strcmp(command, "web") == 0) {
+        status = createFirmwareFileForWeb() ? 0 : 1;
+    } else if (strcmp(command, "product") == 0) {
+        status = runProductCheck(argv[2]);
+    } else {
+        status = runDiagnostics();
+    }
     releaseProgramBuffers();
     return status;
 }
