@@ -4,7 +4,7 @@
 #include "ProgramState.h"
 #include "StringOperations.h"
 
-#include <conio.h>
+#include "KeyPress.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -115,7 +115,7 @@ void printDataBufferInHex(uint8_t *databuffer, int dataBufferLength)
     for (int i = 0; i < BYTES_SHOWN; ++i) {
         printf("%x ", databuffer[i]);
         if (i == PAUSE_AFTER_INDEX) {
-            _getch();
+            readSingleKey();
         }
     }
 }

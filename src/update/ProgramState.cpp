@@ -2,7 +2,7 @@
 
 #include "BinImage.h"
 
-#include <conio.h>
+#include "KeyPress.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,5 +60,5 @@ void dipsplayLastMessageToUserBeforeExit(const char *lastMessage)
 {
     printf("%s", lastMessage);
     printf("\r\nPress any key to exit");
-    _getch();
+    readSingleKey();
 }

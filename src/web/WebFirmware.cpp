@@ -5,7 +5,7 @@
 #include "ImageFlattening.h"
 #include "ProgramState.h"
 
-#include <conio.h>
+#include "KeyPress.h"
 
 #include <cstdio>
 #include <cstring>
@@ -95,6 +95,6 @@ BOOL createFirmwareFileForWeb(void)
     appendBody(bufferBase64, dataLengthBase64);
 
     printf("\r\nPress any key to exit");
-    _getch();
+    readSingleKey();
     return TRUE;
 }

@@ -2,7 +2,7 @@
 
 #include "SimEvents.h"
 
-#include <conio.h>
+#include "KeyPress.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -101,7 +101,7 @@ int simConsole_keyWaits()
     return keyWaits;
 }
 
-int _getch(void)
+int readSingleKey(void)
 {
     ++keyWaits;
     simEvents_record(SimEventKind::KeyWait, 0, "");

@@ -1,6 +1,6 @@
 // Console pieces of the POSIX platform: output that is seen at once, and a
 // single-key read that can never hold a scripted run.
-#include <conio.h>
+#include "KeyPress.h"
 
 #include <cstdio>
 
@@ -16,7 +16,7 @@ struct UnbufferedOutput {
 
 }  // namespace
 
-int _getch(void)
+int readSingleKey(void)
 {
     // A pipe or a file is no keyboard: nobody is there to press a key.
     if (!isatty(STDIN_FILENO)) {

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The updater's own overhead over the ideal duration of a whole update, and its
+# peak memory, in one run against the emulated unit pacing itself at the wire
+# rate:
+#   bench/update_overhead.sh BUILD_DIR
+# The ideal is what the program must wait by design: every read window it runs
+# (an exchange's reply falls inside its first window, then one silent window
+# follows), the 46 pauses of 3 s and the two closing reads. The unit on COM3
+# answers at 9600, so the search costs two unheard probes at 115200 and one
+# answered at 9600.
+set -euo pipefail
+build=$(cd "${1:?usage: update_overhead.sh BUILD_DIR}" && pwd)
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/dosdevices"
+for n in $(seq 1 32); do ln -s /nonexistent "$work/dosdevices/com$n"; done
+"$build/emulator/OrvaneUnitSim" --com 3 --variant tx --baud 9600 --pace --dir "$work" >"$work/sim.out" &
+sim_pid=$!
+for _ in $(seq 1 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
+
+windows_ms=$(( 2*500 + 1000      # search
+             + 1000              # "%fw -v", one direct read
+             + 2*1000            # "%fw -p"
+             + 2*10000           # FPGA upload command and "Ready"
+             + 2*1000            # FPGA data and "SUCCESS"
+             + 2*5000            # microcontroller upload command
+             + 2*1000            # microcontroller data
+             + 46*3000 + 1000 + 11000 ))
+
+(cd "$work" && /usr/bin/time -f "%e %M" -o "$work/time.txt" "$build/src/OrvaneFwUpgrade" </dev/null >"$work/console.txt")
+read -r elapsed peak_kb <"$work/time.txt"
+grep -q "The update was successful" "$work/console.txt" || { echo "the update did not succeed" >&2; exit 1; }
+awk -v e="$elapsed" -v w="$windows_ms" -v m="$peak_kb" 'BEGIN {
+  printf "whole update      %8.3f s\n", e
+  printf "ideal (waits)     %8.3f s\n", w / 1000
+  printf "overhead          %8.3f s  (target under 0.5 s)\n", e - w / 1000
+  printf "peak memory       %8.1f MB (target at most 20 MB)\n", m / 1024
+}'
