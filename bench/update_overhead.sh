@@ -23,14 +23,16 @@ for n in $(seq 1 32); do ln -s /nonexistent "$work/dosdevices/com$n"; done
 sim_pid=$!
 for _ in $(seq 1 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
 
-windows_ms=$(( 2*500 + 1000      # search
-             + 1000              # "%fw -v", one direct read
-             + 2*1000            # "%fw -p"
-             + 2*10000           # FPGA upload command and "Ready"
-             + 2*1000            # FPGA data and "SUCCESS"
-             + 2*5000            # microcontroller upload command
-             + 2*1000            # microcontroller data
-             + 46*3000 + 1000 + 11000 ))
+windows_ms=0
+add() { windows_ms=$(( windows_ms + $1 )); }
+add $(( 2*500 + 1000 ))          # search: twice unheard at 115200, answered at 9600
+add 1000                         # "%fw -v", one direct read
+add $(( 2*1000 ))                # "%fw -p"
+add $(( 2*10000 ))               # FPGA upload command and "Ready"
+add $(( 2*1000 ))                # FPGA data and "SUCCESS"
+add $(( 2*5000 ))                # microcontroller upload command and "Ready"
+add $(( 2*1000 ))                # microcontroller data and "SUCCESS"
+add $(( 46*3000 + 1000 + 11000 ))  # reboot wait and the two closing reads
 
 (cd "$work" && /usr/bin/time -f "%e %M" -o "$work/time.txt" "$build/src/OrvaneFwUpgrade" </dev/null >"$work/console.txt")
 read -r elapsed peak_kb <"$work/time.txt"
