@@ -10,18 +10,9 @@
 # answered at 9600.
 set -euo pipefail
 build=$(cd "${1:?usage: update_overhead.sh BUILD_DIR}" && pwd)
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/dosdevices"
-for n in $(seq 1 32); do ln -s /nonexistent "$work/dosdevices/com$n"; done
-"$build/emulator/OrvaneUnitSim" --com 3 --variant tx --baud 9600 --pace --dir "$work" >"$work/sim.out" &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
+. "$(dirname "$0")/../scripts/unit-sim-folder.sh"
+make_shadowed_folder
+start_unit_sim "$build" --com 3 --variant tx --baud 9600 --pace
 
 windows_ms=0
 add() { windows_ms=$(( windows_ms + $1 )); }

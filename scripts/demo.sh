@@ -9,21 +9,11 @@ set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 variant=${2:-tx}
 baud=${3:-9600}
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/dosdevices" "$work/received"
-for n in $(seq 1 32); do ln -s /nonexistent "$work/dosdevices/com$n"; done
-
-"$build/emulator/OrvaneUnitSim" --com 3 --variant "$variant" --baud "$baud" --dir "$work" \
-  --images "$work/received" --trace "$work/unit-trace.txt" >"$work/sim.out" &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
+. "$(dirname "$0")/unit-sim-folder.sh"
+make_shadowed_folder
+mkdir -p "$work/received"
+start_unit_sim "$build" --com 3 --variant "$variant" --baud "$baud" \
+  --images "$work/received" --trace "$work/unit-trace.txt"
 echo "emulated $variant unit at $baud baud on COM3 -> $(head -n 1 "$work/sim.out")"
 
 start=$(date +%s)

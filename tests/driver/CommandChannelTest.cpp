@@ -37,8 +37,8 @@ protected:
     static int nonEmptyReads()
     {
         int count = 0;
-        for (const SimEvent &event : simEvents_all()) {
-            count += event.kind == SimEventKind::Read && !event.bytes.empty();
+        for (const SimEvent &event : events(SimEventKind::Read, 1)) {
+            count += !event.bytes.empty();
         }
         return count;
     }

@@ -20,21 +20,10 @@ protected:
     static std::vector<int> writeRates(int com)
     {
         std::vector<int> rates;
-        for (const SimEvent &event : simEvents_all()) {
-            if (event.kind == SimEventKind::Write && event.port == com) {
-                rates.push_back(event.baud);
-            }
+        for (const SimEvent &event : events(SimEventKind::Write, com)) {
+            rates.push_back(event.baud);
         }
         return rates;
-    }
-
-    static int opens(int com)
-    {
-        int count = 0;
-        for (const SimEvent &event : simEvents_all()) {
-            count += event.kind == SimEventKind::Open && event.port == com;
-        }
-        return count;
     }
 };
 
@@ -62,7 +51,7 @@ TEST_F(PortSearch, SkipsAbsentTriesSilentFindsTheUnitOnItsSecondRate)
     // COM2: six rates, two probes each, one silent window per probe.
     const std::vector<int> tried = {115200, 115200, 9600, 9600, 57600, 57600, 4800, 4800, 2400, 2400, 1200, 1200};
     EXPECT_EQ(writeRates(2), tried);
-    EXPECT_EQ(opens(2), 1 + 6);
+    EXPECT_EQ(events(SimEventKind::Open, 2).size(), 1u + 6u);
     for (const std::string &w : writes(2)) {
         EXPECT_EQ(w, PROBE_ON_WIRE);
     }

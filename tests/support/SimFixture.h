@@ -39,14 +39,24 @@ protected:
     // What standard input holds for the test; override to answer prompts.
     virtual std::string input() const { return ""; }
 
+    // The events of one kind on one port, in order.
+    static std::vector<SimEvent> events(SimEventKind kind, int com)
+    {
+        std::vector<SimEvent> found;
+        for (const SimEvent &event : simEvents_all()) {
+            if (event.kind == kind && event.port == com) {
+                found.push_back(event);
+            }
+        }
+        return found;
+    }
+
     // The bytes of every write on a port, one entry per write.
     static std::vector<std::string> writes(int com)
     {
         std::vector<std::string> all;
-        for (const SimEvent &event : simEvents_all()) {
-            if (event.kind == SimEventKind::Write && event.port == com) {
-                all.push_back(event.bytes);
-            }
+        for (const SimEvent &event : events(SimEventKind::Write, com)) {
+            all.push_back(event.bytes);
         }
         return all;
     }

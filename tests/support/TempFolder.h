@@ -2,20 +2,34 @@
 #ifndef TESTS_TEMPFOLDER_H_
 #define TESTS_TEMPFOLDER_H_
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 class TempFolder {
 public:
     TempFolder()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-XXXXXX").string();
-        root_ = mkdtemp(pattern.data());
+        // create_directory fails on a name that exists, so a folder it makes
+        // is ours alone even when tests run side by side.
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device entropy;
+        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+            char name[32];
+            snprintf(name, sizeof name, "orvane-%08x", static_cast<unsigned>(entropy()));
+            if (std::filesystem::create_directory(base / name)) {
+                root_ = (base / name).string();
+            }
+        }
+        if (root_.empty()) {
+            throw std::runtime_error("no temporary folder could be made in " + base.string());
+        }
+        std::error_code ignored;
+        std::filesystem::permissions(root_, std::filesystem::perms::owner_all, ignored);
     }
     ~TempFolder()
     {
