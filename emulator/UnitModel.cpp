@@ -137,7 +137,7 @@ struct UnitModel {
     bool lineTooLong = false;
     int probes = 0;
     int fwVer = 0, fwRev = 0, fwSub = 0;
-    std::array<bool, 9> exchangeSeen{};
+    std::array<int, 9> exchangeCount{};
 
     std::deque<Chunk> output;
     int64_t outputEndUs = NEVER; // when the last queued byte has arrived
@@ -221,15 +221,11 @@ int64_t enqueue(UnitModel &u, const std::string &bytes, int64_t atUs, int baud, 
 FaultSet takeFaults(UnitModel &u, UnitExchange exchange)
 {
     FaultSet set;
-    const auto index = static_cast<size_t>(exchange);
-    if (exchange != UnitExchange::Probe) {
-        if (u.exchangeSeen[index]) {
-            return set;
-        }
-        u.exchangeSeen[index] = true;
-    }
+    const int count = ++u.exchangeCount[static_cast<size_t>(exchange)];
     for (const UnitConfig::Fault &fault : u.config.faults) {
-        if (fault.at != exchange) {
+        const bool due = fault.occurrence == 0 ? (exchange == UnitExchange::Probe || count == 1)
+                                               : count == fault.occurrence;
+        if (fault.at != exchange || !due) {
             continue;
         }
         switch (fault.what) {

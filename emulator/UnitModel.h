@@ -59,6 +59,9 @@ struct UnitConfig {
     struct Fault {
         UnitExchange at = UnitExchange::None;
         UnitFault what = UnitFault::None;
+        // 0: as above; n: only the n-th time the exchange happens (the second
+        // "%fw -p" of a receiver, the second probe at a rate).
+        int occurrence = 0;
     };
     std::vector<Fault> faults;
     int64_t splitGapMs = 0;          // 0: 1.5 read windows of that exchange
