@@ -7,37 +7,12 @@
 #include "ProgramState.h"
 #include "StringOperations.h"
 #include "UploadCommand.h"
+#include "VersionReply.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-struct VersionReply {
-    int fw_ver = 0, fw_rev = 0, fw_sub = 0;
-    char model[8] = {};
-    int fpga_ver = 0, fpga_rev = 0;
-    int fpga_type = -1;
-};
-
-// Reads "%d.%d.%d %s %d.%d %d". The model word may have at most seven
-// characters: a longer one leaves the reply unparsed from there on.
-int parseVersionReply(const char *text, VersionReply *reply)
-{
-    int wordEnd = 0;
-    int nbr = sscanf(text, "%d.%d.%d %7s%n", &reply->fw_ver, &reply->fw_rev, &reply->fw_sub, reply->model, &wordEnd);
-    if (nbr < 4) {
-        return nbr < 0 ? 0 : nbr;
-    }
-    const char after = text[wordEnd];
-    if (after != '\0' && !isspace(static_cast<unsigned char>(after))) {
-        reply->model[0] = '\0';
-        return 3;
-    }
-    const int more = sscanf(text + wordEnd, "%d.%d %d", &reply->fpga_ver, &reply->fpga_rev, &reply->fpga_type);
-    return nbr + (more < 0 ? 0 : more);
-}
 
 // "%fw -v", one direct read of its reply, and the two version lines.
 VersionReply queryVersions(void)
