@@ -26,12 +26,12 @@ constexpr size_t SHORTEST_LINE = 11;
 
 }  // namespace
 
-uint8_t u8_checksum_from_hex_string(const char *hexString, uint8_t numberOfBytes)
+uint8_t u8_checksum_from_hex_string(const char *hexString, unsigned numberOfBytes)
 {
     uint8_t checksum = 0;
     const char *pair = hexString;
     // Stops at the terminator: a short text is summed only as far as it goes.
-    for (uint8_t k = 0; k < numberOfBytes && pair[0] != '\0'; ++k) {
+    for (unsigned k = 0; k < numberOfBytes && pair[0] != '\0'; ++k) {
         checksum = static_cast<uint8_t>(checksum - u8_from_hex_string(pair));
         if (pair[1] == '\0') {
             break;
@@ -109,8 +109,7 @@ uint8_t intel_hex_line_is_valid(const char *intelHexString)
         return INTEL_HEX_STRING_INVALID;
     }
     const uint8_t expected = u8_from_hex_string(intelHexString + length - 2);
-    const uint8_t calculated =
-        u8_checksum_from_hex_string(intelHexString + COUNT_POSITION, static_cast<uint8_t>(byteCount + 4));
+    const uint8_t calculated = u8_checksum_from_hex_string(intelHexString + COUNT_POSITION, byteCount + 4u);
     return expected == calculated ? INTEL_HEX_STRING_OK : INTEL_HEX_STRING_INVALID;
 }
 

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-uint8_t u8_checksum_from_hex_string(const char *hexString, uint8_t numberOfBytes);
+// numberOfBytes is wider than a byte: a record of 252 or more data bytes sums
+// 256 or more bytes with its count, address and type.
+uint8_t u8_checksum_from_hex_string(const char *hexString, unsigned numberOfBytes);
 uint8_t intel_hex_start_code_present(const char *intelHexString);
 uint8_t intel_hex_line_data_length(const char *intelHexString);
 uint16_t intel_hex_line_address(const char *intelHexString);

@@ -24,7 +24,7 @@ constexpr struct DecodeMap {
         for (unsigned char i = 0; i < 64; ++i) {
             value[base64_enc_map[i]] = i;
         }
-        value['='] = PAD_VALUE;
+        value[static_cast<unsigned char>('=')] = PAD_VALUE;
     }
 } base64_dec_map;
 

@@ -1,9 +1,11 @@
+#include "HexText.h"
 #include "IntelHex.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -114,4 +116,21 @@ TEST(RecordChecksum, IsTheNegatedByteSumAndStopsAtTheTerminator)
     EXPECT_EQ(u8_checksum_from_hex_string("", 4), 0);
     EXPECT_EQ(u8_checksum_from_hex_string("01", 200), 0xFF);
     EXPECT_EQ(u8_checksum_from_hex_string("010", 200), 0xFF);
+}
+
+TEST(RecordLine, CountsFrom252UpSumEveryByte)
+{
+    // Count, address and type make 4 more bytes than the data: for 252 data
+    // bytes and more that is past what one byte can count.
+    for (size_t count : {252u, 255u}) {
+        std::vector<uint8_t> data(count);
+        for (size_t i = 0; i < count; ++i) {
+            data[i] = static_cast<uint8_t>(i * 3);
+        }
+        const std::string line = hextext::record(0, 0x1234, data);
+        EXPECT_EQ(intel_hex_line_is_valid(line.c_str()), 1) << count;
+        std::string wrong = line;
+        wrong[wrong.size() - 1] = wrong.back() == '0' ? '1' : '0';
+        EXPECT_EQ(intel_hex_line_is_valid(wrong.c_str()), 0) << count;
+    }
 }

@@ -1,0 +1,8 @@
+#include "FuzzChecks.h"
+#include "FuzzMain.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    failOnProblem(checkVersionReply(data, size));
+    return 0;
+}
