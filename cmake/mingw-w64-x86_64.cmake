@@ -29,8 +29,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Tests and test discovery run the .exe files through Wine, in a prefix of the
 # build's own (created on first use), never popping a window or an installer.
 find_program(ORVANE_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+find_program(ORVANE_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
+set(ORVANE_WINE_ENV
+    -u DISPLAY -u WAYLAND_DISPLAY WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
+    WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix)
 if(ORVANE_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-      env -u DISPLAY -u WAYLAND_DISPLAY WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
-      WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix ${ORVANE_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR env ${ORVANE_WINE_ENV} ${ORVANE_WINE})
 endif()

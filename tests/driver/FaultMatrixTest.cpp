@@ -153,6 +153,12 @@ const std::vector<FaultCase> CASES = {
     {"closing text endless", UnitExchange::Closing, UnitFault::Endless, 0, 0, TX, Outcome::EitherEnd, "", UPDATE},
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FaultCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class FaultMatrix : public SimTest, public ::testing::WithParamInterface<FaultCase> {};
 
 bool holds(const std::string &text, const std::string &part)

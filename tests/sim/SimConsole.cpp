@@ -1,98 +1,161 @@
+// The console is captured at the file descriptor level (descriptors 0 and 1
+// moved onto temporary files), which works the same with glibc and with the
+// Windows C runtime: no stream of the C library is replaced.
 #include "SimConsole.h"
 
 #include "SimEvents.h"
+#include "TempFolder.h"
 
 #include "KeyPress.h"
 
-#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <string>
+
+#include <unistd.h>
 
 namespace {
 
-FILE *realStdout = nullptr;
-FILE *realStdin = nullptr;
+// Whatever the program prints reaches the capture file at once, as on the
+// real platforms, so each piece can be stamped with the virtual time.
+struct UnbufferedOutput {
+    UnbufferedOutput() { setvbuf(stdout, nullptr, _IONBF, 0); }
+} unbufferedOutput;
+
+std::unique_ptr<TempFolder> folder;
+int fileCount = 0;
+
+FILE *captureFile = nullptr;  // descriptor 1 is a duplicate of it while capturing
+std::string captureFilePath;
+std::string inputFilePath;
+int realStdoutFd = -1;
+int realStdinFd = -1;
+bool suspended = false;
+bool collecting = false;
+long collectedLength = 0;
 std::string captured;
-std::string inputText;
-size_t inputPosition = 0;
 int keyWaits = 0;
 
-ssize_t captureWrite(void *, const char *buffer, size_t size)
+std::string newFilePath(const char *kind)
 {
-    captured.append(buffer, size);
-    simEvents_record(SimEventKind::Console, 0, std::string(buffer, size));
-    return static_cast<ssize_t>(size);
+    if (!folder) {
+        folder = std::make_unique<TempFolder>();
+    }
+    return folder->path(std::string(kind) + std::to_string(++fileCount));
 }
 
-ssize_t inputRead(void *, char *buffer, size_t size)
+void removeFile(std::string &path)
 {
-    const size_t count = std::min(size, inputText.size() - inputPosition);
-    inputText.copy(buffer, count, inputPosition);
-    inputPosition += count;
-    return static_cast<ssize_t>(count);
+    if (!path.empty()) {
+        remove(path.c_str());
+        path.clear();
+    }
 }
 
 }  // namespace
+
+// Moves what has been printed since the last call into the text and the event
+// log. Called before every event is recorded, so the log keeps the order in
+// which things happened. (Text printed just before a read is stamped with the
+// time the read ends, when the read's event is recorded.)
+void simConsole_collect()
+{
+    if (captureFile == nullptr || collecting) {
+        return;
+    }
+    collecting = true;
+    fflush(stdout);
+    const int fd = fileno(captureFile);
+    // The read leaves the shared offset at the end, where the next print goes.
+    lseek(fd, collectedLength, SEEK_SET);
+    std::string fresh;
+    char buffer[4096];
+    for (int got; (got = static_cast<int>(read(fd, buffer, sizeof buffer))) > 0;) {
+        fresh.append(buffer, static_cast<size_t>(got));
+    }
+    collectedLength += static_cast<long>(fresh.size());
+    if (!fresh.empty()) {
+        captured += fresh;
+        simEvents_record(SimEventKind::Console, 0, fresh);
+    }
+    collecting = false;
+}
 
 void simConsole_begin(const std::string &input)
 {
     simConsole_end();
     captured.clear();
+    collectedLength = 0;
     keyWaits = 0;
-    inputText = input;
-    inputPosition = 0;
+
+    inputFilePath = newFilePath("stdin");
+    FILE *inputFile = fopen(inputFilePath.c_str(), "wb");
+    fwrite(input.data(), 1, input.size(), inputFile);
+    fclose(inputFile);
+    // Opened afresh, so descriptor 0 starts at the first byte. No seek on the
+    // stream: glibc may answer a seek from its buffer, with the old input.
+    inputFile = fopen(inputFilePath.c_str(), "rb");
+    realStdinFd = dup(0);
+    dup2(fileno(inputFile), 0);
+    fclose(inputFile);
+    clearerr(stdin);
+
+    captureFilePath = newFilePath("stdout");
+    captureFile = fopen(captureFilePath.c_str(), "w+b");
     fflush(stdout);
-    realStdout = stdout;
-    realStdin = stdin;
-    cookie_io_functions_t functions{};
-    functions.write = captureWrite;
-    stdout = fopencookie(nullptr, "w", functions);
-    setvbuf(stdout, nullptr, _IONBF, 0);
-    cookie_io_functions_t reader{};
-    reader.read = inputRead;
-    stdin = fopencookie(nullptr, "r", reader);
+    realStdoutFd = dup(1);
+    dup2(fileno(captureFile), 1);
 }
 
 void simConsole_end()
 {
-    if (realStdout != nullptr) {
-        fclose(stdout);
-        stdout = realStdout;
-        realStdout = nullptr;
+    if (captureFile != nullptr) {
+        simConsole_collect();
+        fflush(stdout);
+        dup2(realStdoutFd, 1);
+        close(realStdoutFd);
+        realStdoutFd = -1;
+        suspended = false;
+        fclose(captureFile);
+        captureFile = nullptr;
+        removeFile(captureFilePath);
     }
-    if (realStdin != nullptr) {
-        if (stdin != nullptr) {
-            fclose(stdin);
+    if (realStdinFd >= 0) {
+        // Leaves the stream's buffer empty, so the next input is read from
+        // whatever descriptor 0 is then, not from what is left of this one.
+        while (getchar() != EOF) {
         }
-        stdin = realStdin;
-        realStdin = nullptr;
+        clearerr(stdin);
+        dup2(realStdinFd, 0);
+        close(realStdinFd);
+        realStdinFd = -1;
+        clearerr(stdin);
+        removeFile(inputFilePath);
     }
 }
 
-namespace {
-
-FILE *suspendedStdout = nullptr;
-
-}  // namespace
-
 void simConsole_suspend()
 {
-    if (realStdout != nullptr && suspendedStdout == nullptr) {
-        suspendedStdout = stdout;
-        stdout = realStdout;
+    if (captureFile != nullptr && !suspended) {
+        simConsole_collect();
+        fflush(stdout);
+        dup2(realStdoutFd, 1);
+        suspended = true;
     }
 }
 
 void simConsole_resume()
 {
-    if (suspendedStdout != nullptr) {
+    if (suspended) {
         fflush(stdout);
-        stdout = suspendedStdout;
-        suspendedStdout = nullptr;
+        dup2(fileno(captureFile), 1);
+        suspended = false;
     }
 }
 
 std::string simConsole_text()
 {
+    simConsole_collect();
     return captured;
 }
 

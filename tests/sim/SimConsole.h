@@ -18,5 +18,8 @@ std::string simConsole_text();
 void simConsole_suspend();
 void simConsole_resume();
 int simConsole_keyWaits();
+// Logs what has been printed since the last call, at the current virtual
+// time; the event log calls it before recording each event.
+void simConsole_collect();
 
 #endif

@@ -1,5 +1,7 @@
 #include "SimEvents.h"
 
+#include "SimConsole.h"
+
 namespace {
 
 int64_t nowUs = 0;
@@ -19,12 +21,15 @@ void simClock_advanceUs(int64_t microseconds)
 
 void simEvents_reset()
 {
+    simConsole_collect();
     nowUs = 0;
     events.clear();
 }
 
 void simEvents_record(SimEventKind kind, int port, const std::string &bytes, int baud)
 {
+    // Keeps the log in order: text printed before this event comes first.
+    simConsole_collect();
     events.push_back({nowUs, kind, port, bytes, baud});
 }
 

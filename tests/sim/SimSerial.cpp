@@ -4,6 +4,7 @@
 // the emulated unit hears each write when its last byte has gone out.
 #include "SimSerial.h"
 
+#include "SimConsole.h"
 #include "SimEvents.h"
 
 #include <windows.h>
@@ -257,6 +258,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
         return FALSE;
     }
     SimPort &p = port(h->com);
+    // What was printed before the read belongs to the moment it began.
+    simConsole_collect();
     // A unit that went off the line is a device that vanished: reads fail.
     if (dropped(p) && p.received.empty()) {
         simEvents_record(SimEventKind::Read, h->com, "", static_cast<int>(h->dcb.BaudRate));

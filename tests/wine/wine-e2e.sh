@@ -1,0 +1,217 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows programs under Wine, against OrvaneUnitSim on
+# pseudo-terminals. CTest calls it (tests/wine/CMakeLists.txt):
+#   wine-e2e.sh prefix-up | prefix-down | update | manual-port |
+#               identification-transcript | read-timeouts
+# with, in the environment:
+#   WINE, WINESERVER       the Wine loader and server
+#   WINEPREFIX             the shared prefix (made by prefix-up)
+#   WIN_BUILD              the mingw-w64 build folder (the .exe files)
+#   UNIT_SIM, FW_UPGRADE, FW_TOOL   the Linux programs
+#   IMAGES                 the images/ folder of the sources
+#
+# Wine and COM ports: its mount manager gives every port named in the
+# registry (HKLM\Software\Wine\Ports), and every serial device it finds
+# (/dev/ttyS0...) at the lowest free numbers, a device of its own; such a port
+# always opens, even with no line behind it, and would be handed the
+# machine's own serial ports. So COM1 to COM32 are all named in the registry
+# (keeping found devices at COM33 and above), and each test starts Wine's
+# server while dosdevices/com1 to com32 are folders, where the mount manager
+# cannot put its links and so makes no device. The folders then become links
+# to nothing: a port Wine cannot open, as on Windows, except where a test's
+# OrvaneUnitSim (--dir $WINEPREFIX) links one to its pseudo-terminal. The
+# server is kept running until the next test re-arms the ports.
+set -uo pipefail
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+devices="$WINEPREFIX/dosdevices"
+work=
+sims=()
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# SIGTERM, and SIGKILL if that has not ended it within 5 s.
+stop_pid() {
+  kill "$1" 2>/dev/null
+  (sleep 5 && kill -9 "$1") >/dev/null 2>&1 &
+  local killer=$!
+  wait "$1" 2>/dev/null
+  kill "$killer" 2>/dev/null
+  wait "$killer" 2>/dev/null
+}
+
+cleanup() {
+  stop_units
+  for n in $(seq 1 32); do
+    [ -L "$devices/com$n" ] || ln -sfn /nonexistent/orvane-no-port "$devices/com$n"
+  done
+  [ -n "$work" ] && rm -rf "$work"
+}
+
+# Bounded, so that no run can hold the test beyond its own deadline.
+run_wine() {
+  local seconds=$1
+  shift
+  timeout -k 5 "$seconds" "$WINE" "$@"
+}
+
+# OrvaneUnitSim ARGS..., its first line (the pseudo-terminal) awaited.
+start_unit() {
+  local out="$work/sim${#sims[@]}.out"
+  "$UNIT_SIM" "$@" >"$out" 2>&1 &
+  sims+=($!)
+  for _ in $(seq 1 100); do
+    [ -s "$out" ] && return 0
+    sleep 0.05
+  done
+  fail "OrvaneUnitSim did not start: $(cat "$out")"
+}
+
+stop_units() {
+  for pid in "${sims[@]}"; do stop_pid "$pid"; done
+  sims=()
+}
+
+# A folder whose dosdevices/com1 to com32 lead nowhere, for the Linux program.
+linux_folder() {
+  mkdir -p "$1/dosdevices"
+  for n in $(seq 1 32); do ln -sfn /nonexistent/orvane-no-port "$1/dosdevices/com$n"; done
+}
+
+show() {
+  echo "--- $1 ---"
+  cat -A "$2" | head -c 4000
+  echo
+}
+
+prefix_up() {
+  mkdir -p "$WINEPREFIX"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the Wine prefix $WINEPREFIX"
+    run_wine 300 wineboot -i </dev/null >"$WINEPREFIX/wineboot.log" 2>&1 || fail "wineboot -i failed"
+  fi
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+    for n in $(seq 1 32); do printf '"COM%d"="/nonexistent/orvane-reserved-com%d"\r\n' "$n" "$n"; done
+  } >"$WINEPREFIX/orvane-ports.reg"
+  run_wine 120 reg import 'Z:'"${WINEPREFIX//\//\\}"'\orvane-ports.reg' </dev/null >/dev/null 2>&1 ||
+    fail "COM1 to COM32 could not be named in the registry"
+  arm_ports
+  echo "prefix ready: COM1 to COM32 absent"
+}
+
+# A fresh Wine server with COM1 to COM32 absent (see the top of this file).
+# Detached from the test's output, which CTest would otherwise wait on.
+arm_ports() {
+  "$WINESERVER" -k 2>/dev/null
+  "$WINESERVER" -w
+  for n in $(seq 1 32); do
+    rm -rf "$devices/com$n"
+    mkdir -p "$devices/com$n/reserved"
+  done
+  "$WINESERVER" -p600 </dev/null >/dev/null 2>&1
+  run_wine 120 wineboot </dev/null >/dev/null 2>&1 || fail "Wine did not start"
+  for n in $(seq 1 32); do
+    rm -rf "$devices/com$n"
+    ln -s /nonexistent/orvane-no-port "$devices/com$n"
+  done
+}
+
+prefix_down() {
+  "$WINESERVER" -k 2>/dev/null
+  return 0
+}
+
+# The Windows program finds a TX unit on COM12 by itself and updates it.
+update() {
+  start_unit --com 12 --variant tx --baud 9600 --dir "$WINEPREFIX" \
+    --images "$work/received" --trace "$work/unit-trace.txt"
+  local status=0 started=$SECONDS
+  (cd "$work" && run_wine 480 "$WIN_BUILD/src/OrvaneFwUpgrade.exe" </dev/null >"$work/stdout" 2>"$work/stderr") ||
+    status=$?
+  echo "OrvaneFwUpgrade.exe: exit status $status after $((SECONDS - started)) s"
+  stop_units
+  show "console" "$work/stdout"
+  [ "$status" -eq 0 ] || { show "unit trace" "$work/unit-trace.txt"; fail "exit status $status, 0 expected"; }
+  grep -q "COM PORT Number : 12" "$work/stdout" || fail "the unit was not found on COM12"
+  grep -q "The update was successful, the unit is now operational" "$work/stdout" || fail "no success line"
+  "$FW_TOOL" flatten "$IMAGES/M731946_TX_XC7A35_1_05.mcs" "$work/fpga.expected" >/dev/null || fail "flatten failed"
+  "$FW_TOOL" flatten "$IMAGES/M731946_MCU_6G-SDI_61_1_05.hex" "$work/mcu.expected" >/dev/null || fail "flatten failed"
+  for image in fpga mcu; do
+    cmp "$work/$image.expected" "$work/received/$image.bin" || fail "the unit's $image image differs"
+  done
+  echo "both images received intact"
+}
+
+# Runs the Windows program in the prefix and the Linux one in a folder of its
+# own, the same input on both; their console bytes must be the same.
+compare_transcripts() {
+  local input=$1 expected_status=$2
+  local win_status=0 lin_status=0
+  (cd "$work" && run_wine 120 "$WIN_BUILD/src/OrvaneFwUpgrade.exe" <"$input" >"$work/win.out" 2>"$work/win.err") ||
+    win_status=$?
+  stop_units
+  echo "Windows program: exit status $win_status"
+  if [ "$#" -gt 2 ]; then
+    start_unit "${@:3}" --dir "$work/linux"
+  fi
+  (cd "$work/linux" && timeout -k 5 120 "$FW_UPGRADE" <"$input" >"$work/lin.out" 2>"$work/lin.err") || lin_status=$?
+  stop_units
+  echo "Linux program: exit status $lin_status"
+  show "Windows console" "$work/win.out"
+  [ "$win_status" -eq "$expected_status" ] || fail "Windows exit status $win_status, $expected_status expected"
+  [ "$lin_status" -eq "$expected_status" ] || fail "Linux exit status $lin_status, $expected_status expected"
+  cmp "$work/win.out" "$work/lin.out" || { show "Linux console" "$work/lin.out"; fail "the consoles differ"; }
+  echo "the two consoles are the same $(stat -c %s "$work/win.out") bytes"
+}
+
+# No unit anywhere: the search fails at once, the technician names COM7, which
+# does not exist either. Status -1 reaches the shell as 255 on both systems.
+manual_port() {
+  linux_folder "$work/linux"
+  printf '7\n' >"$work/input"
+  compare_transcripts "$work/input" 255
+  grep -q "Enter the COM port number : " "$work/win.out" || fail "no port prompt"
+  grep -q "ERROR: Opening COM7 failed !" "$work/win.out" || fail "no failed-open message"
+}
+
+# A unit with an unknown device code: found, then refused within seconds.
+identification_transcript() {
+  linux_folder "$work/linux"
+  : >"$work/input"
+  local unit=(--com 12 --variant tx --baud 9600 --device-code 2)
+  start_unit "${unit[@]}" --dir "$WINEPREFIX"
+  compare_transcripts "$work/input" 0 "${unit[@]}"
+  grep -q "FAILED, Unknown product" "$work/win.out" || fail "the unknown product was not reported"
+}
+
+# The serial module's read windows under Wine, timed on the Windows side.
+read_timeouts() {
+  start_unit --com 14 --variant tx --baud 9600 --dir "$WINEPREFIX"
+  local status=0
+  run_wine 60 "$WIN_BUILD/tests/wine/ReadTimeoutProbe.exe" 14 </dev/null >"$work/probe.out" 2>&1 || status=$?
+  cat "$work/probe.out"
+  [ "$status" -eq 0 ] || fail "ReadTimeoutProbe.exe: exit status $status"
+}
+
+case "${1:-}" in
+prefix-up) prefix_up ;;
+prefix-down) prefix_down ;;
+update | manual-port | identification-transcript | read-timeouts)
+  [ -f "$WINEPREFIX/orvane-ports.reg" ] || fail "no Wine prefix at $WINEPREFIX (the prefix-up test makes it)"
+  work=$(mktemp -d)
+  trap cleanup EXIT
+  arm_ports
+  mkdir -p "$work/received"
+  "${1//-/_}"
+  ;;
+*)
+  echo "usage: $0 prefix-up|prefix-down|update|manual-port|identification-transcript|read-timeouts" >&2
+  exit 2
+  ;;
+esac
