@@ -1,3 +1,4 @@
+#include "ProgramBuffersTest.h"
 #include "HexText.h"
 
 #include "ImageFlattening.h"
@@ -13,19 +14,8 @@
 
 namespace {
 
-class Flattening : public ::testing::Test {
+class Flattening : public ProgramBuffersTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(allocateProgramBuffers());
-        simConsole_begin();
-    }
-    void TearDown() override
-    {
-        simConsole_end();
-        releaseProgramBuffers();
-    }
-
     BOOL flatten(std::string text)
     {
         text.append(BUFFER_GUARD_SIZE, '\0');

@@ -1,6 +1,7 @@
 // Replays the fuzz targets' saved inputs (seed corpora and the inputs that
 // once broke a property) through the same checks the targets run, so that a
 // defect found by fuzzing stays mended in the ordinary build.
+#include "ProgramBuffersTest.h"
 #include "FuzzChecks.h"
 
 #include "ProgramState.h"
@@ -57,19 +58,7 @@ void replay(const std::string &target, Check check)
 }
 
 // The flattener writes into the program's image buffer and reports on the console.
-class FlattenReplay : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(allocateProgramBuffers());
-        simConsole_begin();
-    }
-    void TearDown() override
-    {
-        simConsole_end();
-        releaseProgramBuffers();
-    }
-};
+class FlattenReplay : public ProgramBuffersTest {};
 
 }  // namespace
 

@@ -1,3 +1,4 @@
+#include "ProgramBuffersTest.h"
 #include "HexText.h"
 #include "TempFolder.h"
 
@@ -15,20 +16,9 @@
 
 namespace {
 
-class WebFile : public ::testing::Test {
+class WebFile : public ProgramBuffersTest {
 protected:
     TempFolder folder;
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(allocateProgramBuffers());
-        simConsole_begin();
-    }
-    void TearDown() override
-    {
-        simConsole_end();
-        releaseProgramBuffers();
-    }
 
     // Puts the text of `image` where the embedded firmware text would be.
     void useFirmwareImage(const std::vector<uint8_t> &image)
