@@ -23,5 +23,6 @@ cmake --build --preset windows --target release_zip
 
 cmake -S . -B build -DORVANE_WINDOWS_BUILD_DIR="$PWD/build-windows"
 cmake --build build -j2
+echo "windows-ci.sh: Windows build and tests under Wine took $((SECONDS - start)) s; now the Wine end-to-end runs"
+# Last, so that the output ends with CTest's summary.
 ctest --test-dir build -L wine --output-on-failure -j4
-echo "windows-ci.sh: done in $((SECONDS - start)) s"
