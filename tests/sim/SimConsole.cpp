@@ -55,9 +55,8 @@ void removeFile(std::string &path)
 }  // namespace
 
 // Moves what has been printed since the last call into the text and the event
-// log. Called before every event is recorded, so the log keeps the order in
-// which things happened. (Text printed just before a read is stamped with the
-// time the read ends, when the read's event is recorded.)
+// log. Called before every event is recorded and when a read begins, so the
+// log keeps the order and the time at which things happened.
 void simConsole_collect()
 {
     if (captureFile == nullptr || collecting) {
