@@ -1,5 +1,6 @@
 // OrvaneUnitSim as a program: its pseudo-terminal, its COM link, its rates,
 // its files and its stop signal, in real time.
+#include "ProcessRunner.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -26,20 +27,13 @@ namespace {
 const std::string PROBE = "%%%help -c version\n\r";
 const std::string HELP = "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
 
-int64_t nowMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
-}
-
 // Reads until `want` bytes have come or timeoutMs has passed.
 std::string readFor(int fd, int timeoutMs, size_t want = SIZE_MAX)
 {
     std::string text;
-    const int64_t deadline = nowMs() + timeoutMs;
+    const int64_t deadline = monotonicMs() + timeoutMs;
     while (text.size() < want) {
-        const int64_t left = deadline - nowMs();
+        const int64_t left = deadline - monotonicMs();
         pollfd pfd{fd, POLLIN, 0};
         if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0) {
             break;
@@ -105,67 +99,6 @@ std::string uploadCommand(const char *option, const std::string &image)
            "\n\r";
 }
 
-// The program in a child process; stopped with SIGTERM at the end if still running.
-class Sim {
-public:
-    explicit Sim(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), ORVANE_UNIT_SIM);
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            std::vector<char *> argv;
-            for (std::string &a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        std::string first;
-        const int64_t deadline = nowMs() + 5000;
-        while (first.find('\n') == std::string::npos && nowMs() < deadline) {
-            const std::string more = readFor(out[0], static_cast<int>(deadline - nowMs()), 1);
-            if (more.empty()) {
-                break;
-            }
-            first += more;
-        }
-        close(out[0]);
-        firstLine = first.substr(0, first.find('\n'));
-        complete = first.find('\n') != std::string::npos;
-    }
-    ~Sim()
-    {
-        if (pid_ > 0) {
-            stop(SIGTERM);
-        }
-    }
-    Sim(const Sim &) = delete;
-    Sim &operator=(const Sim &) = delete;
-
-    // The exit status, or -1 when it did not exit normally.
-    int stop(int signal)
-    {
-        kill(pid_, signal);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string firstLine;
-    bool complete = false; // the first line ended with a line end
-
-private:
-    pid_t pid_ = -1;
-};
-
 } // namespace
 
 TEST(UnitSimProgramTest, ServesTheUnitOnItsLinkUntilStopped)
@@ -174,10 +107,11 @@ TEST(UnitSimProgramTest, ServesTheUnitOnItsLinkUntilStopped)
     const std::string link = folder.path("dosdevices/com4");
     int status = 0;
     {
-        Sim sim({"--com", "4", "--variant", "rx", "--baud", "9600", "--dir", folder.path()});
-        ASSERT_TRUE(sim.complete);
-        EXPECT_EQ(sim.firstLine.rfind("/dev/pts/", 0), 0u) << sim.firstLine;
-        EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.firstLine);
+        UnitSimProcess sim(ORVANE_UNIT_SIM,
+                           {"--com", "4", "--variant", "rx", "--baud", "9600", "--dir", folder.path()});
+        ASSERT_TRUE(sim.ready());
+        EXPECT_EQ(sim.ptyPath().rfind("/dev/pts/", 0), 0u) << sim.ptyPath();
+        EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.ptyPath());
 
         const int fd = openPort(link, B9600);
         ASSERT_GE(fd, 0);
@@ -206,9 +140,11 @@ TEST(UnitSimProgramTest, ServesTheUnitOnItsLinkUntilStopped)
 TEST(UnitSimProgramTest, UploadStoresTheImageAndTracesTheExchange)
 {
     TempFolder folder;
-    Sim sim({"--com", "2", "--variant", "tx", "--baud", "9600", "--dir", folder.path(), "--pace", "--reply-delay-ms",
-             "300", "--ready-delay-ms", "20", "--images", folder.path("images"), "--trace", folder.path("trace.txt")});
-    ASSERT_TRUE(sim.complete);
+    UnitSimProcess sim(ORVANE_UNIT_SIM,
+                       {"--com", "2", "--variant", "tx", "--baud", "9600", "--dir", folder.path(), "--pace",
+                        "--reply-delay-ms", "300", "--ready-delay-ms", "20", "--images", folder.path("images"),
+                        "--trace", folder.path("trace.txt")});
+    ASSERT_TRUE(sim.ready());
     const int fd = openPort(folder.path("dosdevices/com2"), B9600);
     ASSERT_GE(fd, 0);
 
@@ -245,9 +181,9 @@ TEST(UnitSimProgramTest, UploadStoresTheImageAndTracesTheExchange)
 TEST(UnitSimProgramTest, DropHangsTheLineUpAndLeavesTheComEntryPointingNowhere)
 {
     TempFolder folder;
-    Sim sim({"--com", "9", "--variant", "tx", "--baud", "57600", "--dir", folder.path(), "--fault", "fpga-data:drop",
-             "--drop-after", "1000"});
-    ASSERT_TRUE(sim.complete);
+    UnitSimProcess sim(ORVANE_UNIT_SIM, {"--com", "9", "--variant", "tx", "--baud", "57600", "--dir", folder.path(),
+                                         "--fault", "fpga-data:drop", "--drop-after", "1000"});
+    ASSERT_TRUE(sim.ready());
     const std::string link = folder.path("dosdevices/com9");
     const int fd = openPort(link, B57600);
     ASSERT_GE(fd, 0);
@@ -271,8 +207,8 @@ TEST(UnitSimProgramTest, DropHangsTheLineUpAndLeavesTheComEntryPointingNowhere)
 TEST(UnitSimProgramTest, RefusesAnIncompleteCommandLine)
 {
     TempFolder folder;
-    Sim sim({"--com", "1", "--baud", "9600", "--dir", folder.path()});
-    EXPECT_FALSE(sim.complete);
+    UnitSimProcess sim(ORVANE_UNIT_SIM, {"--com", "1", "--baud", "9600", "--dir", folder.path()});
+    EXPECT_FALSE(sim.ready());
     EXPECT_NE(sim.stop(SIGTERM), 0);
     EXPECT_FALSE(std::filesystem::exists(folder.path("dosdevices")));
 }

@@ -215,8 +215,9 @@ public:
     bool ready() const { return !ptyPath_.empty(); }
     const std::string &ptyPath() const { return ptyPath_; }
 
-    // Its exit status; -1 when it had to be killed or did not exit normally.
-    int stop()
+    // Its exit status after `signal` (SIGTERM or SIGINT); -1 when it had to be
+    // killed or did not exit normally.
+    int stop(int signal = SIGTERM)
     {
         if (output_ >= 0) {
             close(output_);
@@ -225,7 +226,7 @@ public:
         if (pid_ <= 0) {
             return -1;
         }
-        kill(pid_, SIGTERM);
+        kill(pid_, signal);
         int status = process_detail::reap(pid_, 5000);
         if (status == -1) {
             kill(pid_, SIGKILL);
