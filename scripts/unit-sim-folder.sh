@@ -9,6 +9,9 @@ work=
 sim_pid=
 
 cleanup_shadowed_folder() {
+  # A subshell that runs the EXIT trap (one killed right after its fork can)
+  # must not remove the folder under the script.
+  [ "$BASHPID" = "$$" ] || return 0
   if [ -n "$sim_pid" ]; then
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true

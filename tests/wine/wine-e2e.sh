@@ -35,17 +35,23 @@ fail() {
   exit 1
 }
 
-# SIGTERM, and SIGKILL if that has not ended it within 5 s.
+# SIGTERM, and SIGKILL if that has not ended it within 5 s. Polled from this
+# shell: a background killer subshell that is itself killed right after its
+# fork can run this script's EXIT trap, which removed the test's folder while
+# the test still needed it.
 stop_pid() {
   kill "$1" 2>/dev/null
-  (sleep 5 && kill -9 "$1") >/dev/null 2>&1 &
-  local killer=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -9 "$1" 2>/dev/null
   wait "$1" 2>/dev/null
-  kill "$killer" 2>/dev/null
-  wait "$killer" 2>/dev/null
 }
 
 cleanup() {
+  # Only the test's own shell cleans up, never a subshell of it.
+  [ "$BASHPID" = "$$" ] || return 0
   stop_units
   for n in $(seq 1 32); do
     [ -L "$devices/com$n" ] || ln -sfn /nonexistent/orvane-no-port "$devices/com$n"
