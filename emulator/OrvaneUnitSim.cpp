@@ -46,6 +46,11 @@ public:
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     int get() const { return fd_; }
+    void adopt(int fd)
+    {
+        reset();
+        fd_ = fd;
+    }
     void reset()
     {
         if (fd_ >= 0) {
@@ -271,6 +276,73 @@ bool parseFault(const std::string &text, UnitConfig::Fault *fault)
 }
 
 // False (after saying why) when the command line is not usable.
+enum class OptionResult { Ok, BadValue, Unknown };
+
+// Stores one option that takes a value.
+OptionResult setOption(const std::string &name, const std::string &value, Options *o)
+{
+    UnitConfig &u = o->unit;
+    long long n = 0;
+    int parts[3] = {0, 0, 0};
+    bool ok = true;
+    if (name == "--com") {
+        ok = parseNumber(value, 1, 999, &n);
+        o->com = static_cast<int>(n);
+    } else if (name == "--variant") {
+        ok = value == "tx" || value == "rx";
+        u.variant = value == "rx" ? UnitVariant::RX : UnitVariant::TX;
+        o->haveVariant = true;
+    } else if (name == "--baud") {
+        speed_t code = 0;
+        ok = parseNumber(value, 1, 4000000, &n) && speedCode(static_cast<int>(n), &code);
+        u.normalBaud = static_cast<int>(n);
+        o->haveBaud = true;
+    } else if (name == "--dir") {
+        o->dir = value;
+    } else if (name == "--fw-version") {
+        ok = parseDotted(value, 3, parts);
+        u.fwVer = parts[0];
+        u.fwRev = parts[1];
+        u.fwSub = parts[2];
+    } else if (name == "--model") {
+        u.model = value;
+    } else if (name == "--fpga-version") {
+        ok = parseDotted(value, 2, parts);
+        u.fpgaVer = parts[0];
+        u.fpgaRev = parts[1];
+    } else if (name == "--device-code") {
+        ok = parseNumber(value, -2147483647LL, 2147483647LL, &n);
+        u.deviceCode = static_cast<int>(n);
+    } else if (name == "--product") {
+        ok = decodeEscapes(value, &u.productReply);
+    } else if (name == "--closing-text") {
+        ok = decodeEscapes(value, &u.closingText);
+    } else if (name == "--closing-delay-ms" || name == "--reply-delay-ms" || name == "--ready-delay-ms" ||
+               name == "--split-gap-ms" || name == "--drop-after") {
+        ok = parseNumber(value, 0, 1'000'000'000'000LL, &n);
+        int64_t &target = name == "--closing-delay-ms" ? u.closingDelayMs
+                          : name == "--reply-delay-ms" ? u.replyDelayMs
+                          : name == "--ready-delay-ms" ? u.readyDelayMs
+                          : name == "--split-gap-ms"   ? u.splitGapMs
+                                                       : u.dropAfterBytes;
+        target = n;
+    } else if (name == "--missed-probes") {
+        ok = parseNumber(value, 0, 1'000'000, &n);
+        u.missedProbes = static_cast<int>(n);
+    } else if (name == "--fault") {
+        UnitConfig::Fault fault;
+        ok = parseFault(value, &fault);
+        u.faults.push_back(fault);
+    } else if (name == "--trace") {
+        o->trace = value;
+    } else if (name == "--images") {
+        o->images = value;
+    } else {
+        return OptionResult::Unknown;
+    }
+    return ok ? OptionResult::Ok : OptionResult::BadValue;
+}
+
 bool parseOptions(int argc, char **argv, Options *o)
 {
     UnitConfig &u = o->unit;
@@ -300,66 +372,12 @@ bool parseOptions(int argc, char **argv, Options *o)
             }
             value = argv[++i];
         }
-        long long n = 0;
-        int parts[3] = {0, 0, 0};
-        bool ok = true;
-        if (name == "--com") {
-            ok = parseNumber(value, 1, 999, &n);
-            o->com = static_cast<int>(n);
-        } else if (name == "--variant") {
-            ok = value == "tx" || value == "rx";
-            u.variant = value == "rx" ? UnitVariant::RX : UnitVariant::TX;
-            o->haveVariant = true;
-        } else if (name == "--baud") {
-            speed_t code = 0;
-            ok = parseNumber(value, 1, 4000000, &n) && speedCode(static_cast<int>(n), &code);
-            u.normalBaud = static_cast<int>(n);
-            o->haveBaud = true;
-        } else if (name == "--dir") {
-            o->dir = value;
-        } else if (name == "--fw-version") {
-            ok = parseDotted(value, 3, parts);
-            u.fwVer = parts[0];
-            u.fwRev = parts[1];
-            u.fwSub = parts[2];
-        } else if (name == "--model") {
-            u.model = value;
-        } else if (name == "--fpga-version") {
-            ok = parseDotted(value, 2, parts);
-            u.fpgaVer = parts[0];
-            u.fpgaRev = parts[1];
-        } else if (name == "--device-code") {
-            ok = parseNumber(value, -2147483647LL, 2147483647LL, &n);
-            u.deviceCode = static_cast<int>(n);
-        } else if (name == "--product") {
-            ok = decodeEscapes(value, &u.productReply);
-        } else if (name == "--closing-text") {
-            ok = decodeEscapes(value, &u.closingText);
-        } else if (name == "--closing-delay-ms" || name == "--reply-delay-ms" || name == "--ready-delay-ms" ||
-                   name == "--split-gap-ms" || name == "--drop-after") {
-            ok = parseNumber(value, 0, 1'000'000'000'000LL, &n);
-            int64_t &target = name == "--closing-delay-ms" ? u.closingDelayMs
-                              : name == "--reply-delay-ms" ? u.replyDelayMs
-                              : name == "--ready-delay-ms" ? u.readyDelayMs
-                              : name == "--split-gap-ms"   ? u.splitGapMs
-                                                           : u.dropAfterBytes;
-            target = n;
-        } else if (name == "--missed-probes") {
-            ok = parseNumber(value, 0, 1'000'000, &n);
-            u.missedProbes = static_cast<int>(n);
-        } else if (name == "--fault") {
-            UnitConfig::Fault fault;
-            ok = parseFault(value, &fault);
-            u.faults.push_back(fault);
-        } else if (name == "--trace") {
-            o->trace = value;
-        } else if (name == "--images") {
-            o->images = value;
-        } else {
+        const OptionResult result = setOption(name, value, o);
+        if (result == OptionResult::Unknown) {
             fprintf(stderr, "OrvaneUnitSim: unknown option %s\n", name.c_str());
             return false;
         }
-        if (!ok) {
+        if (result == OptionResult::BadValue) {
             fprintf(stderr, "OrvaneUnitSim: bad value for %s: %s\n", name.c_str(), value.c_str());
             return false;
         }
@@ -571,66 +589,42 @@ private:
     int outRate_ = 0, outHost_ = 0;
 };
 
-} // namespace
-
-int main(int argc, char **argv)
+// A raw pseudo-terminal at the unit's rate, so that a tool which does not set
+// the rate itself can talk to it by hand (the host sets its own). False, with
+// the reason printed, when there is none.
+bool openUnitLine(int baud, Fd *master, Fd *slave, std::string *slavePath)
 {
-    Options options;
-    if (!parseOptions(argc, argv, &options)) {
-        usage();
-        return 2;
-    }
-    const int64_t startUs = monotonicUs();
-
     int masterFd = -1, slaveFd = -1;
     if (openpty(&masterFd, &slaveFd, nullptr, nullptr, nullptr) != 0) {
         fprintf(stderr, "OrvaneUnitSim: openpty: %s\n", strerror(errno));
-        return 1;
+        return false;
     }
-    Fd master(masterFd), slave(slaveFd);
+    master->adopt(masterFd);
+    slave->adopt(slaveFd);
     fcntl(masterFd, F_SETFD, FD_CLOEXEC);
     fcntl(slaveFd, F_SETFD, FD_CLOEXEC);
     fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
     const char *slaveName = ttyname(slaveFd);
     if (slaveName == nullptr) {
         fprintf(stderr, "OrvaneUnitSim: ttyname: %s\n", strerror(errno));
-        return 1;
+        return false;
     }
-    const std::string slavePath = slaveName;
-
-    // Raw, and at the unit's rate, so that a tool which does not set the
-    // rate itself can talk to it by hand. The host sets its own.
+    *slavePath = slaveName;
     termios t{};
     speed_t code = B9600;
-    speedCode(options.unit.normalBaud, &code);
+    speedCode(baud, &code);
     if (tcgetattr(masterFd, &t) != 0 || (cfmakeraw(&t), cfsetspeed(&t, code)) != 0 ||
         tcsetattr(masterFd, TCSANOW, &t) != 0) {
         fprintf(stderr, "OrvaneUnitSim: cannot set the line up: %s\n", strerror(errno));
-        return 1;
+        return false;
     }
+    return true;
+}
 
-    std::error_code error;
-    const fs::path devices = fs::path(options.dir) / "dosdevices";
-    fs::create_directories(devices, error);
-    const fs::path link = devices / ("com" + std::to_string(options.com));
-    if (!pointLink(link, slavePath)) {
-        fprintf(stderr, "OrvaneUnitSim: cannot link %s: %s\n", link.c_str(), strerror(errno));
-        return 1;
-    }
-    std::string linkTarget = slavePath;
-
-    Trace trace;
-    if (!options.trace.empty() && !trace.open(options.trace, startUs)) {
-        fprintf(stderr, "OrvaneUnitSim: cannot write %s: %s\n", options.trace.c_str(), strerror(errno));
-        removeLink(link, linkTarget);
-        return 1;
-    }
-    if (!options.images.empty()) {
-        fs::create_directories(options.images, error);
-    }
-
-    // The stop signals are held back except while waiting, so that one
-    // arriving between a check and a wait cannot be missed.
+// The stop signals are held back except while waiting, so that one arriving
+// between a check and a wait cannot be missed. Returns the mask to wait with.
+sigset_t holdStopSignals()
+{
     sigset_t stopSignals, waitMask;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -643,16 +637,12 @@ int main(int argc, char **argv)
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    return waitMask;
+}
 
-    printf("%s\n", slavePath.c_str());
-    fflush(stdout);
-
-    UnitModel *unit = unit_create(options.unit);
-    ImageStore store(options.images);
-    Server server(unit, masterFd, trace, store);
-    trace.line(startUs, std::string("unit ") + (options.unit.variant == UnitVariant::RX ? "rx" : "tx") + " at " +
-                            std::to_string(options.unit.normalBaud) + " on " + slavePath + " as " + link.string());
-
+// Serves the host until a stop signal, a failed poll or the unit dropping off.
+void serveTheLine(Server &server, UnitModel *unit, int masterFd, const sigset_t &waitMask)
+{
     while (!stopRequested) {
         pollfd pfd{masterFd, POLLIN, 0};
         timespec timeout{};
@@ -680,24 +670,78 @@ int main(int argc, char **argv)
         }
     }
     server.flushTrace();
+}
 
+// Off the line: closing both sides hangs the host's fd up, so its writes fail
+// at once instead of filling the line. The COM entry stays, pointing nowhere,
+// so that the port reads as absent; the program itself waits for its stop
+// signal like any other run. Returns where the link now points.
+std::string leaveTheLine(UnitModel *unit, Trace &trace, Fd &master, Fd &slave, const fs::path &link,
+                         const std::string &linkTarget, const sigset_t &waitMask)
+{
+    const UnitImages &images = unit_images(unit);
+    trace.line(monotonicUs(), "dropped off the line (fpga " + std::to_string(images.fpga.size()) + ", mcu " +
+                                  std::to_string(images.mcu.size()) + " image bytes taken)");
+    master.reset();
+    slave.reset();
+    const std::string nowhere = "/dev/null/orvane-unit-dropped";
+    const std::string target = pointLink(link, nowhere) ? nowhere : linkTarget;
+    while (!stopRequested) {
+        sigsuspend(&waitMask);
+    }
+    return target;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, &options)) {
+        usage();
+        return 2;
+    }
+    const int64_t startUs = monotonicUs();
+
+    Fd master, slave;
+    std::string slavePath;
+    if (!openUnitLine(options.unit.normalBaud, &master, &slave, &slavePath)) {
+        return 1;
+    }
+
+    std::error_code error;
+    const fs::path devices = fs::path(options.dir) / "dosdevices";
+    fs::create_directories(devices, error);
+    const fs::path link = devices / ("com" + std::to_string(options.com));
+    if (!pointLink(link, slavePath)) {
+        fprintf(stderr, "OrvaneUnitSim: cannot link %s: %s\n", link.c_str(), strerror(errno));
+        return 1;
+    }
+    std::string linkTarget = slavePath;
+
+    Trace trace;
+    if (!options.trace.empty() && !trace.open(options.trace, startUs)) {
+        fprintf(stderr, "OrvaneUnitSim: cannot write %s: %s\n", options.trace.c_str(), strerror(errno));
+        removeLink(link, linkTarget);
+        return 1;
+    }
+    if (!options.images.empty()) {
+        fs::create_directories(options.images, error);
+    }
+
+    const sigset_t waitMask = holdStopSignals();
+    printf("%s\n", slavePath.c_str());
+    fflush(stdout);
+
+    UnitModel *unit = unit_create(options.unit);
+    ImageStore store(options.images);
+    Server server(unit, master.get(), trace, store);
+    trace.line(startUs, std::string("unit ") + (options.unit.variant == UnitVariant::RX ? "rx" : "tx") + " at " +
+                            std::to_string(options.unit.normalBaud) + " on " + slavePath + " as " + link.string());
+
+    serveTheLine(server, unit, master.get(), waitMask);
     if (unit_isDropped(unit) && !stopRequested) {
-        // Off the line: closing both sides hangs the host's fd up, so its
-        // writes fail at once instead of filling the line. The COM entry
-        // stays, pointing nowhere, so that the port reads as absent; the
-        // program itself waits for its stop signal like any other run.
-        const UnitImages &images = unit_images(unit);
-        trace.line(monotonicUs(), "dropped off the line (fpga " + std::to_string(images.fpga.size()) + ", mcu " +
-                                      std::to_string(images.mcu.size()) + " image bytes taken)");
-        master.reset();
-        slave.reset();
-        const std::string nowhere = "/dev/null/orvane-unit-dropped";
-        if (pointLink(link, nowhere)) {
-            linkTarget = nowhere;
-        }
-        while (!stopRequested) {
-            sigsuspend(&waitMask);
-        }
+        linkTarget = leaveTheLine(unit, trace, master, slave, link, linkTarget, waitMask);
     }
     trace.line(monotonicUs(), "stopped");
     removeLink(link, linkTarget);

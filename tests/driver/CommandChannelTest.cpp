@@ -44,12 +44,6 @@ protected:
     }
 };
 
-// Microseconds for `bytes` bytes of 10 bits at `baud`.
-int64_t wire(int64_t bytes, int64_t baud)
-{
-    return bytes * 10 * 1000000 / baud;
-}
-
 }  // namespace
 
 TEST_F(Channel, CommandLineFramingOnTheWire)

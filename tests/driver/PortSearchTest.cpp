@@ -27,11 +27,6 @@ protected:
     }
 };
 
-int64_t wire(int64_t bytes, int64_t baud)
-{
-    return bytes * 10 * 1000000 / baud;
-}
-
 }  // namespace
 
 TEST_F(PortSearch, SkipsAbsentTriesSilentFindsTheUnitOnItsSecondRate)

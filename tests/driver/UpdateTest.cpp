@@ -35,11 +35,6 @@ std::vector<uint8_t> flattenedImage(int index)
     return image;
 }
 
-int64_t wire(int64_t bytes, int64_t baud)
-{
-    return bytes * 10 * 1000000 / baud;
-}
-
 // An image on the wire at 115200, in 10,240-byte writes.
 int64_t pieces(int64_t length)
 {

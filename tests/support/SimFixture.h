@@ -11,8 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// Microseconds for `bytes` bytes of 10 bits at `baud`, as the simulated line
+// carries them.
+inline int64_t wire(int64_t bytes, int64_t baud)
+{
+    return bytes * 10 * 1000000 / baud;
+}
 
 class SimTest : public ::testing::Test {
 protected:

@@ -171,6 +171,33 @@ int waitFor(int fd, short events, int timeoutMs)
     return ready == 0 ? 0 : entry.revents;
 }
 
+// The port behind a transfer's handle, or nullptr when the call cannot be
+// served: unknown handle, overlapped I/O, or no buffer for a non-empty count.
+const Port *transferPort(HANDLE h, const void *buffer, DWORD length, LPOVERLAPPED overlapped)
+{
+    if (overlapped != nullptr || (buffer == nullptr && length > 0)) {
+        return nullptr;
+    }
+    return findPort(h);
+}
+
+constexpr int kDeadlinePassed = -2;
+
+// The poll time-out until `deadline` (INT64_MAX: none, -1), rounded up so poll
+// never wakes before it; kDeadlinePassed once it has passed.
+int msUntil(std::int64_t deadline)
+{
+    if (deadline == INT64_MAX) {
+        return -1;
+    }
+    const std::int64_t left = deadline - nowNs();
+    if (left <= 0) {
+        return kDeadlinePassed;
+    }
+    const std::int64_t leftMs = (left + kNsPerMs - 1) / kNsPerMs;
+    return leftMs > INT_MAX ? INT_MAX : static_cast<int>(leftMs);
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
@@ -276,8 +303,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     DWORD ignored = 0;
     DWORD &count = lpNumberOfBytesRead != nullptr ? *lpNumberOfBytesRead : ignored;
     count = 0;
-    const Port *port = findPort(hFile);
-    if (port == nullptr || lpOverlapped != nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead > 0)) {
+    const Port *port = transferPort(hFile, lpBuffer, nNumberOfBytesToRead, lpOverlapped);
+    if (port == nullptr) {
         return FALSE;
     }
     const COMMTIMEOUTS &t = port->timeouts;
@@ -299,16 +326,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
             if (count > 0 && interval != 0 && lastByte + interval < deadline) {
                 deadline = lastByte + interval;
             }
-            if (deadline == INT64_MAX) {
-                timeoutMs = -1;
-            } else {
-                const std::int64_t left = deadline - nowNs();
-                if (left <= 0) {
-                    break;
-                }
-                // Rounded up, so poll never wakes before the deadline.
-                const std::int64_t leftMs = (left + kNsPerMs - 1) / kNsPerMs;
-                timeoutMs = leftMs > INT_MAX ? INT_MAX : static_cast<int>(leftMs);
+            timeoutMs = msUntil(deadline);
+            if (timeoutMs == kDeadlinePassed) {
+                break;
             }
         }
         const int events = waitFor(port->fd, POLLIN, timeoutMs);
@@ -346,8 +366,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     DWORD ignored = 0;
     DWORD &count = lpNumberOfBytesWritten != nullptr ? *lpNumberOfBytesWritten : ignored;
     count = 0;
-    const Port *port = findPort(hFile);
-    if (port == nullptr || lpOverlapped != nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite > 0)) {
+    const Port *port = transferPort(hFile, lpBuffer, nNumberOfBytesToWrite, lpOverlapped);
+    if (port == nullptr) {
         return FALSE;
     }
     const auto *bytes = static_cast<const unsigned char *>(lpBuffer);
