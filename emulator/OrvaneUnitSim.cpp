@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -172,6 +173,10 @@ struct Options {
     std::string dir = ".";
     std::string trace;
     std::string images;
+    // Not a unit: a device that never stops sending (zeros or NMEA-like
+    // text), at streamRate bytes a second.
+    std::string stream;
+    long long streamRate = 0;
 };
 
 void usage()
@@ -182,8 +187,9 @@ void usage()
           "         [--reply-delay-ms MS] [--ready-delay-ms MS] [--pace] [--missed-probes N]\n"
           "         [--fault EXCHANGE:FAULT]... [--split-gap-ms MS] [--drop-after BYTES]\n"
           "         [--trace FILE] [--images FOLDER]\n"
+          "   or: OrvaneUnitSim --com N --stream zeros|nmea --stream-rate BYTES_PER_SECOND [--dir FOLDER]\n"
           "EXCHANGE: probe version product fpga-command fpga-data mcu-command mcu-data closing\n"
-          "FAULT: silence garbled extra-line-end split endless drop\n"
+          "FAULT: silence garbled extra-line-end split endless zeros drop\n"
           "TEXT may hold \\r \\n \\\\.\n",
           stderr);
 }
@@ -250,7 +256,8 @@ bool parseFault(const std::string &text, UnitConfig::Fault *fault)
     };
     static const std::pair<const char *, UnitFault> faults[] = {
         {"silence", UnitFault::Silence}, {"garbled", UnitFault::Garbled}, {"extra-line-end", UnitFault::ExtraLineEnd},
-        {"split", UnitFault::Split},     {"endless", UnitFault::Endless}, {"drop", UnitFault::Drop},
+        {"split", UnitFault::Split},     {"endless", UnitFault::Endless}, {"zeros", UnitFault::Zeros},
+        {"drop", UnitFault::Drop},
     };
     const size_t colon = text.find(':');
     if (colon == std::string::npos) {
@@ -333,6 +340,11 @@ OptionResult setOption(const std::string &name, const std::string &value, Option
         UnitConfig::Fault fault;
         ok = parseFault(value, &fault);
         u.faults.push_back(fault);
+    } else if (name == "--stream") {
+        ok = value == "zeros" || value == "nmea";
+        o->stream = value;
+    } else if (name == "--stream-rate") {
+        ok = parseNumber(value, 1, 1'000'000, &o->streamRate);
     } else if (name == "--trace") {
         o->trace = value;
     } else if (name == "--images") {
@@ -381,6 +393,13 @@ bool parseOptions(int argc, char **argv, Options *o)
             fprintf(stderr, "OrvaneUnitSim: bad value for %s: %s\n", name.c_str(), value.c_str());
             return false;
         }
+    }
+    if (!o->stream.empty()) {
+        if (o->com == 0 || o->streamRate == 0) {
+            fputs("OrvaneUnitSim: --com and --stream-rate are required with --stream\n", stderr);
+            return false;
+        }
+        return true;
     }
     if (o->com == 0 || !o->haveVariant || !o->haveBaud) {
         fputs("OrvaneUnitSim: --com, --variant and --baud are required\n", stderr);
@@ -692,6 +711,34 @@ std::string leaveTheLine(UnitModel *unit, Trace &trace, Fd &master, Fd &slave, c
     return target;
 }
 
+// A device on the port that talks without end and hears nothing: every
+// 10 ms what its rate allows, dropped where the line has no room (the host
+// may have the port closed), and whatever the host sends thrown away.
+void serveStream(const Options &options, int masterFd, const sigset_t &waitMask)
+{
+    static const std::string NMEA = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
+                                    "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+    const std::string pattern = options.stream == "zeros" ? std::string(256, '\0') : NMEA;
+    const int64_t startUs = monotonicUs();
+    uint64_t sent = 0;
+    size_t at = 0;
+    while (!stopRequested) {
+        const uint64_t due = static_cast<uint64_t>((monotonicUs() - startUs) * options.streamRate / 1'000'000);
+        std::string chunk;
+        for (; sent < due; ++sent, at = (at + 1) % pattern.size()) {
+            chunk += pattern[at];
+        }
+        if (!chunk.empty() && write(masterFd, chunk.data(), chunk.size()) < 0 && errno != EAGAIN) {
+            break;
+        }
+        char input[4096];
+        while (read(masterFd, input, sizeof input) > 0) {
+        }
+        const timespec tick{0, 10'000'000};
+        pselect(0, nullptr, nullptr, nullptr, &tick, &waitMask);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -733,6 +780,11 @@ int main(int argc, char **argv)
     printf("%s\n", slavePath.c_str());
     fflush(stdout);
 
+    if (!options.stream.empty()) {
+        serveStream(options, master.get(), waitMask);
+        removeLink(link, linkTarget);
+        return 0;
+    }
     UnitModel *unit = unit_create(options.unit);
     ImageStore store(options.images);
     Server server(unit, master.get(), trace, store);

@@ -53,7 +53,8 @@ struct Step {
 };
 
 struct FaultSet {
-    bool silence = false, garbled = false, extraLineEnd = false, split = false, endless = false, drop = false;
+    bool silence = false, garbled = false, extraLineEnd = false, split = false, endless = false, zeros = false,
+         drop = false;
 };
 
 // The host's read window for each exchange; a split reply by default waits
@@ -234,6 +235,7 @@ FaultSet takeFaults(UnitModel &u, UnitExchange exchange)
         case UnitFault::ExtraLineEnd: set.extraLineEnd = true; break;
         case UnitFault::Split: set.split = true; break;
         case UnitFault::Endless: set.endless = true; break;
+        case UnitFault::Zeros: set.zeros = true; break;
         case UnitFault::Drop: set.drop = true; break;
         case UnitFault::None: break;
         }
@@ -249,6 +251,15 @@ int64_t queueReply(UnitModel &u, std::string text, int64_t atUs, int baud, UnitE
 {
     if (faults.silence) {
         return std::max(atUs, u.outputEndUs);
+    }
+    if (faults.zeros) {
+        // Paced even without paceOutput, so that no transport is ever flooded.
+        const int64_t start = std::max(atUs, u.outputEndUs);
+        if (!u.jammed) {
+            u.output.push_back(Chunk{std::string(1, '\0'), start, baud, true, true});
+            u.jammed = true;
+        }
+        return start;
     }
     if (faults.extraLineEnd) {
         text += "\r\n";

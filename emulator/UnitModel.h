@@ -32,6 +32,7 @@ enum class UnitFault {
     ExtraLineEnd,  // the right reply followed by "\r\n"
     Split,         // the reply in two pieces, splitGapMs apart
     Endless,       // the reply, then bytes without end
+    Zeros,         // zero bytes without end instead of the reply
     Drop,          // the connection goes away (only FpgaData/McuData: after dropAfterBytes image bytes)
 };
 

@@ -53,6 +53,23 @@ int printImageInfo(int index)
     return 0;
 }
 
+// The file's own routine says what it can; a file that did not come out
+// whole must not pass for one that did.
+int runWebFile(void)
+{
+    if (!createFirmwareFileForWeb()) {
+        return 1;
+    }
+    const char *failure = webFirmwareFileFailure();
+    if (failure != nullptr) {
+        // Ends the routine's last line on the console first.
+        putchar('\n');
+        fprintf(stderr, "ERROR: %s was not written whole: %s\n", FIRMWARE_FILE_NAME_FOR_WEB, failure);
+        return 1;
+    }
+    return 0;
+}
+
 int runInfo(void)
 {
     int status = 0;
@@ -137,7 +154,7 @@ int main(int argc, char **argv)
     if (strcmp(command, "info") == 0) {
         status = runInfo();
     } else if (strcmp(command, "web") == 0) {
-        status = createFirmwareFileForWeb() ? 0 : 1;
+        status = runWebFile();
     } else if (strcmp(command, "product") == 0) {
         status = runProductCheck(argv[2]);
     } else {

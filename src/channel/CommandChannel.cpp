@@ -12,8 +12,9 @@ namespace {
 // stack and this alone is nearly that.
 char responseReceivedCopy[DATA_BUFFER_SIZE];
 size_t responseLength = 0;
-// More arrived than the buffer holds: the reply cannot equal any text.
-bool responseOverflowed = false;
+// The collection stopped before the line went silent: the reply cannot equal
+// any text.
+bool responseCutShort = false;
 
 // Appends one received chunk (up to its first zero byte); false once the
 // reply buffer is full.
@@ -25,8 +26,14 @@ bool appendChunk(const char *chunk)
     memcpy(responseReceivedCopy + responseLength, chunk, taken);
     responseLength += taken;
     responseReceivedCopy[responseLength] = '\0';
-    responseOverflowed = responseOverflowed || length > room;
-    return responseLength < DATA_BUFFER_SIZE - 1;
+    return length <= room && responseLength < DATA_BUFFER_SIZE - 1;
+}
+
+// Each read asks for one byte more than the budget has left, so a reply that
+// stays within the budget ends its reads by the time-outs, as it always did.
+int bytesToAskFor(size_t budgetLeft)
+{
+    return budgetLeft + 1 < DATA_BUFFER_SIZE - 1 ? static_cast<int>(budgetLeft + 1) : DATA_BUFFER_SIZE - 1;
 }
 
 }  // namespace
@@ -38,16 +45,28 @@ BOOL writeCommandLine(const char *commandToSend, BOOL isEchoON)
     return ComPortAPI_WriteCOM(gDataBuffer, static_cast<int>(strlen(gDataBuffer)), &written) ? TRUE : FALSE;
 }
 
-const char *collectResponse(void)
+const char *collectResponse(const char *expectedResponse, BOOL stopWhenLonger)
 {
     responseLength = 0;
-    responseOverflowed = false;
+    responseCutShort = false;
     responseReceivedCopy[0] = '\0';
+    const size_t expectedLength = strlen(expectedResponse);
+    // Every byte counts here, zero bytes included: a line that never stops
+    // (a device streaming text or zeros) cannot hold the exchange.
+    const size_t budget = expectedLength + REPLY_MARGIN;
+    size_t received = 0;
     for (;;) {
         int n = 0;
-        ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &n);
+        ComPortAPI_ReadCOM(gDataBuffer, bytesToAskFor(budget - received), &n);
         gDataBuffer[n] = '\0';
-        if (n == 0 || !appendChunk(gDataBuffer)) {
+        if (n == 0) {
+            break;
+        }
+        received += static_cast<size_t>(n);
+        const bool room = appendChunk(gDataBuffer);
+        // A reply already longer than the expected text can never equal it.
+        if (!room || received > budget || (stopWhenLonger == TRUE && responseLength > expectedLength)) {
+            responseCutShort = true;
             break;
         }
     }
@@ -56,7 +75,7 @@ const char *collectResponse(void)
 
 BOOL responseMatches(const char *expectedResponse)
 {
-    return !responseOverflowed && strcmp(responseReceivedCopy, expectedResponse) == 0 ? TRUE : FALSE;
+    return !responseCutShort && strcmp(responseReceivedCopy, expectedResponse) == 0 ? TRUE : FALSE;
 }
 
 BOOL sendCommand(const char *commandToSend, BOOL isEchoON, BOOL validateResponse, const char *expectedResponse)
@@ -68,7 +87,7 @@ BOOL sendCommand(const char *commandToSend, BOOL isEchoON, BOOL validateResponse
     if (expectedResponse == nullptr) {
         return TRUE;
     }
-    collectResponse();
+    collectResponse(expectedResponse, validateResponse);
     if (validateResponse == TRUE) {
         return responseMatches(expectedResponse);
     }
@@ -102,7 +121,7 @@ BOOL sendData(const uint8_t *dataToSend, int dataToSendLength, BOOL validateResp
     if (expectedResponse == nullptr) {
         return TRUE;
     }
-    const char *received = collectResponse();
+    const char *received = collectResponse(expectedResponse, validateResponse);
     if (validateResponse == TRUE && !responseMatches(expectedResponse)) {
         printf("\r\nExpected : %s  received : %s\r\n", expectedResponse, received);
         puts("\r\nError: Expected response did  not matched !\r");

@@ -15,7 +15,7 @@ BOOL validateProductId(const char *productIdStringToCompare)
         ComPortAPI_CloseCOM();
         return FALSE;
     }
-    collectResponse();
+    collectResponse(productIdStringToCompare, TRUE);
     if (responseMatches(productIdStringToCompare)) {
         printf("OK");
         return TRUE;

@@ -1,16 +1,27 @@
 #include "FileAPI.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
 FILE *fptr = nullptr;
+const char *writeFailure = nullptr;
+
+// Keeps the first failure only: later ones usually follow from it.
+void noteFailure(const char *reason)
+{
+    if (writeFailure == nullptr) {
+        writeFailure = reason;
+    }
+}
 
 BOOL openWithMode(const char *fileName, BOOL isBinary, const char *binaryMode, const char *textMode)
 {
     fptr = fopen(fileName, isBinary == TRUE ? binaryMode : textMode);
     if (fptr == nullptr) {
+        noteFailure(strerror(errno));
         puts("ERROR: File does not exists");
         return FALSE;
     }
@@ -19,6 +30,7 @@ BOOL openWithMode(const char *fileName, BOOL isBinary, const char *binaryMode, c
 
 BOOL reportNoFile(void)
 {
+    noteFailure("the file is not open");
     puts("ERROR: File does not exists or Not opened !");
     return FALSE;
 }
@@ -27,6 +39,7 @@ BOOL reportNoFile(void)
 
 BOOL FileAPI_CreateFile(const char *fileName, BOOL isBinary)
 {
+    writeFailure = nullptr;
     return openWithMode(fileName, isBinary, "wb", "w");
 }
 
@@ -45,7 +58,10 @@ BOOL FileAPI_writeToFile(const char *stringToWrite)
     if (fptr == nullptr) {
         return reportNoFile();
     }
-    fwrite(stringToWrite, 1, strlen(stringToWrite), fptr);
+    const size_t length = strlen(stringToWrite);
+    if (fwrite(stringToWrite, 1, length, fptr) != length) {
+        noteFailure(strerror(errno));
+    }
     return TRUE;
 }
 
@@ -54,7 +70,9 @@ BOOL FileAPI_writeToFileBinary(const uint8_t *dataToWrite, uint32_t dataLength)
     if (fptr == nullptr) {
         return reportNoFile();
     }
-    fwrite(dataToWrite, 1, dataLength, fptr);
+    if (fwrite(dataToWrite, 1, dataLength, fptr) != dataLength) {
+        noteFailure(strerror(errno));
+    }
     return TRUE;
 }
 
@@ -63,8 +81,16 @@ BOOL FileAPI_CloseFile(void)
     if (fptr == nullptr) {
         return reportNoFile();
     }
-    fclose(fptr);
+    // Buffered bytes meet a full disk only here.
+    if (fclose(fptr) != 0) {
+        noteFailure(strerror(errno));
+    }
     // A closed stream is no file to write to.
     fptr = nullptr;
     return TRUE;
+}
+
+const char *FileAPI_WriteFailure(void)
+{
+    return writeFailure;
 }

@@ -16,6 +16,7 @@ constexpr int BASE64_BUFFER_SIZE = 614400;
 
 // Static rather than on the stack: 600 KB is most of a Windows thread's stack.
 unsigned char bufferBase64[BASE64_BUFFER_SIZE];
+bool bodyLeftOut = false;
 
 void writeHeader(const char *header)
 {
@@ -82,12 +83,14 @@ BOOL createFirmwareFileForWeb(void)
     strncat(header, "\r\n", sizeof header - strlen(header) - 1);
     printf("\r\n Firmware data length = %d !\r\n", gDataConcatenatedLenght);
 
+    bodyLeftOut = false;
     writeHeader(header);
 
     if (base64_encode(bufferBase64, &dataLengthBase64, gDataConcatenated, gDataConcatenatedLenght) == -1) {
         puts("\r\n ERROR BASE 64 !\r");
         // Nothing the encoder did not produce goes into the file.
         dataLengthBase64 = 0;
+        bodyLeftOut = true;
     } else if (gDataConcatenatedLenght == 0) {
         dataLengthBase64 = 0;
     }
@@ -97,4 +100,12 @@ BOOL createFirmwareFileForWeb(void)
     printf("\r\nPress any key to exit");
     readSingleKey();
     return TRUE;
+}
+
+const char *webFirmwareFileFailure(void)
+{
+    if (FileAPI_WriteFailure() != nullptr) {
+        return FileAPI_WriteFailure();
+    }
+    return bodyLeftOut ? "the image is too large to encode" : nullptr;
 }

@@ -10,5 +10,8 @@
 #define FIRMWARE_FILE_NAME_FOR_WEB "FwToUpload.bin"
 
 BOOL createFirmwareFileForWeb(void);
+// Why the file the last call wrote is not whole (it could not be written, or
+// the image was too large to encode); null when it is.
+const char *webFirmwareFileFailure(void);
 
 #endif

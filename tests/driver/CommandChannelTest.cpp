@@ -74,14 +74,6 @@ TEST_F(Channel, ExactReplyMatchesAndTheExchangeLastsTwoWindows)
     EXPECT_EQ(simConsole_text(), "");
 }
 
-TEST_F(Channel, ReplyOverSeveralWindowsIsJoined)
-{
-    openUnit(withFault(UnitExchange::Product, UnitFault::Split));
-    ComPortAPI_SetReadingTimeoutInMs(1000);
-    EXPECT_TRUE(sendCommand("%fw -p", FALSE, TRUE, TX_ID.c_str()));
-    EXPECT_EQ(nonEmptyReads(), 2);
-}
-
 TEST_F(Channel, AnyDifferenceIsNoMatch)
 {
     openUnit(withFault(UnitExchange::Product, UnitFault::ExtraLineEnd));
@@ -106,14 +98,6 @@ TEST_F(Channel, SilentUnitGivesAnEmptyReply)
     EXPECT_TRUE(sendCommand("%fw -p", FALSE, TRUE, ""));
 }
 
-TEST_F(Channel, ZeroByteInAChunkCutsThatChunkOnly)
-{
-    UnitConfig config;
-    config.productReply = std::string("Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\0ignored", 44);
-    openUnit(config);
-    EXPECT_TRUE(sendCommand("%fw -p", FALSE, TRUE, "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX"));
-}
-
 TEST_F(Channel, FailedWriteIsReportedEvenWithoutAnExpectedReply)
 {
     simPort_setSilent(1);
@@ -123,12 +107,105 @@ TEST_F(Channel, FailedWriteIsReportedEvenWithoutAnExpectedReply)
     EXPECT_EQ(simConsole_text(), "\r\nError occurred when sending data !\r\n");
 }
 
-TEST_F(Channel, EndlessReplyEndsWhenTheBufferIsFullAndMatchesNothing)
+namespace {
+
+// A reply that ends, against the product identity: judged and timed as it
+// always was, except that one already longer than the expected text is not
+// waited out.
+struct EndingReply {
+    const char *name;
+    std::string reply;  // "" : the unit's own identity line
+    UnitFault fault;
+    std::string expected;
+    bool matches;
+    int windows;  // 1000 ms read windows the exchange lasts
+};
+
+void PrintTo(const EndingReply &c, std::ostream *out)
 {
-    openUnit(withFault(UnitExchange::Product, UnitFault::Endless));
+    *out << c.name;
+}
+
+const std::string ZERO_INSIDE("Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\0ignored", 44);
+
+class ReplyThatEnds : public Channel, public ::testing::WithParamInterface<EndingReply> {};
+
+}  // namespace
+
+TEST_P(ReplyThatEnds, IsJudgedWithinItsWindows)
+{
+    const EndingReply &c = GetParam();
+    UnitConfig config;
+    config.productReply = c.reply;
+    if (c.fault != UnitFault::None) {
+        config.faults.push_back({UnitExchange::Product, c.fault});
+    }
+    openUnit(config);
+    ComPortAPI_SetReadingTimeoutInMs(1000);
+    EXPECT_EQ(sendCommand("%fw -p", FALSE, TRUE, c.expected.c_str()), c.matches ? TRUE : FALSE);
+    EXPECT_EQ(simClock_nowUs(), wire(10, 9600) + c.windows * 1000000LL);
+    EXPECT_EQ(simConsole_text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Channel, ReplyThatEnds,
+    ::testing::Values(EndingReply{"exact", "", UnitFault::None, TX_ID, true, 2},
+                      EndingReply{"exact_over_two_windows", "", UnitFault::Split, TX_ID, true, 3},
+                      EndingReply{"one_character_too_many", TX_ID + "x", UnitFault::None, TX_ID, false, 1},
+                      EndingReply{"one_character_missing", TX_ID.substr(1), UnitFault::None, TX_ID, false, 2},
+                      EndingReply{"zero_byte_cuts_its_chunk", ZERO_INSIDE, UnitFault::None,
+                                  "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX", true, 2}),
+    [](const ::testing::TestParamInfo<EndingReply> &param) { return std::string(param.param.name); });
+
+namespace {
+
+// A line that never stops, of text or of zero bytes, at the slowest and the
+// fastest rate of the search.
+struct Stream {
+    UnitFault fault;
+    int baud;
+};
+
+class EndlessReply : public Channel, public ::testing::WithParamInterface<Stream> {};
+
+}  // namespace
+
+TEST_P(EndlessReply, EndsOnceItsBudgetIsSpentAndMatchesNothing)
+{
+    const Stream &c = GetParam();
+    UnitConfig config;
+    config.normalBaud = c.baud;
+    config.faults.push_back({UnitExchange::Product, c.fault});
+    openUnit(config);
+    ComPortAPI_SetReadingTimeoutInMs(1000);
     EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, TX_ID.c_str()));
-    // About 1,023,999 bytes at 9600 baud.
-    EXPECT_GT(seconds(), 1000.0);
+    // The command, the unit's reply delay, then the expected text's length,
+    // the margin and one byte more on the wire.
+    const int64_t budget =
+        wire(10, c.baud) + 2000 + wire(static_cast<int64_t>(TX_ID.size()) + REPLY_MARGIN + 1, c.baud);
+    EXPECT_LE(simClock_nowUs(), budget + 1000000) << "one read window at most beyond the budget";
+    EXPECT_GT(simEvents_joined(SimEventKind::Read, 1).size(), TX_ID.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Channel, EndlessReply,
+                         ::testing::Values(Stream{UnitFault::Endless, 1200}, Stream{UnitFault::Endless, 115200},
+                                           Stream{UnitFault::Zeros, 1200}, Stream{UnitFault::Zeros, 115200}),
+                         [](const ::testing::TestParamInfo<Stream> &param) {
+                             return std::string(param.param.fault == UnitFault::Zeros ? "zeros_at_" : "text_at_") +
+                                    std::to_string(param.param.baud);
+                         });
+
+TEST_F(Channel, UnreadRestOfACutReplyOpensTheNextCollection)
+{
+    UnitConfig config;
+    config.productReply = std::string(400, 'x') + ">>";
+    openUnit(config);
+    ComPortAPI_SetReadingTimeoutInMs(1000);
+    EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, VALIDATE_TX_PRODUCT_ID_STRING));
+    // The next collection begins with what the cut one left unread.
+    const std::string received = collectResponse(VALIDATE_RX_PRODUCT_ID_STRING, TRUE);
+    EXPECT_EQ(received.substr(0, 10), std::string(10, 'x'));
+    EXPECT_FALSE(responseMatches(VALIDATE_RX_PRODUCT_ID_STRING));
 }
 
 namespace {

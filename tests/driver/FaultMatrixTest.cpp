@@ -7,6 +7,7 @@
 #include "CommandChannel.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 int OrvaneFwUpgrade_main();
@@ -41,11 +42,8 @@ const std::string NO_SUCCESS = "\r\nExpected : SUCCESS  received : ";
 const std::string UNKNOWN = CHECKING_PRODUCT + "FAILED, Unknown product\r\n";
 const std::string NO_PRODUCT = CHECKING_PRODUCT + "FAILED\r\n";
 
-// A whole update lasts 291 s; a reply without end holds one exchange until
-// the 1,023,999-byte reply buffer is full: 1,067 s at 9600, 89 s at 115200.
+// A whole update lasts 291 s.
 constexpr double UPDATE = 300;
-constexpr double FULL_AT_9600 = 1067;
-constexpr double FULL_AT_115200 = 89;
 
 constexpr UnitVariant TX = UnitVariant::TX;
 constexpr UnitVariant RX = UnitVariant::RX;
@@ -60,8 +58,8 @@ const std::vector<FaultCase> CASES = {
     {"probe garbled", UnitExchange::Probe, UnitFault::Garbled, 0, 0, TX, Outcome::NotFound, "", 10},
     {"probe extra line end", UnitExchange::Probe, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::NotFound, "", 10},
     {"probe split", UnitExchange::Probe, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE},
-    {"probe endless", UnitExchange::Probe, UnitFault::Endless, 0, 0, TX, Outcome::NotFound, "",
-     10 * FULL_AT_9600 + 10},
+    {"probe endless", UnitExchange::Probe, UnitFault::Endless, 0, 0, TX, Outcome::NotFound, "", 10},
+    {"probe zeros", UnitExchange::Probe, UnitFault::Zeros, 0, 0, TX, Outcome::NotFound, "", 10},
     {"probe write fails", UnitExchange::None, NO_FAULT, 0, 3, TX, Outcome::Success, "", UPDATE},
 
     {"version silent", UnitExchange::Version, UnitFault::Silence, 0, 0, TX, Outcome::Failed, UNKNOWN, 10},
@@ -69,8 +67,8 @@ const std::vector<FaultCase> CASES = {
     {"version extra line end", UnitExchange::Version, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Success, "",
      UPDATE},
     {"version split", UnitExchange::Version, UnitFault::Split, 0, 0, TX, Outcome::Failed, UNKNOWN, 10},
-    {"version endless", UnitExchange::Version, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_PRODUCT,
-     2 * FULL_AT_9600 + 10},
+    {"version endless", UnitExchange::Version, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
+    {"version zeros", UnitExchange::Version, UnitFault::Zeros, 0, 0, TX, Outcome::Failed, UNKNOWN, 10},
     {"version write fails", UnitExchange::None, NO_FAULT, 0, 4, TX, Outcome::Failed, WRITE_ERROR + UNKNOWN, 10},
 
     {"product silent", UnitExchange::Product, UnitFault::Silence, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
@@ -78,8 +76,8 @@ const std::vector<FaultCase> CASES = {
     {"product extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Failed,
      NO_PRODUCT, 10},
     {"product split", UnitExchange::Product, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE},
-    {"product endless", UnitExchange::Product, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_PRODUCT,
-     2 * FULL_AT_9600 + 10},
+    {"product endless", UnitExchange::Product, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
+    {"product zeros", UnitExchange::Product, UnitFault::Zeros, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
     {"product write fails", UnitExchange::None, NO_FAULT, 0, 5, TX, Outcome::Failed,
      CHECKING_PRODUCT + WRITE_ERROR + "FAILED\r\n", 10},
 
@@ -91,7 +89,9 @@ const std::vector<FaultCase> CASES = {
      Outcome::Failed, NO_PRODUCT, 10},
     {"second product query split", UnitExchange::Product, UnitFault::Split, 2, 0, RX, Outcome::Success, "", UPDATE},
     {"second product query endless", UnitExchange::Product, UnitFault::Endless, 2, 0, RX, Outcome::Failed,
-     NO_PRODUCT, FULL_AT_9600 + 10},
+     NO_PRODUCT, 10},
+    {"second product query zeros", UnitExchange::Product, UnitFault::Zeros, 2, 0, RX, Outcome::Failed, NO_PRODUCT,
+     10},
     {"second product query write fails", UnitExchange::None, NO_FAULT, 0, 6, RX, Outcome::Failed,
      WRITE_ERROR + "FAILED\r\n", 10},
 
@@ -103,7 +103,9 @@ const std::vector<FaultCase> CASES = {
      PREPARING_FPGA + NOT_READY, 30},
     {"fpga command split", UnitExchange::FpgaCommand, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
     {"fpga command endless", UnitExchange::FpgaCommand, UnitFault::Endless, 0, 0, TX, Outcome::Failed,
-     PREPARING_FPGA + NOT_READY, FULL_AT_115200 + 30},
+     PREPARING_FPGA + NOT_READY, 30},
+    {"fpga command zeros", UnitExchange::FpgaCommand, UnitFault::Zeros, 0, 0, TX, Outcome::Failed,
+     PREPARING_FPGA + NOT_READY, 30},
     {"fpga command write fails", UnitExchange::None, NO_FAULT, 0, 6, TX, Outcome::Failed,
      PREPARING_FPGA + WRITE_ERROR + NOT_READY, 10},
 
@@ -117,8 +119,10 @@ const std::vector<FaultCase> CASES = {
     {"fpga success extra line end", UnitExchange::FpgaData, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Failed,
      NO_SUCCESS + "SUCCESS\r\n\r\n", 140},
     {"fpga success split", UnitExchange::FpgaData, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
-    {"fpga success endless", UnitExchange::FpgaData, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_SUCCESS,
-     140 + FULL_AT_115200},
+    {"fpga success endless", UnitExchange::FpgaData, UnitFault::Endless, 0, 0, TX, Outcome::Failed,
+     NO_SUCCESS + "SUCCESSSUCCESS", 140},
+    {"fpga success zeros", UnitExchange::FpgaData, UnitFault::Zeros, 0, 0, TX, Outcome::Failed,
+     NO_SUCCESS + "\r\n", 140},
 
     {"mcu command silent", UnitExchange::McuCommand, UnitFault::Silence, 0, 0, TX, Outcome::Failed,
      PREPARING_MCU + NOT_READY, 150},
@@ -128,7 +132,9 @@ const std::vector<FaultCase> CASES = {
      PREPARING_MCU + NOT_READY, 150},
     {"mcu command split", UnitExchange::McuCommand, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
     {"mcu command endless", UnitExchange::McuCommand, UnitFault::Endless, 0, 0, TX, Outcome::Failed,
-     PREPARING_MCU + NOT_READY, 150 + FULL_AT_115200},
+     PREPARING_MCU + NOT_READY, 150},
+    {"mcu command zeros", UnitExchange::McuCommand, UnitFault::Zeros, 0, 0, TX, Outcome::Failed,
+     PREPARING_MCU + NOT_READY, 150},
     {"mcu command write fails", UnitExchange::None, NO_FAULT, 0, 111, TX, Outcome::Failed,
      PREPARING_MCU + WRITE_ERROR + NOT_READY, 150},
 
@@ -141,8 +147,9 @@ const std::vector<FaultCase> CASES = {
      NO_SUCCESS + "SUCCESS\r\n\r\n", 160},
     {"mcu success split", UnitExchange::McuData, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
     // The unit is back at its own rate once "SUCCESS" is out: the tail comes at 9600.
-    {"mcu success endless", UnitExchange::McuData, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_SUCCESS,
-     160 + FULL_AT_9600},
+    {"mcu success endless", UnitExchange::McuData, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_SUCCESS, 160},
+    {"mcu success zeros", UnitExchange::McuData, UnitFault::Zeros, 0, 0, TX, Outcome::Failed, NO_SUCCESS + "\r\n",
+     160},
 
     {"closing text silent", UnitExchange::Closing, UnitFault::Silence, 0, 0, TX, Outcome::NotConfirmed, "", UPDATE},
     {"closing text garbled", UnitExchange::Closing, UnitFault::Garbled, 0, 0, TX, Outcome::NotConfirmed, "",
@@ -151,6 +158,7 @@ const std::vector<FaultCase> CASES = {
      "", UPDATE},
     {"closing text split", UnitExchange::Closing, UnitFault::Split, 0, 0, TX, Outcome::NotConfirmed, "", UPDATE},
     {"closing text endless", UnitExchange::Closing, UnitFault::Endless, 0, 0, TX, Outcome::EitherEnd, "", UPDATE},
+    {"closing text zeros", UnitExchange::Closing, UnitFault::Zeros, 0, 0, TX, Outcome::NotConfirmed, "", UPDATE},
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -228,27 +236,118 @@ INSTANTIATE_TEST_SUITE_P(EveryExchange, FaultMatrix, ::testing::ValuesIn(CASES),
                              return name;
                          });
 
-TEST_F(SimTest, NeverEndingReplyHoldsOneExchangeUntilTheReplyBufferIsFull)
+namespace {
+
+// A line that never stops, of text or of zero bytes, during one exchange of
+// an update, with the unit at the slowest or the fastest rate of the search.
+struct StreamCase {
+    UnitExchange at;
+    UnitFault what;
+    int baud;
+};
+
+class StreamingLine : public SimTest,
+                      public ::testing::WithParamInterface<std::tuple<UnitExchange, UnitFault, int>> {};
+
+// What the exchange compares with, the unit's delay before it answers, the
+// rate its answer comes at, and its read window.
+struct ExchangeFigures {
+    std::string commandPrefix;  // of the write that begins the exchange; "" for the last image piece
+    size_t expectedLength;
+    int64_t delayUs;
+    int streamBaud;
+    int64_t windowUs;
+};
+
+ExchangeFigures figuresOf(UnitExchange at, int unitBaud)
 {
-    for (int baud : {115200, 1200}) {
-        SetUp();
-        ASSERT_TRUE(allocateProgramBuffers());
-        UnitConfig config;
-        config.normalBaud = baud;
-        config.faults.push_back({UnitExchange::Product, UnitFault::Endless, 0});
-        simPort_attachUnit(1, config);
-        ComPortAPI_SetBaudRate(baud);
-        ASSERT_TRUE(ComPortAPI_OpenCOM(1));
-        ComPortAPI_SetReadingTimeoutInMs(1000);
-        const int64_t start = simClock_nowUs();
-        EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\r\n>>"));
-        const double held = static_cast<double>(simClock_nowUs() - start) / 1e6;
-        // 1,023,999 characters of 10 bits each, and not one window more.
-        const double buffer = 1023999.0 * 10 / baud;
-        EXPECT_GT(held, buffer);
-        EXPECT_LT(held, buffer + 1.1);
-        RecordProperty("held_seconds_at_" + std::to_string(baud), std::to_string(held));
-        printf("never-ending reply at %d baud holds the exchange %.1f s\n", baud, held);
-        TearDown();
+    switch (at) {
+    case UnitExchange::Probe: return {"%%%help", 74, 2000, unitBaud, 500000};
+    case UnitExchange::Product: return {"%%%fw -p", 39, 2000, unitBaud, 1000000};
+    case UnitExchange::FpgaCommand: return {"%%%fw -l", 5, 50000, unitBaud, 10000000};
+    case UnitExchange::McuCommand: return {"%%%fw -h", 5, 50000, 115200, 5000000};
+    default: return {"", 7, 2000, 115200, 1000000};
     }
 }
+
+// From the end of the write that begins the exchange to the next thing the
+// program does with the port.
+int64_t exchangeDuration(const std::vector<SimEvent> &all, size_t write)
+{
+    const SimEvent &w = all[write];
+    const int64_t sent = w.timeUs + wire(static_cast<int64_t>(w.bytes.size()), w.baud);
+    for (size_t i = write + 1; i < all.size(); ++i) {
+        if (all[i].port == 3 && (all[i].kind == SimEventKind::Write || all[i].kind == SimEventKind::Close)) {
+            return all[i].timeUs - sent;
+        }
+    }
+    return -1;
+}
+
+// The write that begins the faulted exchange: the first probe at the unit's
+// rate, the command, or the last piece of the image (the update ends there).
+size_t beginningWrite(const std::vector<SimEvent> &all, const StreamCase &c, const ExchangeFigures &f)
+{
+    size_t lastPiece = all.size();
+    for (size_t i = 0; i < all.size(); ++i) {
+        const SimEvent &e = all[i];
+        if (e.kind != SimEventKind::Write || e.port != 3) {
+            continue;
+        }
+        if (f.commandPrefix.empty()) {
+            lastPiece = e.bytes.rfind("%%%", 0) == 0 ? lastPiece : i;
+        } else if (e.bytes.rfind(f.commandPrefix, 0) == 0 && (c.at != UnitExchange::Probe || e.baud == c.baud)) {
+            return i;
+        }
+    }
+    return lastPiece;
+}
+
+std::string streamCaseName(const ::testing::TestParamInfo<std::tuple<UnitExchange, UnitFault, int>> &param)
+{
+    static const char *const names[] = {"none",      "probe",       "version",  "product", "fpga_command",
+                                        "fpga_data", "mcu_command", "mcu_data", "closing"};
+    return std::string(names[static_cast<int>(std::get<0>(param.param))]) +
+           (std::get<1>(param.param) == UnitFault::Zeros ? "_zeros_at_" : "_text_at_") +
+           std::to_string(std::get<2>(param.param));
+}
+
+}  // namespace
+
+TEST_P(StreamingLine, EndsTheExchangeWithinItsBudget)
+{
+    const StreamCase c{std::get<0>(GetParam()), std::get<1>(GetParam()), std::get<2>(GetParam())};
+    UnitConfig config;
+    config.normalBaud = c.baud;
+    config.faults.push_back({c.at, c.what});
+    simPort_attachUnit(3, config);
+    // A unit further on, for the search to go on to.
+    simPort_attachUnit(4, UnitConfig{});
+
+    EXPECT_EQ(OrvaneFwUpgrade_main(), 0);
+    const std::string text = simConsole_text();
+    if (c.at == UnitExchange::Probe) {
+        EXPECT_TRUE(holds(text, found(4, 9600) + VERSIONS));
+        EXPECT_TRUE(holds(text, SUCCESS_LINE));
+    } else {
+        EXPECT_TRUE(holds(text, NOT_SUCCESSFUL));
+    }
+    const ExchangeFigures f = figuresOf(c.at, c.baud);
+    const std::vector<SimEvent> &all = simEvents_all();
+    const size_t write = beginningWrite(all, c, f);
+    ASSERT_LT(write, all.size());
+    // The expected text's length, the margin and one byte more, and at most
+    // one read window beyond.
+    const int64_t budget = f.delayUs + wire(static_cast<int64_t>(f.expectedLength) + REPLY_MARGIN + 1, f.streamBaud);
+    const int64_t took = exchangeDuration(all, write);
+    EXPECT_GT(took, 0);
+    EXPECT_LE(took, budget + f.windowUs);
+    RecordProperty("exchange_us", std::to_string(took));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryExchange, StreamingLine,
+    ::testing::Combine(::testing::Values(UnitExchange::Probe, UnitExchange::Product, UnitExchange::FpgaCommand,
+                                         UnitExchange::FpgaData, UnitExchange::McuCommand, UnitExchange::McuData),
+                       ::testing::Values(UnitFault::Endless, UnitFault::Zeros), ::testing::Values(1200, 115200)),
+    streamCaseName);

@@ -234,7 +234,7 @@ TEST_F(ChannelOverPty, ReplyResumedAfterASilentWindowIsCutShort)
     openPort(4);
     ASSERT_TRUE(ComPortAPI_SetReadingTimeoutInMs(1000));
     EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, TX_PRODUCT));
-    EXPECT_STREQ(collectResponse(), "DI ZARE RIZOR TX\r\n>>") << "the late half is the next reply";
+    EXPECT_STREQ(collectResponse(TX_PRODUCT, FALSE), "DI ZARE RIZOR TX\r\n>>") << "the late half is the next reply";
 }
 
 TEST_F(ChannelOverPty, MegabyteImageArrivesWholeAtTheUploadRate)

@@ -140,3 +140,22 @@ TEST_F(ProgramUpdate, UnitLostDuringTheFpgaDataEndsTheRunPromptly)
     EXPECT_NE(trace.find("dropped off the line"), std::string::npos) << trace;
     EXPECT_EQ(trace.find("%fw -h"), std::string::npos) << "no firmware upload after a failed FPGA upload";
 }
+
+TEST_F(ProgramUpdate, DevicesThatNeverStopTalkingDoNotHoldTheSearch)
+{
+    // Zeros at 4800 bytes a second on COM1, NMEA-like text at 960 on COM2,
+    // the unit on COM4; two silent ports in their place would cost about 13 s.
+    const std::string dir = folder.path();
+    UnitSimProcess zeros(ORVANE_UNIT_SIM,
+                         {"--com", "1", "--stream", "zeros", "--stream-rate", "4800", "--dir", dir});
+    UnitSimProcess text(ORVANE_UNIT_SIM, {"--com", "2", "--stream", "nmea", "--stream-rate", "960", "--dir", dir});
+    UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(4, "tx", 9600));
+    ASSERT_TRUE(zeros.ready() && text.ready() && unit.ready());
+    const RunResult run = runToCompletion({ORVANE_FW_UPGRADE}, dir, 60'000, "TX OK\r\n");
+    ASSERT_GE(run.seenAtMs, 0) << "no TX OK within a minute:\n" << run.output;
+    EXPECT_NE(run.output.find("COM PORT Number : 4\r\nBaud rate       : 9600 \r\n"), std::string::npos)
+        << run.output;
+    EXPECT_LT(run.seenAtMs, 20'000);
+    RecordProperty("tx_ok_after_ms", std::to_string(run.seenAtMs));
+    printf("TX OK after %.1f s\n", static_cast<double>(run.seenAtMs) / 1000);
+}

@@ -98,12 +98,15 @@ struct RunResult {
     std::string output;     // stdout
     std::string errors;     // stderr
     int64_t elapsedMs = 0;
+    int64_t seenAtMs = -1;  // when the awaited text appeared on stdout
 };
 
 // Runs args[0] in `folder` with stdin on a pipe that is already closed (no
 // keyboard, no input), collecting stdout and stderr. Past deadlineMs the
-// child is killed by its id and the result says so.
-inline RunResult runToCompletion(std::vector<std::string> args, const std::string &folder, int64_t deadlineMs)
+// child is killed by its id and the result says so. With `awaited`, the run
+// is stopped as soon as stdout holds that text, and the result says when.
+inline RunResult runToCompletion(std::vector<std::string> args, const std::string &folder, int64_t deadlineMs,
+                                 const std::string &awaited = "")
 {
     RunResult result;
     std::vector<char *> argv = process_detail::argvOf(args);
@@ -150,6 +153,11 @@ inline RunResult runToCompletion(std::vector<std::string> args, const std::strin
         }
         if (outOpen && fds[0].revents != 0) {
             outOpen = process_detail::drain(out[0], result.output);
+            if (!awaited.empty() && result.output.find(awaited) != std::string::npos) {
+                result.seenAtMs = monotonicMs() - start;
+                kill(pid, SIGKILL);
+                break;
+            }
         }
         if (errOpen && fds[1].revents != 0) {
             errOpen = process_detail::drain(err[0], result.errors);

@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 class OneFile : public ::testing::Test {
 protected:
@@ -59,3 +65,31 @@ TEST_F(OneFile, WritingOrClosingAfterACloseIsReported)
               "ERROR: File does not exists or Not opened !\n"
               "ERROR: File does not exists or Not opened !\n");
 }
+
+TEST_F(OneFile, FirstFailureOfTheFileIsKeptWhileEveryResultStaysTrue)
+{
+    const uint8_t bytes[4] = {1, 2, 3, 4};
+    // A file that cannot be made: the open's reason, not the writes' after it.
+    EXPECT_FALSE(FileAPI_CreateFile(folder.path("no/such/folder.bin").c_str(), TRUE));
+    EXPECT_FALSE(FileAPI_writeToFileBinary(bytes, 4));
+    EXPECT_STREQ(FileAPI_WriteFailure(), strerror(ENOENT));
+
+    // The next file starts with a clean record.
+    ASSERT_TRUE(FileAPI_CreateFile(folder.path("fine.bin").c_str(), TRUE));
+    EXPECT_TRUE(FileAPI_writeToFileBinary(bytes, 4));
+    EXPECT_TRUE(FileAPI_CloseFile());
+    EXPECT_EQ(FileAPI_WriteFailure(), nullptr);
+}
+
+#ifndef _WIN32
+TEST_F(OneFile, FullDiskIsFoundWhenTheStreamIsClosed)
+{
+    const std::string full = folder.path("full.bin");
+    ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
+    ASSERT_TRUE(FileAPI_CreateFile(full.c_str(), TRUE));
+    const uint8_t bytes[4] = {1, 2, 3, 4};
+    EXPECT_TRUE(FileAPI_writeToFileBinary(bytes, 4));
+    EXPECT_TRUE(FileAPI_CloseFile());
+    EXPECT_STREQ(FileAPI_WriteFailure(), strerror(ENOSPC));
+}
+#endif

@@ -162,7 +162,9 @@ TEST_F(WebFile, ImageTooLargeForTheEncoderLeavesTheHeaderWithoutABody)
     EXPECT_EQ(body(file), "");
     EXPECT_NE(simConsole_text().find("\r\n ERROR BASE 64 !\r\n"), std::string::npos);
     EXPECT_EQ(simConsole_keyWaits(), 1);
+    EXPECT_STREQ(webFirmwareFileFailure(), "the image is too large to encode");
 
     useFirmwareImage(pattern(460797));
     EXPECT_EQ(body(writeFile()).size(), 614396u + 2 * (663 - 1));
+    EXPECT_EQ(webFirmwareFileFailure(), nullptr);
 }

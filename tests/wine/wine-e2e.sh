@@ -2,7 +2,7 @@
 # End-to-end runs of the Windows programs under Wine, against OrvaneUnitSim on
 # pseudo-terminals. CTest calls it (tests/wine/CMakeLists.txt):
 #   wine-e2e.sh prefix-up | prefix-down | update | manual-port |
-#               identification-transcript | read-timeouts
+#               identification-transcript | streams | read-timeouts
 # with, in the environment:
 #   WINE, WINESERVER       the Wine loader and server
 #   WINEPREFIX             the shared prefix (made by prefix-up)
@@ -196,6 +196,28 @@ identification_transcript() {
   grep -q "FAILED, Unknown product" "$work/win.out" || fail "the unknown product was not reported"
 }
 
+# Devices that never stop talking on COM1 (zeros, 4800 bytes a second) and
+# COM2 (NMEA-like text, 960) must not hold the search: the unit on COM4 is
+# identified well within a minute.
+streams() {
+  start_unit --com 1 --stream zeros --stream-rate 4800 --dir "$WINEPREFIX"
+  start_unit --com 2 --stream nmea --stream-rate 960 --dir "$WINEPREFIX"
+  start_unit --com 4 --variant tx --baud 9600 --dir "$WINEPREFIX"
+  # exec: the program is the background job itself, so stopping it stops Wine.
+  (cd "$work" && exec timeout -k 5 60 "$WINE" "$WIN_BUILD/src/OrvaneFwUpgrade.exe" </dev/null >"$work/stdout" \
+    2>"$work/stderr") &
+  local program=$! started=$SECONDS
+  until grep -q "TX OK" "$work/stdout" 2>/dev/null || ! kill -0 "$program" 2>/dev/null; do sleep 0.2; done
+  local seconds=$((SECONDS - started))
+  stop_pid "$program"
+  stop_units
+  show "console" "$work/stdout"
+  grep -q "COM PORT Number : 4" "$work/stdout" || fail "the unit was not found on COM4"
+  grep -q "TX OK" "$work/stdout" || fail "no TX OK within a minute"
+  [ "$seconds" -lt 30 ] || fail "TX OK only after $seconds s"
+  echo "TX OK after $seconds s"
+}
+
 # The serial module's read windows under Wine, timed on the Windows side.
 read_timeouts() {
   start_unit --com 14 --variant tx --baud 9600 --dir "$WINEPREFIX"
@@ -208,7 +230,7 @@ read_timeouts() {
 case "${1:-}" in
 prefix-up) prefix_up ;;
 prefix-down) prefix_down ;;
-update | manual-port | identification-transcript | read-timeouts)
+update | manual-port | identification-transcript | streams | read-timeouts)
   [ -f "$WINEPREFIX/orvane-ports.reg" ] || fail "no Wine prefix at $WINEPREFIX (the prefix-up test makes it)"
   work=$(mktemp -d)
   trap cleanup EXIT
@@ -217,7 +239,7 @@ update | manual-port | identification-transcript | read-timeouts)
   "${1//-/_}"
   ;;
 *)
-  echo "usage: $0 prefix-up|prefix-down|update|manual-port|identification-transcript|read-timeouts" >&2
+  echo "usage: $0 prefix-up|prefix-down|update|manual-port|identification-transcript|streams|read-timeouts" >&2
   exit 2
   ;;
 esac
