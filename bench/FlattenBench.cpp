@@ -1,7 +1,7 @@
 // How long the flattening and the checksum of one whole FPGA text take.
-#include "BinImage.h"
-#include "ImageFlattening.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "firmware/BinImage.h"
+#include "image/ImageFlattening.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-void flattenAndChecksum(benchmark::State &state, int index)
+void flattenAndChecksum(benchmark::State &state, ImageIndex index)
 {
     if (!allocateProgramBuffers()) {
         state.SkipWithError("no memory");
@@ -36,11 +36,11 @@ void flattenAndChecksum(benchmark::State &state, int index)
 
 void BM_FlattenRxFpga(benchmark::State &state)
 {
-    flattenAndChecksum(state, 2);
+    flattenAndChecksum(state, IMAGE_RX_FPGA);
 }
 void BM_FlattenMicrocontroller(benchmark::State &state)
 {
-    flattenAndChecksum(state, 0);
+    flattenAndChecksum(state, IMAGE_MCU_FIRMWARE);
 }
 
 }  // namespace

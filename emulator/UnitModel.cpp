@@ -1,5 +1,7 @@
 #include "UnitModel.h"
 
+#include "base/ReadWindows.h"
+
 #include <algorithm>
 #include <array>
 #include <deque>
@@ -62,17 +64,18 @@ struct FaultSet {
 int64_t readWindowMs(UnitExchange exchange)
 {
     switch (exchange) {
-    case UnitExchange::Probe: return 500;
-    case UnitExchange::Version: return 1000;
-    case UnitExchange::Product: return 1000;
-    case UnitExchange::FpgaCommand: return 10000;
-    case UnitExchange::FpgaData: return 1000;
-    case UnitExchange::McuCommand: return 5000;
-    case UnitExchange::McuData: return 1000;
-    case UnitExchange::Closing: return 11000;
-    case UnitExchange::None: break;
+    case UnitExchange::Probe: return MAX_WAIT_READ;
+    case UnitExchange::Version:
+    case UnitExchange::Product: return QUERY_READ_TIMEOUT_MS;
+    case UnitExchange::FpgaCommand: return FPGA_READY_TIMEOUT_MS;
+    case UnitExchange::McuCommand: return MCU_READY_TIMEOUT_MS;
+    case UnitExchange::FpgaData:
+    case UnitExchange::McuData: return DATA_REPLY_TIMEOUT_MS;
+    case UnitExchange::Closing: return CLOSING_READ_TIMEOUT_MS;
+    case UnitExchange::None:
+    case UnitExchange::Count: break;
     }
-    return 1000;
+    return QUERY_READ_TIMEOUT_MS;
 }
 
 // Time for n bytes of 10 bits each at baud, rounded to whole microseconds.
@@ -138,7 +141,7 @@ struct UnitModel {
     bool lineTooLong = false;
     int probes = 0;
     int fwVer = 0, fwRev = 0, fwSub = 0;
-    std::array<int, 9> exchangeCount{};
+    std::array<int, static_cast<size_t>(UnitExchange::Count)> exchangeCount{};
 
     std::deque<Chunk> output;
     int64_t outputEndUs = NEVER; // when the last queued byte has arrived

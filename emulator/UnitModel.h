@@ -23,6 +23,7 @@ enum class UnitExchange {
     McuCommand,  // "%fw -h ..." and "Ready"
     McuData,     // the microcontroller image bytes and "SUCCESS"
     Closing,     // the text the unit prints once it has rebooted
+    Count
 };
 
 enum class UnitFault {

@@ -1,8 +1,8 @@
 #include "FlattenFile.h"
 
-#include "ImageFlattening.h"
 #include "LargeBuffer.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "image/ImageFlattening.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,14 +1,14 @@
 // The operations of the updater that its console dialogue does not reach.
-#include "BinImage.h"
-#include "ComPortAPI.h"
-#include "Diagnostics.h"
 #include "FlattenFile.h"
-#include "ImageFlattening.h"
-#include "PortDetection.h"
-#include "ProductCheck.h"
-#include "ProgramState.h"
-#include "UploadCommand.h"
-#include "WebFirmware.h"
+#include "base/ProgramState.h"
+#include "channel/Diagnostics.h"
+#include "channel/PortDetection.h"
+#include "channel/ProductCheck.h"
+#include "firmware/BinImage.h"
+#include "image/ImageFlattening.h"
+#include "serial/ComPortAPI.h"
+#include "update/UploadCommand.h"
+#include "web/WebFirmware.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +27,7 @@ void printUsage(void)
 }
 
 // One embedded image: its figures and the command that would announce it.
-int printImageInfo(int index)
+int printImageInfo(ImageIndex index)
 {
     const autogen_files &entry = AUTOGEN_FILES[index];
     char *text = newWritableCopyOfImageText(index);
@@ -45,8 +45,8 @@ int printImageInfo(int index)
     }
     const uint32_t checksum = imageCheckSum(gDataConcatenated, gDataConcatenatedLenght);
     char command[UPLOAD_COMMAND_SIZE];
-    buildUploadCommand(command, sizeof command, index == 0 ? FIRMWARE_UPLOAD_COMMAND : FPGA_UPLOAD_COMMAND,
-                       checksum, gDataConcatenatedLenght);
+    buildUploadCommand(command, sizeof command, IMAGE_CATALOGUE[index].uploadCommand, checksum,
+                       gDataConcatenatedLenght);
     printf("  image length : %d\n", gDataConcatenatedLenght);
     printf("  checksum     : %u\n", checksum);
     printf("  upload       : %s\n", command);
@@ -73,8 +73,8 @@ int runWebFile(void)
 int runInfo(void)
 {
     int status = 0;
-    for (int index = 0; index < 3; ++index) {
-        status |= printImageInfo(index);
+    for (int index = 0; index < IMAGE_COUNT; ++index) {
+        status |= printImageInfo(static_cast<ImageIndex>(index));
     }
     return status;
 }

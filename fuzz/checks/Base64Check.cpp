@@ -1,6 +1,6 @@
 #include "FuzzChecks.h"
 
-#include "Encoder.h"
+#include "web/Encoder.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #include "FuzzChecks.h"
 
-#include "ImageFlattening.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "image/ImageFlattening.h"
 
 #include <vector>
 

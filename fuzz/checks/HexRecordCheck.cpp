@@ -1,7 +1,7 @@
 #include "FuzzChecks.h"
 
-#include "IntelHex.h"
-#include "StringOperations.h"
+#include "image/IntelHex.h"
+#include "image/StringOperations.h"
 
 #include <cstdlib>
 #include <vector>

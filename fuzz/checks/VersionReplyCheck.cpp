@@ -1,7 +1,7 @@
 #include "FuzzChecks.h"
 
-#include "StringOperations.h"
-#include "VersionReply.h"
+#include "image/StringOperations.h"
+#include "update/VersionReply.h"
 
 #include <cctype>
 

@@ -1,5 +1,5 @@
 // Fuzz build only: nobody presses keys during a campaign.
-#include "KeyPress.h"
+#include "platform/KeyPress.h"
 
 int readSingleKey(void)
 {

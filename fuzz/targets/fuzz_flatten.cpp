@@ -1,7 +1,7 @@
 #include "FuzzChecks.h"
 #include "FuzzMain.h"
 
-#include "ProgramState.h"
+#include "base/ProgramState.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

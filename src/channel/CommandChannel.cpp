@@ -1,7 +1,7 @@
-#include "CommandChannel.h"
+#include "channel/CommandChannel.h"
 
-#include "ComPortAPI.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "serial/ComPortAPI.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "Diagnostics.h"
+#include "channel/Diagnostics.h"
 
-#include "ComPortAPI.h"
-#include "CommandChannel.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "channel/CommandChannel.h"
+#include "serial/ComPortAPI.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,10 +1,10 @@
-#include "ImageFlattening.h"
+#include "image/ImageFlattening.h"
 
-#include "IntelHex.h"
-#include "ProgramState.h"
-#include "StringOperations.h"
+#include "base/ProgramState.h"
+#include "image/IntelHex.h"
+#include "image/StringOperations.h"
 
-#include "KeyPress.h"
+#include "platform/KeyPress.h"
 
 #include <cstdio>
 #include <cstdlib>

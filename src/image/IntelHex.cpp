@@ -1,6 +1,6 @@
-#include "IntelHex.h"
+#include "image/IntelHex.h"
 
-#include "StringOperations.h"
+#include "image/StringOperations.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ComPortAPI.h"
+#include "serial/ComPortAPI.h"
 
 #include <cstdio>
 

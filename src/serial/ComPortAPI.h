@@ -3,11 +3,13 @@
 #ifndef COMPORTAPI_H_
 #define COMPORTAPI_H_
 
+#include "base/ReadWindows.h"
+
 #include <windows.h>
 
 #define RX_SIZE 8192
 #define TX_SIZE 8192
-#define MAX_WAIT_READ 500
+// MAX_WAIT_READ (base/ReadWindows.h): the read windows at start.
 #define BAUD_RATE 9600
 
 // The device path of a port number: "\\.\COM" and up to eight digits.

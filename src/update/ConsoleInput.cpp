@@ -1,4 +1,4 @@
-#include "ConsoleInput.h"
+#include "update/ConsoleInput.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,9 +1,9 @@
 // The updater's entry point: buffers, port selection, the update, last words.
-#include "ComPortAPI.h"
-#include "ConsoleInput.h"
-#include "PortDetection.h"
-#include "ProgramState.h"
-#include "UpdateDriver.h"
+#include "base/ProgramState.h"
+#include "channel/PortDetection.h"
+#include "serial/ComPortAPI.h"
+#include "update/ConsoleInput.h"
+#include "update/UpdateDriver.h"
 
 #include <cstdio>
 

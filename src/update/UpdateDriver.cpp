@@ -1,13 +1,13 @@
-#include "UpdateDriver.h"
+#include "update/UpdateDriver.h"
 
-#include "ComPortAPI.h"
-#include "CommandChannel.h"
-#include "ImageFlattening.h"
-#include "ProductCheck.h"
-#include "ProgramState.h"
-#include "StringOperations.h"
-#include "UploadCommand.h"
-#include "VersionReply.h"
+#include "base/ProgramState.h"
+#include "channel/CommandChannel.h"
+#include "channel/ProductCheck.h"
+#include "image/ImageFlattening.h"
+#include "image/StringOperations.h"
+#include "serial/ComPortAPI.h"
+#include "update/UploadCommand.h"
+#include "update/VersionReply.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,7 +18,7 @@ namespace {
 VersionReply queryVersions(void)
 {
     VersionReply reply;
-    ComPortAPI_SetReadingTimeoutInMs(1000);
+    ComPortAPI_SetReadingTimeoutInMs(QUERY_READ_TIMEOUT_MS);
     sendCommand("%fw -v", FALSE, FALSE, nullptr);
     int nBytesRead = 0;
     ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
@@ -32,64 +32,75 @@ VersionReply queryVersions(void)
     return reply;
 }
 
-// The catalogue index of the FPGA text for the unit: 1 (TX), 2 (RX), or 0
-// when the unit is neither.
-int identifyVariant(void)
+// Whether an embedded FPGA configuration is built for the device the unit
+// reports.
+bool deviceIsSupported(int fpga_type)
 {
-    if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, VALIDATE_TX_PRODUCT_ID_STRING)) {
-        puts("TX OK\r");
-        printf("%s", VALIDATE_TX_PRODUCT_ID_STRING);
-        puts("\r");
-        return 1;
+    for (ImageIndex index : FPGA_IMAGES) {
+        if (IMAGE_CATALOGUE[index].deviceCode == fpga_type) {
+            return true;
+        }
     }
-    if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, VALIDATE_RX_PRODUCT_ID_STRING)) {
-        puts("RX OK\r");
-        printf("%s", VALIDATE_RX_PRODUCT_ID_STRING);
-        puts("\r");
-        return 2;
-    }
-    puts("FAILED\r");
-    return 0;
+    return false;
 }
 
-BOOL identifyUnit(void)
+// The FPGA image for the unit, asked for each in turn; IMAGE_COUNT when the
+// unit is none of them.
+ImageIndex identifyVariant(void)
+{
+    for (ImageIndex index : FPGA_IMAGES) {
+        const CatalogueEntry &entry = IMAGE_CATALOGUE[index];
+        if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, entry.productIdentity)) {
+            printf("%s OK", entry.variant);
+            puts("\r");
+            printf("%s", entry.productIdentity);
+            puts("\r");
+            return index;
+        }
+    }
+    puts("FAILED\r");
+    return IMAGE_COUNT;
+}
+
+// The FPGA image the unit takes, its text copied into gHexFPGA_Code;
+// IMAGE_COUNT after a failure has been told.
+ImageIndex identifyUnit(void)
 {
     const VersionReply reply = queryVersions();
     printf("Checking product .......... ");
-    if (reply.fpga_type != DEVICE_XC7A35_484) {
+    if (!deviceIsSupported(reply.fpga_type)) {
         puts("FAILED, Unknown product\r");
-        return FALSE;
+        return IMAGE_COUNT;
     }
-    const int page_idx = identifyVariant();
-    if (page_idx == 0) {
-        return FALSE;
+    const ImageIndex page_idx = identifyVariant();
+    if (page_idx == IMAGE_COUNT) {
+        return IMAGE_COUNT;
     }
     gHexFPGA_Code = newWritableCopyOfImageText(page_idx);
     if (gHexFPGA_Code == nullptr) {
         puts("\r\nERROR: Not enough memory for the Programmable Logic data !\r");
-        return FALSE;
+        return IMAGE_COUNT;
     }
-    return TRUE;
+    return page_idx;
 }
 
 struct UploadStep {
     const char *invalidMessage;
     const char *preparingLabel;
-    const char *command;
     int readyTimeoutMs;
     const char *sendingLabel;
 };
 
 const UploadStep FPGA_UPLOAD = {"\r\nERROR: Programmable Logic data is not valid !\r",
-                                "Preparing to Upload Programmable Logic ............ ", FPGA_UPLOAD_COMMAND, 10000,
+                                "Preparing to Upload Programmable Logic ............ ", FPGA_READY_TIMEOUT_MS,
                                 "Sending Programmable Logic data ................... "};
 const UploadStep FIRMWARE_UPLOAD = {"\r\nERROR: uC Firmware data is not valid !\r",
-                                    "Preparing to Upload Firmware ...................... ", FIRMWARE_UPLOAD_COMMAND,
-                                    5000, "Sending data ...................................... "};
+                                    "Preparing to Upload Firmware ...................... ", MCU_READY_TIMEOUT_MS,
+                                    "Sending data ...................................... "};
 
 // Flatten, announce with checksum and length, wait for "Ready", stream at
 // 115200 and wait for "SUCCESS". Leaves the port at 115200.
-BOOL uploadImage(char *hexText, const UploadStep &step)
+BOOL uploadImage(char *hexText, ImageIndex image, const UploadStep &step)
 {
     if (!ValidateFwAndConcatenateData(hexText)) {
         puts(step.invalidMessage);
@@ -98,8 +109,8 @@ BOOL uploadImage(char *hexText, const UploadStep &step)
     printf("%s", step.preparingLabel);
     gDataConcatenatedCheckSum = imageCheckSum(gDataConcatenated, gDataConcatenatedLenght);
     char commandToSend[UPLOAD_COMMAND_SIZE];
-    buildUploadCommand(commandToSend, sizeof commandToSend, step.command, gDataConcatenatedCheckSum,
-                       gDataConcatenatedLenght);
+    buildUploadCommand(commandToSend, sizeof commandToSend, IMAGE_CATALOGUE[image].uploadCommand,
+                       gDataConcatenatedCheckSum, gDataConcatenatedLenght);
     ComPortAPI_SetReadingTimeoutInMs(step.readyTimeoutMs);
     if (!sendCommand(commandToSend, FALSE, TRUE, "Ready")) {
         puts("FAILED [Unit not ready]\r");
@@ -108,7 +119,7 @@ BOOL uploadImage(char *hexText, const UploadStep &step)
     puts("OK\r");
     printf("%s", step.sendingLabel);
     ComPortAPI_SetBaudRate(UPLOAD_BAUD_RATE);
-    ComPortAPI_SetReadingTimeoutInMs(1000);
+    ComPortAPI_SetReadingTimeoutInMs(DATA_REPLY_TIMEOUT_MS);
     if (!sendData(gDataConcatenated, gDataConcatenatedLenght, TRUE, "SUCCESS")) {
         puts("FAILED\r");
         return FALSE;
@@ -133,7 +144,7 @@ void waitForReboot(void)
     }
     printf("%3d%%", i * 100 / max_cnt);
     ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
-    ComPortAPI_SetReadingTimeoutInMs(11000);
+    ComPortAPI_SetReadingTimeoutInMs(CLOSING_READ_TIMEOUT_MS);
     ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
     gDataBuffer[nBytesRead] = '\0';
     printf("\b\b\b\b");
@@ -148,14 +159,15 @@ void waitForReboot(void)
 
 BOOL updateFirmware(void)
 {
-    if (!identifyUnit()) {
+    const ImageIndex fpgaImage = identifyUnit();
+    if (fpgaImage == IMAGE_COUNT) {
         return FALSE;
     }
-    if (!uploadImage(gHexFPGA_Code, FPGA_UPLOAD)) {
+    if (!uploadImage(gHexFPGA_Code, fpgaImage, FPGA_UPLOAD)) {
         return FALSE;
     }
     puts("OK\r");
-    if (!uploadImage(gHexFirmware, FIRMWARE_UPLOAD)) {
+    if (!uploadImage(gHexFirmware, IMAGE_MCU_FIRMWARE, FIRMWARE_UPLOAD)) {
         return FALSE;
     }
     waitForReboot();

@@ -1,4 +1,4 @@
-#include "UploadCommand.h"
+#include "update/UploadCommand.h"
 
 #include <cstdio>
 

@@ -5,11 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#define FPGA_UPLOAD_COMMAND "%fw -l "
-#define FIRMWARE_UPLOAD_COMMAND "%fw -h "
 #define UPLOAD_COMMAND_SIZE 100
 
-// command (ending in a space), then checksum, a space and length.
+// command (ending in a space: the catalogue's uploadCommand), then checksum,
+// a space and length.
 void buildUploadCommand(char *commandToSend, size_t size, const char *command, uint32_t checksum, int length);
 
 #endif

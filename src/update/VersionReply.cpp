@@ -1,4 +1,4 @@
-#include "VersionReply.h"
+#include "update/VersionReply.h"
 
 #include <cctype>
 #include <cstdio>

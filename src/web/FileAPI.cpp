@@ -1,4 +1,4 @@
-#include "FileAPI.h"
+#include "web/FileAPI.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "WebFirmware.h"
+#include "web/WebFirmware.h"
 
-#include "Encoder.h"
-#include "FileAPI.h"
-#include "ImageFlattening.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "image/ImageFlattening.h"
+#include "web/Encoder.h"
+#include "web/FileAPI.h"
 
-#include "KeyPress.h"
+#include "platform/KeyPress.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "SimFixture.h"
+#include "SimTest.h"
 
-#include "CommandChannel.h"
-#include "ProductCheck.h"
+#include "channel/CommandChannel.h"
+#include "channel/ProductCheck.h"
 
 #include <string>
 

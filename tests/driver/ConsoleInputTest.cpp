@@ -1,6 +1,6 @@
 // The two prompts of the manual port selection against whatever a person or
 // a script may type: never a hang, never an overflow, always a clear end.
-#include "SimFixture.h"
+#include "SimTest.h"
 #include "UpdateTranscript.h"
 
 #include <string>

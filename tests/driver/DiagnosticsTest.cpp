@@ -1,6 +1,6 @@
-#include "SimFixture.h"
+#include "SimTest.h"
 
-#include "Diagnostics.h"
+#include "channel/Diagnostics.h"
 
 #include <algorithm>
 #include <string>

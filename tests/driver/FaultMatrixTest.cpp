@@ -1,10 +1,10 @@
 // Every exchange of an update against every fault the line or the unit can
 // show: the program must end as it should for that step, within its read
 // windows, and never claim a success the unit did not confirm.
-#include "SimFixture.h"
+#include "SimTest.h"
 #include "UpdateTranscript.h"
 
-#include "CommandChannel.h"
+#include "channel/CommandChannel.h"
 
 #include <string>
 #include <tuple>

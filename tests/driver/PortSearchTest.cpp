@@ -1,6 +1,6 @@
-#include "SimFixture.h"
+#include "SimTest.h"
 
-#include "PortDetection.h"
+#include "channel/PortDetection.h"
 
 #include <string>
 

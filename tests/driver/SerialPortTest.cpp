@@ -1,6 +1,6 @@
-#include "SimFixture.h"
+#include "SimTest.h"
 
-#include "ComPortAPI.h"
+#include "serial/ComPortAPI.h"
 
 namespace {
 

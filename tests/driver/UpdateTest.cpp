@@ -1,9 +1,9 @@
-#include "SimFixture.h"
+#include "SimTest.h"
 #include "UpdateTranscript.h"
 
-#include "BinImage.h"
-#include "ImageFlattening.h"
-#include "UpdateDriver.h"
+#include "firmware/BinImage.h"
+#include "image/ImageFlattening.h"
+#include "update/UpdateDriver.h"
 
 #include <cstdlib>
 #include <string>
@@ -20,7 +20,7 @@ constexpr int RX_FPGA_LENGTH = 1121376;
 constexpr int MCU_LENGTH = 117648;
 
 // The flattened image of one embedded text, as the unit must receive it.
-std::vector<uint8_t> flattenedImage(int index)
+std::vector<uint8_t> flattenedImage(ImageIndex index)
 {
     std::vector<uint8_t> image;
     if (!allocateProgramBuffers()) {
@@ -94,8 +94,8 @@ TEST_F(Update, TransmitterUpdateFromSearchToSuccessLine)
     const UnitImages &images = unit_images(unit);
     EXPECT_TRUE(images.fpgaAccepted);
     EXPECT_TRUE(images.mcuAccepted);
-    EXPECT_EQ(images.fpga, flattenedImage(1));
-    EXPECT_EQ(images.mcu, flattenedImage(0));
+    EXPECT_EQ(images.fpga, flattenedImage(IMAGE_TX_FPGA));
+    EXPECT_EQ(images.mcu, flattenedImage(IMAGE_MCU_FIRMWARE));
 }
 
 TEST_F(Update, CommandsAndRatesOnTheWire)
@@ -142,7 +142,7 @@ TEST_F(Update, ReceiverAtAnotherRateNeedsTwoProductQueries)
     }
     EXPECT_EQ(productQueries, 2);
     EXPECT_NE(std::find(writes(3).begin(), writes(3).end(), "%%%fw -l 4275807257 1121376\n\r"), writes(3).end());
-    EXPECT_EQ(unit_images(unit).fpga, flattenedImage(2));
+    EXPECT_EQ(unit_images(unit).fpga, flattenedImage(IMAGE_RX_FPGA));
 }
 
 TEST_F(Update, RebootWaitAndClosingReadsTakeTheirFixedTime)

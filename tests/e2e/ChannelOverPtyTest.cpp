@@ -1,9 +1,9 @@
 // The serial module and the command channel, linked with the POSIX platform,
 // against OrvaneUnitSim on a pseudo-terminal in real time. Every test runs in
 // its own folder whose 32 COM entries point nowhere except the unit's.
-#include "ComPortAPI.h"
-#include "CommandChannel.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "channel/CommandChannel.h"
+#include "serial/ComPortAPI.h"
 
 #include "ProcessRunner.h"
 #include "TempFolder.h"

@@ -6,7 +6,7 @@
 #include "SimEvents.h"
 #include "TempFolder.h"
 
-#include "KeyPress.h"
+#include "platform/KeyPress.h"
 
 #include <cstdio>
 #include <memory>

@@ -3,8 +3,8 @@
 #ifndef TESTS_PROGRAMBUFFERSTEST_H_
 #define TESTS_PROGRAMBUFFERSTEST_H_
 
-#include "ProgramState.h"
 #include "SimConsole.h"
+#include "base/ProgramState.h"
 
 #include <gtest/gtest.h>
 

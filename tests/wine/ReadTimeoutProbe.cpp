@@ -4,8 +4,8 @@
 // answers the probe command. The port is opened and set up by the program's
 // own serial module; the read windows are timed with QueryPerformanceCounter.
 // Exit status 0 when every window held to within 100 ms.
-#include "ComPortAPI.h"
-#include "PortDetection.h"
+#include "channel/PortDetection.h"
+#include "serial/ComPortAPI.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // Console pieces of the POSIX platform: output that is seen at once, and a
 // single-key read that can never hold a scripted run.
-#include "KeyPress.h"
+#include "platform/KeyPress.h"
 
 #include <cstdio>
 

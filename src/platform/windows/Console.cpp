@@ -1,7 +1,7 @@
 // Console pieces of the Windows platform: output that is seen at once and
 // holds exactly the bytes printed, and a single-key read that can never hold
 // a scripted run.
-#include "KeyPress.h"
+#include "platform/KeyPress.h"
 
 #include <windows.h>
 

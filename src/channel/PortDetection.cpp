@@ -1,8 +1,8 @@
-#include "PortDetection.h"
+#include "channel/PortDetection.h"
 
-#include "ComPortAPI.h"
-#include "CommandChannel.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "channel/CommandChannel.h"
+#include "serial/ComPortAPI.h"
 
 #include <cstring>
 

@@ -1,11 +1,11 @@
-#include "ProgramBuffersTest.h"
 #include "HexText.h"
+#include "ProgramBuffersTest.h"
 #include "TempFolder.h"
 
-#include "Encoder.h"
-#include "ProgramState.h"
 #include "SimConsole.h"
-#include "WebFirmware.h"
+#include "base/ProgramState.h"
+#include "web/Encoder.h"
+#include "web/WebFirmware.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "FileAPI.h"
+#include "web/FileAPI.h"
 
 #include "SimConsole.h"
 #include "TempFolder.h"

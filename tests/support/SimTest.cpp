@@ -1,4 +1,4 @@
-#include "SimFixture.h"
+#include "SimTest.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "StringOperations.h"
+#include "image/StringOperations.h"
 
 #include <gtest/gtest.h>
 

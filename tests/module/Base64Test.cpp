@@ -1,4 +1,4 @@
-#include "Encoder.h"
+#include "web/Encoder.h"
 
 #include <gtest/gtest.h>
 

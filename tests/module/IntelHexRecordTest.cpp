@@ -1,5 +1,5 @@
 #include "HexText.h"
-#include "IntelHex.h"
+#include "image/IntelHex.h"
 
 #include <gtest/gtest.h>
 

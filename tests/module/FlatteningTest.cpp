@@ -1,9 +1,9 @@
-#include "ProgramBuffersTest.h"
 #include "HexText.h"
+#include "ProgramBuffersTest.h"
 
-#include "ImageFlattening.h"
-#include "ProgramState.h"
 #include "SimConsole.h"
+#include "base/ProgramState.h"
+#include "image/ImageFlattening.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ protected:
 };
 
 struct EmbeddedCase {
-    int index;
+    ImageIndex index;
     int length;
     int backgroundBelowLength;
     std::vector<uint8_t> atLength;
@@ -41,9 +41,9 @@ struct EmbeddedCase {
 TEST_F(Flattening, EmbeddedTextsGiveTheCataloguedImages)
 {
     const std::vector<EmbeddedCase> cases = {
-        {0, 117648, 33160, {0xFF, 0xFF, 0xFF, 0xFF}, 4279021583u},
-        {1, 1055216, 0, {0x20, 0x00, 0x00, 0x00}, 4281442003u},
-        {2, 1121376, 0, {0x20, 0x00, 0x00, 0x00}, 4275807257u},
+        {IMAGE_MCU_FIRMWARE, 117648, 33160, {0xFF, 0xFF, 0xFF, 0xFF}, 4279021583u},
+        {IMAGE_TX_FPGA, 1055216, 0, {0x20, 0x00, 0x00, 0x00}, 4281442003u},
+        {IMAGE_RX_FPGA, 1121376, 0, {0x20, 0x00, 0x00, 0x00}, 4275807257u},
     };
     for (const EmbeddedCase &c : cases) {
         char *text = newWritableCopyOfImageText(c.index);
@@ -61,7 +61,7 @@ TEST_F(Flattening, EmbeddedTextsGiveTheCataloguedImages)
 
 TEST_F(Flattening, TopAddressByteIsDroppedAndGapsKeepTheBackground)
 {
-    char *text = newWritableCopyOfImageText(0);
+    char *text = newWritableCopyOfImageText(IMAGE_MCU_FIRMWARE);
     ASSERT_TRUE(ValidateFwAndConcatenateData(text));
     free(text);
     EXPECT_EQ(std::count(gDataConcatenated, gDataConcatenated + 0x8000, 0xFF), 0x8000);
@@ -71,7 +71,7 @@ TEST_F(Flattening, TopAddressByteIsDroppedAndGapsKeepTheBackground)
 
 TEST_F(Flattening, EachCallStartsFromACleanBackground)
 {
-    char *fpga = newWritableCopyOfImageText(1);
+    char *fpga = newWritableCopyOfImageText(IMAGE_TX_FPGA);
     ASSERT_TRUE(ValidateFwAndConcatenateData(fpga));
     free(fpga);
     ASSERT_TRUE(ValidateFwAndConcatenateData(gHexFirmware));

@@ -1,11 +1,11 @@
 // Replays the fuzz targets' saved inputs (seed corpora and the inputs that
 // once broke a property) through the same checks the targets run, so that a
 // defect found by fuzzing stays mended in the ordinary build.
-#include "ProgramBuffersTest.h"
 #include "FuzzChecks.h"
+#include "ProgramBuffersTest.h"
 
-#include "ProgramState.h"
 #include "SimConsole.h"
+#include "base/ProgramState.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,8 @@
 #ifndef PROGRAMSTATE_H_
 #define PROGRAMSTATE_H_
 
+#include "base/Catalogue.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -29,7 +31,7 @@ BOOL allocateProgramBuffers(void);
 // Releases the buffers in the order the program's end requires; null-safe.
 void releaseProgramBuffers(void);
 // A zero-filled heap copy of one catalogue text with the guard bytes behind it.
-char *newWritableCopyOfImageText(int catalogueIndex);
+char *newWritableCopyOfImageText(ImageIndex image);
 
 void dipsplayLastMessageToUserBeforeExit(const char *lastMessage);
 

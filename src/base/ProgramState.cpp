@@ -1,8 +1,8 @@
-#include "ProgramState.h"
+#include "base/ProgramState.h"
 
-#include "BinImage.h"
+#include "firmware/BinImage.h"
 
-#include "KeyPress.h"
+#include "platform/KeyPress.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +17,9 @@ uint32_t gDataConcatenatedCheckSum = 0;
 int gComPortNumber = 0;
 int gBaudRate = 0;
 
-char *newWritableCopyOfImageText(int catalogueIndex)
+char *newWritableCopyOfImageText(ImageIndex image)
 {
-    const autogen_files &entry = AUTOGEN_FILES[catalogueIndex];
+    const autogen_files &entry = AUTOGEN_FILES[image];
     const size_t blockSize = static_cast<size_t>(entry.fileDataLength) + BUFFER_GUARD_SIZE;
     char *copy = static_cast<char *>(calloc(blockSize, 1));
     if (copy != nullptr) {
@@ -30,7 +30,7 @@ char *newWritableCopyOfImageText(int catalogueIndex)
 
 BOOL allocateProgramBuffers(void)
 {
-    gHexFirmware = newWritableCopyOfImageText(0);
+    gHexFirmware = newWritableCopyOfImageText(IMAGE_MCU_FIRMWARE);
     gDataConcatenated = static_cast<uint8_t *>(calloc(CONCAT_BUFFER_SIZE + BUFFER_GUARD_SIZE, 1));
     if (gDataConcatenated != nullptr) {
         memset(gDataConcatenated, 0xFF, CONCAT_BUFFER_SIZE);

@@ -1,5 +1,5 @@
-#include "BinImage.h"
-#include "ProgramState.h"
+#include "base/ProgramState.h"
+#include "firmware/BinImage.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,7 @@ TEST(StartUp, BuffersHoldTheFirmwareTextAndTheBlankImage)
 
 TEST(StartUp, FpgaCopiesEndInSixteenZeros)
 {
-    for (int index : {1, 2}) {
+    for (ImageIndex index : {IMAGE_TX_FPGA, IMAGE_RX_FPGA}) {
         char *copy = newWritableCopyOfImageText(index);
         ASSERT_NE(copy, nullptr);
         const int length = AUTOGEN_FILES[index].fileDataLength;

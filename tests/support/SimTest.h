@@ -3,11 +3,11 @@
 #ifndef TESTS_SIMFIXTURE_H_
 #define TESTS_SIMFIXTURE_H_
 
-#include "ComPortAPI.h"
-#include "ProgramState.h"
 #include "SimConsole.h"
 #include "SimEvents.h"
 #include "SimSerial.h"
+#include "base/ProgramState.h"
+#include "serial/ComPortAPI.h"
 
 #include <gtest/gtest.h>
 
