@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include "platform/subset/LastError.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <deque>
@@ -29,6 +31,10 @@ struct SimPort {
     std::unique_ptr<UnitModel, UnitDeleter> unit;
     int writes = 0;
     int failingWrite = 0;
+    std::string failPrefix;
+    int failOccurrence = 0, failPiecesAfter = 0;
+    int prefixWrites = 0;
+    int failIn = -1;  // writes until the one that fails, once its prefix was seen
     bool refuseConfiguration = false;
     std::string received;  // arrived, not yet read
     int openHandle = 0;
@@ -140,6 +146,14 @@ void simPort_refuseConfiguration(int com)
     port(com).refuseConfiguration = true;
 }
 
+void simPort_failWriteAfter(int com, const std::string &prefix, int occurrence, int piecesAfter)
+{
+    SimPort &p = port(com);
+    p.failPrefix = prefix;
+    p.failOccurrence = occurrence;
+    p.failPiecesAfter = piecesAfter;
+}
+
 int simPorts_openHandles()
 {
     return static_cast<int>(handles.size());
@@ -155,8 +169,12 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
 {
     const int com = comNumberOf(lpFileName);
     SimPort *p = com == 0 ? nullptr : &port(com);
-    if (p == nullptr || p->kind == PortKind::Absent || p->kind == PortKind::Held || p->openHandle != 0 ||
-        dropped(*p)) {
+    if (p == nullptr || p->kind == PortKind::Absent || dropped(*p)) {
+        subset_setLastError(ERROR_FILE_NOT_FOUND, nullptr);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (p->kind == PortKind::Held || p->openHandle != 0) {
+        subset_setLastError(ERROR_SHARING_VIOLATION, nullptr);
         return INVALID_HANDLE_VALUE;
     }
     const int id = nextHandleId++;
@@ -233,7 +251,12 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     }
     SimPort &p = port(h->com);
     const std::string bytes(static_cast<const char *>(lpBuffer), nNumberOfBytesToWrite);
-    if (++p.writes == p.failingWrite || dropped(p)) {
+    if (p.failIn < 0 && !p.failPrefix.empty() && bytes.rfind(p.failPrefix, 0) == 0 &&
+        ++p.prefixWrites == p.failOccurrence) {
+        p.failIn = p.failPiecesAfter + 1;
+    }
+    const bool failsHere = p.failIn > 0 && --p.failIn == 0;
+    if (++p.writes == p.failingWrite || failsHere || dropped(p)) {
         simEvents_record(SimEventKind::Write, h->com, "", static_cast<int>(h->dcb.BaudRate));
         return FALSE;
     }

@@ -6,6 +6,8 @@
 
 #include "UnitModel.h"
 
+#include <string>
+
 // Every port absent, every unit gone, nothing open, no faults.
 void simPorts_reset();
 void simPort_setSilent(int com);
@@ -15,6 +17,10 @@ UnitModel *simPort_attachUnit(int com, const UnitConfig &config);
 UnitModel *simPort_unit(int com);
 // The writeNumber-th WriteFile on the port (counting from 1) fails.
 void simPort_failWrite(int com, int writeNumber);
+// Picks the failing write by what it carries: the `occurrence`-th write that
+// begins with `prefix` fails, or, with piecesAfter, the write that many after
+// it (a piece of the image that follows an upload command).
+void simPort_failWriteAfter(int com, const std::string &prefix, int occurrence = 1, int piecesAfter = 0);
 // Every SetCommTimeouts/SetCommState on the port fails.
 void simPort_refuseConfiguration(int com);
 // How many handles are open right now.

@@ -27,6 +27,18 @@ typedef void *HANDLE;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
+// What GetLastError gives after a failed call, as Windows numbers them.
+#define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_INVALID_PARAMETER 87u
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define OPEN_EXISTING 3u
@@ -105,5 +117,13 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 BOOL CloseHandle(HANDLE hObject);
 void Sleep(DWORD dwMilliseconds);
+
+// The reason of the calling thread's last failed call. The platforms keep the
+// operating system's own text with it, which FormatMessageA gives back (only
+// FORMAT_MESSAGE_FROM_SYSTEM, with IGNORE_INSERTS; no arguments).
+DWORD GetLastError(void);
+void SetLastError(DWORD dwErrCode);
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, char *lpBuffer,
+                     DWORD nSize, void *Arguments);
 
 #endif

@@ -3,6 +3,8 @@
 // relies on from Windows.
 #include <windows.h>
 
+#include "platform/subset/LastError.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -80,38 +82,59 @@ void releaseAndClose(int fd)
     close(fd);
 }
 
-// Opens a tty for this process alone, in raw 8-bit mode; -1 on any failure.
+// The Win32 reason for an open that failed with `error`, the system's own
+// words kept with it; -1 for the caller to return.
+int failOpen(int error)
+{
+    DWORD code = ERROR_GEN_FAILURE;
+    switch (error) {
+    case ENOENT: case ENXIO: case ENODEV: case ENOTDIR: case ELOOP: case ENOTTY: code = ERROR_FILE_NOT_FOUND; break;
+    case EACCES: case EPERM: case EROFS: code = ERROR_ACCESS_DENIED; break;
+    case EBUSY: case EWOULDBLOCK: code = ERROR_SHARING_VIOLATION; break;
+    default: break;
+    }
+    // A lock held elsewhere reads better as the port being busy.
+    subset_setLastError(code, strerror(error == EWOULDBLOCK ? EBUSY : error));
+    return -1;
+}
+
+// Opens a tty for this process alone, in raw 8-bit mode; -1 on any failure,
+// with its reason recorded.
 int openExclusive(const char *path)
 {
     // Non-blocking, so a modem line without carrier cannot hold the open.
     const int fd = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return -1;
+        return failOpen(errno);
     }
     if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        const int error = isatty(fd) ? errno : ENOTTY;
         close(fd);
-        return -1;
+        return failOpen(error);
     }
     // TIOCEXCL does not stop root; the lock does, and also a second handle of
     // ours. Losing it means someone else holds the port: leave their
     // exclusive mode alone.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         close(fd);
-        return -1;
+        return failOpen(error);
     }
     termios line{};
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || tcgetattr(fd, &line) != 0) {
+        const int error = errno;
         releaseAndClose(fd);
-        return -1;
+        return failOpen(error);
     }
     cfmakeraw(&line);
     line.c_cflag |= CLOCAL | CREAD;
     line.c_cc[VMIN] = 1;
     line.c_cc[VTIME] = 0;
     if (tcsetattr(fd, TCSANOW, &line) != 0) {
+        const int error = errno;
         releaseAndClose(fd);
-        return -1;
+        return failOpen(error);
     }
     return fd;
 }
@@ -205,6 +228,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
     const unsigned long n = portNumber(lpFileName);
     char path[64];
     if (n == 0 || !devicePath(n, path, sizeof path)) {
+        failOpen(ENOENT);
         return INVALID_HANDLE_VALUE;
     }
     const int fd = openExclusive(path);
