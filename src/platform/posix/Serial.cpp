@@ -91,16 +91,28 @@ int openExclusive(const char *path)
     if (fd < 0) {
         return failOpen(errno);
     }
-    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
-        const int error = isatty(fd) ? errno : ENOTTY;
+    if (!isatty(fd)) {
+        close(fd);
+        return failOpen(ENOTTY);
+    }
+    // Exclusive mode is a flag of the port, not of our descriptor: when we
+    // lose the lock below, it is ours to clear only if we set it.
+    int wasExclusive = 1;
+#ifdef TIOCGEXCL
+    ioctl(fd, TIOCGEXCL, &wasExclusive);
+#endif
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
         close(fd);
         return failOpen(error);
     }
     // TIOCEXCL does not stop root; the lock does, and also a second handle of
-    // ours. Losing it means someone else holds the port: leave their
-    // exclusive mode alone.
+    // ours.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
+        if (wasExclusive == 0) {
+            ioctl(fd, TIOCNXCL);
+        }
         close(fd);
         return failOpen(error);
     }
