@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -114,6 +115,11 @@ struct TimedRead {
     std::string expected;
     int64_t expectedMs;
 };
+
+void PrintTo(const TimedRead &read, std::ostream *os)
+{
+    *os << read.name;
+}
 
 class ReadTimeouts : public SerialContract, public ::testing::WithParamInterface<TimedRead> {};
 

@@ -6,6 +6,7 @@
 
 #include "base/ReadWindows.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,11 @@ struct PortChoice {
     bool unitAnswersTheSearch;
     const char *answers;  // typed at the prompts when the search fails
 };
+
+void PrintTo(const PortChoice &choice, std::ostream *os)
+{
+    *os << choice.name;
+}
 
 class LineSettings : public SimTest {
 protected:
