@@ -168,13 +168,14 @@ TEST_F(LineSettings, BytesLeftFromAnEarlierRateAreDroppedWhenThePortOpensAgain)
 
     ComPortAPI_SetBaudRate(115200);
     ASSERT_TRUE(ComPortAPI_OpenCOM(1));
-    const std::vector<SimEvent> purges = events(SimEventKind::Purge, 1);
-    ASSERT_EQ(purges.size(), 2u);
-    EXPECT_EQ(purges[0].bytes, "");
-    EXPECT_EQ(purges[1].bytes, UNIT_HELP_VERSION_REPLY);
-
     char buffer[128];
     EXPECT_TRUE(ComPortAPI_ReadCOM(buffer, sizeof buffer, &count));
     EXPECT_EQ(count, 0);
     EXPECT_EQ(simEvents_joined(SimEventKind::Read, 1), "");
+
+    std::vector<std::string> dropped;
+    for (const SimEvent &purge : events(SimEventKind::Purge, 1)) {
+        dropped.push_back(purge.bytes);
+    }
+    EXPECT_EQ(dropped, (std::vector<std::string>{"", UNIT_HELP_VERSION_REPLY}));
 }
