@@ -5,6 +5,7 @@
 // on a real one.
 #include <windows.h>
 
+#include "SerialLine.h"
 #include "SerialPeer.h"
 
 #include <gtest/gtest.h>
@@ -27,17 +28,6 @@ HANDLE openPath(const std::string &path)
 {
     return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM,
                        nullptr);
-}
-
-DCB lineAt(DWORD rate)
-{
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = rate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    return dcb;
 }
 
 // What FormatMessageA says of the last error.

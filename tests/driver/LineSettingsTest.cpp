@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-int OrvaneFwUpgrade_main();
-
 namespace {
 
 const std::string PROBE = "%%%help -c version\n\r";
@@ -74,18 +72,7 @@ void PrintTo(const PortChoice &choice, std::ostream *os)
     *os << choice.name;
 }
 
-class LineSettings : public SimTest {
-protected:
-    std::string typed;
-    std::string input() const override { return typed; }
-
-    int runProgram(const std::string &answers)
-    {
-        typed = answers;
-        simConsole_begin(typed);
-        return OrvaneFwUpgrade_main();
-    }
-};
+class LineSettings : public SimTest {};
 
 class FlowControl : public LineSettings, public ::testing::WithParamInterface<PortChoice> {};
 
@@ -133,7 +120,7 @@ TEST_F(LineSettings, EverySettingOfAnUpdateInOrder)
 {
     simPort_attachUnit(3, UnitConfig{});
     simPort_setSilent(2);
-    ASSERT_EQ(runProgram(""), 0);
+    ASSERT_EQ(runProgram(), 0);
 
     std::vector<std::string> silentPort = {"open", "close"};
     for (int baud : {115200, 9600, 57600, 4800, 2400, 1200}) {

@@ -3,6 +3,7 @@
 // nothing, so the machine's own ports are never opened.
 #include <windows.h>
 
+#include "SerialLine.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -171,17 +172,6 @@ protected:
         return h;
     }
 };
-
-DCB lineAt(DWORD rate)
-{
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = rate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    return dcb;
-}
 
 std::string readPort(HANDLE h, DWORD n, BOOL *result = nullptr)
 {

@@ -74,6 +74,14 @@ std::string settingsOf(const SimEvent &event)
 
 }  // namespace
 
+int OrvaneFwUpgrade_main();
+
+int SimTest::runProgram(const std::string &answers)
+{
+    simConsole_begin(answers);
+    return OrvaneFwUpgrade_main();
+}
+
 void SimTest::printTranscript()
 {
     std::string log;

@@ -46,6 +46,10 @@ protected:
     // What standard input holds for the test; override to answer prompts.
     virtual std::string input() const { return ""; }
 
+    // Runs the whole program (its main, linked into the driver tests) with
+    // `answers` as what the technician types.
+    static int runProgram(const std::string &answers = "");
+
     // The events of one kind on one port, in order.
     static std::vector<SimEvent> events(SimEventKind kind, int com)
     {
