@@ -78,14 +78,8 @@ int64_t readWindowMs(UnitExchange exchange)
     return QUERY_READ_TIMEOUT_MS;
 }
 
-// Time for n bytes of 10 bits each at baud, rounded to whole microseconds.
-int64_t byteTimeUs(uint64_t n, int baud)
-{
-    return (static_cast<int64_t>(n) * 10'000'000 + baud / 2) / baud;
-}
-
 // How many bytes of a paced stream starting at startUs have fully arrived by nowUs:
-// the largest m with byteTimeUs(m) <= nowUs - startUs.
+// the largest m with unit_wireTimeUs(m) <= nowUs - startUs.
 uint64_t pacedArrivals(int64_t startUs, int baud, int64_t nowUs)
 {
     if (nowUs < startUs) {
@@ -214,7 +208,7 @@ int64_t enqueue(UnitModel &u, const std::string &bytes, int64_t atUs, int baud, 
     if (bytes.empty()) {
         return start;
     }
-    const int64_t end = paced ? start + byteTimeUs(bytes.size(), baud) : start;
+    const int64_t end = paced ? start + unit_wireTimeUs(bytes.size(), baud) : start;
     if (!u.jammed) {
         u.output.push_back(Chunk{bytes, start, baud, paced, false});
         u.outputEndUs = end;
@@ -518,7 +512,7 @@ bool unit_nextOutputTime(const UnitModel *unit, int64_t *atUs)
         return false;
     }
     const Chunk &c = unit->output.front();
-    *atUs = c.paced ? c.startUs + byteTimeUs(c.taken + 1, c.baud) : c.startUs;
+    *atUs = c.paced ? c.startUs + unit_wireTimeUs(c.taken + 1, c.baud) : c.startUs;
     return true;
 }
 
@@ -583,6 +577,11 @@ bool unit_isDropped(const UnitModel *unit)
 const UnitImages &unit_images(const UnitModel *unit)
 {
     return unit->images;
+}
+
+int64_t unit_wireTimeUs(uint64_t bytes, int baud)
+{
+    return (static_cast<int64_t>(bytes) * 10'000'000 + baud / 2) / baud;
 }
 
 void unit_garble(uint8_t *bytes, size_t count)

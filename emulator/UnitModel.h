@@ -109,6 +109,11 @@ int unit_outputBaud(const UnitModel *unit);
 bool unit_isDropped(const UnitModel *unit);
 const UnitImages &unit_images(const UnitModel *unit);
 
+// The time `bytes` bytes of 10 bits (start, 8 data, stop) take on a line at
+// `baud`, to the nearest microsecond: the one figure the unit's pacing, the
+// simulated line and the tests all use.
+int64_t unit_wireTimeUs(uint64_t bytes, int baud);
+
 // Changes bytes that were sent at one rate and read at another so that they
 // match nothing the host expects.
 void unit_garble(uint8_t *bytes, size_t count);

@@ -36,8 +36,19 @@ DCB ComPortAPI_DefaultLineSettings(void)
     return dcb;
 }
 
+COMMTIMEOUTS ComPortAPI_DefaultTimeouts(void)
+{
+    COMMTIMEOUTS cto{};
+    cto.ReadIntervalTimeout = MAX_WAIT_READ;
+    cto.ReadTotalTimeoutMultiplier = 0;
+    cto.ReadTotalTimeoutConstant = MAX_WAIT_READ;
+    cto.WriteTotalTimeoutMultiplier = 0;
+    cto.WriteTotalTimeoutConstant = 0;
+    return cto;
+}
+
 HANDLE g_hCOM = nullptr;
-COMMTIMEOUTS g_cto = {MAX_WAIT_READ, 0, MAX_WAIT_READ, 0, 0};
+COMMTIMEOUTS g_cto = ComPortAPI_DefaultTimeouts();
 DCB g_dcb = ComPortAPI_DefaultLineSettings();
 
 HANDLE ComPortAPI_OpenDevice(int nId)

@@ -22,6 +22,9 @@ extern DCB g_dcb;
 // 8N1, 9600 baud, DTR and RTS on, CTS output flow control on: what g_dcb
 // holds when the program starts.
 DCB ComPortAPI_DefaultLineSettings(void);
+// Both read windows MAX_WAIT_READ, no per-byte time, no write time-out: what
+// g_cto holds when the program starts.
+COMMTIMEOUTS ComPortAPI_DefaultTimeouts(void);
 
 BOOL ComPortAPI_OpenCOM(int nId);
 BOOL ComPortAPI_CloseCOM(void);

@@ -3,11 +3,14 @@
 // nothing, so the machine's own ports are never opened.
 #include <windows.h>
 
+#include "SerialLine.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -170,17 +173,6 @@ protected:
     }
 };
 
-DCB lineAt(DWORD rate)
-{
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = rate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    return dcb;
-}
-
 std::string readPort(HANDLE h, DWORD n, BOOL *result = nullptr)
 {
     std::string buffer(n, '\0');
@@ -203,13 +195,6 @@ TEST_F(SerialPort, PortNumbersResolveThroughTheLinks)
     Pty twelfth;
     serve(1, first.name);
     serve(12, twelfth.name);
-    // Only \\.\COMn names a port, even with com1 served.
-    for (const char *path : {"COM1", "\\\\.\\COM0", "\\\\.\\COM", "\\\\.\\COM1x", "\\\\.\\COM01", "\\\\.\\COM-1",
-                             "dosdevices/com1", "\\\\?\\COM1"}) {
-        EXPECT_EQ(openPath(path), INVALID_HANDLE_VALUE) << path;
-    }
-    EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-
     const HANDLE h12 = open(12);
     const HANDLE h1 = open(1);
     ASSERT_NE(h12, INVALID_HANDLE_VALUE);
@@ -220,19 +205,25 @@ TEST_F(SerialPort, PortNumbersResolveThroughTheLinks)
     EXPECT_EQ(first.receive(6, 50), "");
 }
 
+// The reason is Windows' (the port is not there), the words the system's.
 TEST_F(SerialPort, DanglingLinksAndNonTerminalsAreAbsentPorts)
 {
-    EXPECT_EQ(open(2), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(open(32), INVALID_HANDLE_VALUE);
     const std::string plain = folder.path("plain.bin");
     ASSERT_EQ(close(::open(plain.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
     serve(3, plain);
-    EXPECT_EQ(open(3), INVALID_HANDLE_VALUE);
     serve(4, "/dev/null");
-    EXPECT_EQ(open(4), INVALID_HANDLE_VALUE);
+    const std::pair<int, int> cases[] = {{2, ENOENT}, {32, ENOENT}, {3, ENOTTY}, {4, ENOTTY}};
+    for (const auto &[port, error] : cases) {
+        EXPECT_EQ(open(port), INVALID_HANDLE_VALUE) << port;
+        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << port;
+        char words[128] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0, words,
+                       sizeof words, nullptr);
+        EXPECT_STREQ(words, strerror(error)) << port;
+    }
 }
 
-TEST_F(SerialPort, HeldPortFailsLikeAnAbsentOneUntilClosed)
+TEST_F(SerialPort, ExclusiveModeBelongsToWhoeverSetIt)
 {
     Pty pty;
     serve(5, pty.name);
@@ -241,22 +232,17 @@ TEST_F(SerialPort, HeldPortFailsLikeAnAbsentOneUntilClosed)
     EXPECT_TRUE(pty.exclusive());
     EXPECT_EQ(open(5), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(pty.exclusive()) << "a refused open must leave the holder's exclusive mode alone";
-
     EXPECT_TRUE(CloseHandle(held));
+    opened.clear();
     EXPECT_FALSE(pty.exclusive()) << "closing must give the port back to other users";
-    EXPECT_NE(open(5), INVALID_HANDLE_VALUE);
-}
 
-TEST_F(SerialPort, PortLockedByAnotherOpenerIsRefused)
-{
-    Pty pty;
-    serve(6, pty.name);
+    // A holder that only locks the port must find it as it left it.
     const int other = ::open(pty.name.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(open(6), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open(5), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(pty.exclusive()) << "a refused open must not leave exclusive mode behind";
     close(other);
-    EXPECT_NE(open(6), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(SerialPort, StaleHandleNeverReachesALaterPort)
@@ -268,121 +254,29 @@ TEST_F(SerialPort, StaleHandleNeverReachesALaterPort)
     const HANDLE stale = open(1);
     ASSERT_NE(stale, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(CloseHandle(stale));
+    opened.clear();
     const HANDLE current = open(2);  // likely given the fd the stale handle had
     ASSERT_NE(current, INVALID_HANDLE_VALUE);
 
-    DCB dcb = lineAt(9600);
-    COMMTIMEOUTS timeouts{10, 0, 10, 0, 0};
-    for (HANDLE h : {stale, HANDLE(nullptr), INVALID_HANDLE_VALUE}) {
-        DWORD count = 7;
-        char buffer[4] = {};
-        EXPECT_FALSE(WriteFile(h, "lost", 4, &count, nullptr));
-        EXPECT_EQ(count, 0u);
-        count = 7;
-        EXPECT_FALSE(ReadFile(h, buffer, sizeof buffer, &count, nullptr));
-        EXPECT_EQ(count, 0u);
-        EXPECT_FALSE(SetupComm(h, 8192, 8192));
-        EXPECT_FALSE(SetCommTimeouts(h, &timeouts));
-        EXPECT_FALSE(SetCommState(h, &dcb));
-        EXPECT_FALSE(PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR));
-        EXPECT_FALSE(EscapeCommFunction(h, SETDTR));
-        EXPECT_FALSE(CloseHandle(h));
-    }
+    DWORD count = 7;
+    char buffer[4] = {};
+    EXPECT_FALSE(WriteFile(stale, "lost", 4, &count, nullptr));
+    EXPECT_FALSE(ReadFile(stale, buffer, sizeof buffer, &count, nullptr));
+    EXPECT_FALSE(CloseHandle(stale));
     EXPECT_EQ(after.receive(4, 100), "");
-    DWORD count = 0;
     EXPECT_TRUE(WriteFile(current, "kept", 4, &count, nullptr));
     EXPECT_EQ(after.receive(4, 500), "kept");
 }
 
-TEST_F(SerialPort, EveryByteValuePassesUnchangedBothWays)
-{
-    Pty pty;
-    const HANDLE h = openServed(7, pty, 200, 1000);
-    std::string all;
-    for (int value = 0; value < 256; ++value) {
-        all.push_back(static_cast<char>(value));
-    }
-    DWORD count = 0;
-    EXPECT_TRUE(WriteFile(h, all.data(), 256, &count, nullptr));
-    EXPECT_EQ(count, 256u);
-    EXPECT_EQ(pty.receive(256, 1000), all);
-    pty.send(all);
-    EXPECT_EQ(readPort(h, 256), all);
-}
-
-TEST_F(SerialPort, SilentReadEndsAtTheTotalTimeout)
+TEST_F(SerialPort, SignalsNeitherEndNorStretchAReadWindow)
 {
     Pty pty;
     const HANDLE h = openServed(8, pty, 500, 500);
-    for (DWORD window : {500u, 1000u}) {
-        COMMTIMEOUTS timeouts{window, 0, window, 0, 0};
-        ASSERT_TRUE(SetCommTimeouts(h, &timeouts));
-        const auto start = Clock::now();
-        const std::optional<Interrupter> signals = window == 500 ? std::optional<Interrupter>(std::in_place) : std::nullopt;
-        EXPECT_EQ(readPort(h, 64), "");
-        EXPECT_GE(msSince(start), long(window));
-        EXPECT_LT(msSince(start), long(window) + 100);
-    }
-}
-
-TEST_F(SerialPort, IntervalTimeoutEndsTheReadOnceBytesStop)
-{
-    Pty pty;
-    const HANDLE h = openServed(9, pty, 300, 3000);
-    std::thread peer([&] {
-        pty.send("abc");
-        pause(100);
-        pty.send("def");  // within the interval: same read
-        pause(700);
-        pty.send("ghi");  // after it: the next read
-    });
-    auto start = Clock::now();
-    EXPECT_EQ(readPort(h, 64), "abcdef");
-    EXPECT_GE(msSince(start), 390);
-    EXPECT_LT(msSince(start), 550);
-    EXPECT_EQ(readPort(h, 64), "ghi");
-    peer.join();
-
-    // The interval runs from the first byte, never from the start of the read.
-    peer = std::thread([&] {
-        pause(400);
-        pty.send("late");
-    });
-    start = Clock::now();
-    EXPECT_EQ(readPort(h, 64), "late");
-    EXPECT_GE(msSince(start), 690);
-    EXPECT_LT(msSince(start), 850);
-    peer.join();
-}
-
-TEST_F(SerialPort, TotalTimeoutBoundsASteadyTrickle)
-{
-    Pty pty;
-    const HANDLE h = openServed(10, pty, 200, 500);
-    std::thread peer([&] {
-        for (int i = 0; i < 16; ++i) {
-            pty.send("x");
-            pause(50);
-        }
-    });
     const auto start = Clock::now();
-    const std::string got = readPort(h, 64);
+    Interrupter signals;
+    EXPECT_EQ(readPort(h, 64), "");
     EXPECT_GE(msSince(start), 500);
     EXPECT_LT(msSince(start), 600);
-    EXPECT_GE(got.size(), 8u);
-    EXPECT_LE(got.size(), 11u);
-    peer.join();
-}
-
-TEST_F(SerialPort, FullCountReturnsAtOnceAndLeavesTheRest)
-{
-    Pty pty;
-    const HANDLE h = openServed(11, pty, 1000, 1000);
-    pty.send("0123456789");
-    const auto start = Clock::now();
-    EXPECT_EQ(readPort(h, 4), "0123");
-    EXPECT_EQ(readPort(h, 6), "456789");
-    EXPECT_LT(msSince(start), 100);
 }
 
 TEST_F(SerialPort, LineSettingsReachThePeerSide)

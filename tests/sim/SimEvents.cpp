@@ -2,6 +2,8 @@
 
 #include "SimConsole.h"
 
+#include <utility>
+
 namespace {
 
 int64_t nowUs = 0;
@@ -28,9 +30,17 @@ void simEvents_reset()
 
 void simEvents_record(SimEventKind kind, int port, const std::string &bytes, int baud)
 {
+    SimEvent event{0, kind, port, bytes};
+    event.baud = baud;
+    simEvents_add(event);
+}
+
+void simEvents_add(SimEvent event)
+{
     // Keeps the log in order: text printed before this event comes first.
     simConsole_collect();
-    events.push_back({nowUs, kind, port, bytes, baud});
+    event.timeUs = nowUs;
+    events.push_back(std::move(event));
 }
 
 const std::vector<SimEvent> &simEvents_all()

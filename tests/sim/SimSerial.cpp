@@ -1,7 +1,7 @@
 // The Win32 serial operations on the virtual clock. Reads follow the read
-// time-out rules exactly (a total window from the start of the read, an
-// interval window after each byte), writes take their time on the wire, and
-// the emulated unit hears each write when its last byte has gone out.
+// time-out rule of the subset, writes take their time on the wire, the
+// emulated unit hears each write when its last byte has gone out, and every
+// line setting a module applies goes into the event log.
 #include "SimSerial.h"
 
 #include "SimConsole.h"
@@ -9,26 +9,40 @@
 
 #include <windows.h>
 
+#include "platform/subset/ComPath.h"
 #include "platform/subset/LastError.h"
+#include "platform/subset/ReadTimeouts.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <deque>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
 
 namespace {
 
-enum class PortKind { Absent, Held, Silent, Unit };
+enum class PortKind { Absent, Silent, Unit };
 
 struct UnitDeleter {
     void operator()(UnitModel *unit) const { unit_destroy(unit); }
 };
 
+DCB initialLine()
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = 9600;
+    dcb.ByteSize = 8;
+    return dcb;
+}
+
 struct SimPort {
     PortKind kind = PortKind::Absent;
+    bool held = false;
     std::unique_ptr<UnitModel, UnitDeleter> unit;
+    std::multimap<int64_t, std::string> scripted;  // bytes a test sends, by arrival time
+    DCB line = initialLine();
     int writes = 0;
     int failingWrite = 0;
     std::string failPrefix;
@@ -42,7 +56,6 @@ struct SimPort {
 
 struct SimHandle {
     int com = 0;
-    DCB dcb{};
     COMMTIMEOUTS timeouts{};
 };
 
@@ -60,33 +73,11 @@ SimPort &port(int com)
 SimHandle *findHandle(HANDLE h)
 {
     const auto it = handles.find(static_cast<int>(reinterpret_cast<intptr_t>(h)));
-    return it == handles.end() ? nullptr : &it->second;
-}
-
-int64_t microsecondsOnWire(size_t bytes, DWORD baud)
-{
-    return static_cast<int64_t>(bytes) * 10 * 1000000 / static_cast<int64_t>(baud == 0 ? 1 : baud);
-}
-
-// Moves what the unit has sent by `until` into the port's receive queue.
-// A byte sent at one rate and read at another arrives as noise.
-void pullArrived(SimPort &p, DWORD hostBaud, int64_t until)
-{
-    if (!p.unit) {
-        return;
+    if (it == handles.end()) {
+        subset_setLastError(ERROR_INVALID_HANDLE, nullptr);
+        return nullptr;
     }
-    int64_t at = 0;
-    while (unit_nextOutputTime(p.unit.get(), &at) && at <= until) {
-        const bool sameRate = unit_outputBaud(p.unit.get()) == static_cast<int>(hostBaud);
-        uint8_t byte = 0;
-        if (unit_takeOutput(p.unit.get(), at, &byte, 1) != 1) {
-            break;
-        }
-        if (!sameRate) {
-            unit_garble(&byte, 1);
-        }
-        p.received.push_back(static_cast<char>(byte));
-    }
+    return &it->second;
 }
 
 bool dropped(const SimPort &p)
@@ -94,15 +85,103 @@ bool dropped(const SimPort &p)
     return p.unit && unit_isDropped(p.unit.get());
 }
 
-// Parses "\\.\COMn"; 0 for anything else.
-int comNumberOf(LPCSTR path)
+// When the next byte reaches the port, if any is on its way.
+bool nextArrival(const SimPort &p, int64_t *atUs)
 {
-    int com = 0;
-    int consumed = 0;
-    if (sscanf(path, "\\\\.\\COM%d%n", &com, &consumed) != 1 || path[consumed] != '\0' || com < 1) {
-        return 0;
+    int64_t unitAt = 0;
+    const bool fromUnit = p.unit && unit_nextOutputTime(p.unit.get(), &unitAt);
+    if (p.scripted.empty()) {
+        *atUs = unitAt;
+        return fromUnit;
     }
-    return com;
+    const int64_t scriptAt = p.scripted.begin()->first;
+    *atUs = fromUnit ? std::min(unitAt, scriptAt) : scriptAt;
+    return true;
+}
+
+// Moves one byte the unit sent by `until` into the receive queue; a byte
+// sent at one rate and received at another arrives as noise.
+bool pullUnitByte(SimPort &p, int64_t until)
+{
+    int64_t at = 0;
+    if (!p.unit || !unit_nextOutputTime(p.unit.get(), &at) || at > until) {
+        return false;
+    }
+    const bool sameRate = unit_outputBaud(p.unit.get()) == static_cast<int>(p.line.BaudRate);
+    uint8_t byte = 0;
+    if (unit_takeOutput(p.unit.get(), at, &byte, 1) != 1) {
+        return false;
+    }
+    if (!sameRate) {
+        unit_garble(&byte, 1);
+    }
+    p.received.push_back(static_cast<char>(byte));
+    return true;
+}
+
+// Moves everything that has reached the port by `until` into its receive
+// queue, in the order it came, open or not.
+void pullArrived(SimPort &p, int64_t until)
+{
+    for (;;) {
+        int64_t at = 0;
+        if (!nextArrival(p, &at) || at > until) {
+            return;
+        }
+        if (!p.scripted.empty() && p.scripted.begin()->first == at) {
+            p.received += p.scripted.begin()->second;
+            p.scripted.erase(p.scripted.begin());
+        } else if (!pullUnitByte(p, until)) {
+            return;
+        }
+    }
+}
+
+bool standardLine(const DCB &dcb)
+{
+    return std::find(std::begin(STANDARD_RATES), std::end(STANDARD_RATES), static_cast<int>(dcb.BaudRate)) !=
+               std::end(STANDARD_RATES) &&
+           dcb.ByteSize == 8 && dcb.Parity == NOPARITY && dcb.StopBits == ONESTOPBIT;
+}
+
+// A port event carrying the line it ran with.
+SimEvent lineEvent(SimEventKind kind, int com, const SimPort &p, const std::string &bytes)
+{
+    SimEvent event{0, kind, com, bytes};
+    event.baud = static_cast<int>(p.line.BaudRate);
+    event.line = p.line;
+    return event;
+}
+
+BOOL failWith(DWORD code)
+{
+    subset_setLastError(code, nullptr);
+    return FALSE;
+}
+
+// Whether the n-th write (counting this one) is the one a test made fail.
+bool writeFails(SimPort &p, const std::string &bytes)
+{
+    if (p.failIn < 0 && !p.failPrefix.empty() && bytes.rfind(p.failPrefix, 0) == 0 &&
+        ++p.prefixWrites == p.failOccurrence) {
+        p.failIn = p.failPiecesAfter + 1;
+    }
+    const bool failsHere = p.failIn > 0 && --p.failIn == 0;
+    return ++p.writes == p.failingWrite || failsHere || dropped(p);
+}
+
+// Moves the clock to the end of the read's wait: the next arrival within it,
+// or the end of the window. False when nothing will ever end the wait.
+bool waitForArrival(const SimPort &p, int64_t waitUs)
+{
+    const int64_t now = simClock_nowUs();
+    int64_t next = 0;
+    const bool coming = nextArrival(p, &next) && (waitUs == READ_WAIT_UNLIMITED || next <= now + waitUs);
+    if (!coming && waitUs == READ_WAIT_UNLIMITED) {
+        return false;
+    }
+    simClock_advanceUs((coming ? next : now + waitUs) - now);
+    return true;
 }
 
 }  // namespace
@@ -118,9 +197,13 @@ void simPort_setSilent(int com)
     port(com).kind = PortKind::Silent;
 }
 
-void simPort_setHeld(int com)
+void simPort_setHeld(int com, bool held)
 {
-    port(com).kind = PortKind::Held;
+    SimPort &p = port(com);
+    p.held = held;
+    if (held && p.kind == PortKind::Absent) {
+        p.kind = PortKind::Silent;
+    }
 }
 
 UnitModel *simPort_attachUnit(int com, const UnitConfig &config)
@@ -134,6 +217,11 @@ UnitModel *simPort_attachUnit(int com, const UnitConfig &config)
 UnitModel *simPort_unit(int com)
 {
     return port(com).unit.get();
+}
+
+void simPort_arrive(int com, int64_t atUs, const std::string &bytes)
+{
+    port(com).scripted.emplace(atUs, bytes);
 }
 
 void simPort_failWrite(int com, int writeNumber)
@@ -161,24 +249,24 @@ int simPorts_openHandles()
 
 int simPort_currentBaud(int com)
 {
-    const int id = port(com).openHandle;
-    return id == 0 ? 0 : static_cast<int>(handles[id].dcb.BaudRate);
+    const SimPort &p = port(com);
+    return p.openHandle == 0 ? 0 : static_cast<int>(p.line.BaudRate);
 }
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
-    const int com = comNumberOf(lpFileName);
+    const auto com = static_cast<int>(subset_comPortNumber(lpFileName));
     SimPort *p = com == 0 ? nullptr : &port(com);
     if (p == nullptr || p->kind == PortKind::Absent || dropped(*p)) {
         subset_setLastError(ERROR_FILE_NOT_FOUND, nullptr);
         return INVALID_HANDLE_VALUE;
     }
-    if (p->kind == PortKind::Held || p->openHandle != 0) {
+    if (p->held || p->openHandle != 0) {
         subset_setLastError(ERROR_SHARING_VIOLATION, nullptr);
         return INVALID_HANDLE_VALUE;
     }
     const int id = nextHandleId++;
-    handles[id] = SimHandle{com, {}, {}};
+    handles[id] = SimHandle{com, {}};
     p->openHandle = id;
     simEvents_record(SimEventKind::Open, com, "");
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(id));
@@ -205,8 +293,18 @@ BOOL SetupComm(HANDLE hFile, DWORD, DWORD)
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 {
     SimHandle *h = findHandle(hFile);
-    if (h == nullptr || port(h->com).refuseConfiguration) {
+    if (h == nullptr) {
         return FALSE;
+    }
+    if (lpCommTimeouts == nullptr) {
+        return failWith(ERROR_INVALID_PARAMETER);
+    }
+    SimEvent event{0, SimEventKind::CommTimeouts, h->com, ""};
+    event.timeouts = *lpCommTimeouts;
+    event.refused = port(h->com).refuseConfiguration;
+    simEvents_add(event);
+    if (event.refused) {
+        return failWith(ERROR_GEN_FAILURE);
     }
     h->timeouts = *lpCommTimeouts;
     return TRUE;
@@ -215,30 +313,58 @@ BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
 {
     SimHandle *h = findHandle(hFile);
-    if (h == nullptr || port(h->com).refuseConfiguration ||
-        std::find(std::begin(STANDARD_RATES), std::end(STANDARD_RATES), static_cast<int>(lpDCB->BaudRate)) ==
-            std::end(STANDARD_RATES)) {
+    if (h == nullptr) {
         return FALSE;
     }
-    h->dcb = *lpDCB;
+    if (lpDCB == nullptr) {
+        return failWith(ERROR_INVALID_PARAMETER);
+    }
+    SimPort &p = port(h->com);
+    SimEvent event{0, SimEventKind::CommState, h->com, ""};
+    event.baud = static_cast<int>(lpDCB->BaudRate);
+    event.line = *lpDCB;
+    event.refused = p.refuseConfiguration || !standardLine(*lpDCB);
+    simEvents_add(event);
+    if (event.refused) {
+        return failWith(p.refuseConfiguration ? ERROR_GEN_FAILURE : ERROR_INVALID_PARAMETER);
+    }
+    // What came before the change was received at the earlier rate.
+    pullArrived(p, simClock_nowUs());
+    p.line = *lpDCB;
     return TRUE;
 }
 
-BOOL PurgeComm(HANDLE hFile, DWORD)
+BOOL PurgeComm(HANDLE hFile, DWORD dwFlags)
 {
     SimHandle *h = findHandle(hFile);
     if (h == nullptr) {
         return FALSE;
     }
     SimPort &p = port(h->com);
-    pullArrived(p, h->dcb.BaudRate, simClock_nowUs());
-    p.received.clear();
+    std::string droppedBytes;
+    if ((dwFlags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0) {
+        pullArrived(p, simClock_nowUs());
+        droppedBytes.swap(p.received);
+    }
+    SimEvent event{0, SimEventKind::Purge, h->com, droppedBytes};
+    event.code = dwFlags;
+    simEvents_add(event);
     return TRUE;
 }
 
-BOOL EscapeCommFunction(HANDLE hFile, DWORD)
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc)
 {
-    return findHandle(hFile) != nullptr;
+    SimHandle *h = findHandle(hFile);
+    if (h == nullptr) {
+        return FALSE;
+    }
+    if (dwFunc != SETDTR && dwFunc != CLRDTR && dwFunc != SETRTS && dwFunc != CLRRTS) {
+        return failWith(ERROR_INVALID_PARAMETER);
+    }
+    SimEvent event{0, SimEventKind::Escape, h->com, ""};
+    event.code = dwFunc;
+    simEvents_add(event);
+    return TRUE;
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
@@ -251,22 +377,17 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     }
     SimPort &p = port(h->com);
     const std::string bytes(static_cast<const char *>(lpBuffer), nNumberOfBytesToWrite);
-    if (p.failIn < 0 && !p.failPrefix.empty() && bytes.rfind(p.failPrefix, 0) == 0 &&
-        ++p.prefixWrites == p.failOccurrence) {
-        p.failIn = p.failPiecesAfter + 1;
+    if (writeFails(p, bytes)) {
+        simEvents_add(lineEvent(SimEventKind::Write, h->com, p, ""));
+        return failWith(ERROR_GEN_FAILURE);
     }
-    const bool failsHere = p.failIn > 0 && --p.failIn == 0;
-    if (++p.writes == p.failingWrite || failsHere || dropped(p)) {
-        simEvents_record(SimEventKind::Write, h->com, "", static_cast<int>(h->dcb.BaudRate));
-        return FALSE;
-    }
-    simEvents_record(SimEventKind::Write, h->com, bytes, static_cast<int>(h->dcb.BaudRate));
-    const int64_t end = simClock_nowUs() + microsecondsOnWire(bytes.size(), h->dcb.BaudRate);
-    // What the unit sent while the bytes went out is in the queue already.
-    pullArrived(p, h->dcb.BaudRate, end);
+    simEvents_add(lineEvent(SimEventKind::Write, h->com, p, bytes));
+    const int64_t end = simClock_nowUs() + unit_wireTimeUs(bytes.size(), static_cast<int>(p.line.BaudRate));
+    // What came in while the bytes went out is in the queue already.
+    pullArrived(p, end);
     simClock_advanceUs(end - simClock_nowUs());
     if (p.unit) {
-        unit_receive(p.unit.get(), end, static_cast<int>(h->dcb.BaudRate),
+        unit_receive(p.unit.get(), end, static_cast<int>(p.line.BaudRate),
                      reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
     }
     *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
@@ -285,35 +406,34 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     simConsole_collect();
     // A unit that went off the line is a device that vanished: reads fail.
     if (dropped(p) && p.received.empty()) {
-        simEvents_record(SimEventKind::Read, h->com, "", static_cast<int>(h->dcb.BaudRate));
-        return FALSE;
+        simEvents_add(lineEvent(SimEventKind::Read, h->com, p, ""));
+        return failWith(ERROR_GEN_FAILURE);
     }
     const int64_t start = simClock_nowUs();
-    const int64_t deadline = start + static_cast<int64_t>(h->timeouts.ReadTotalTimeoutConstant) * 1000;
-    const int64_t interval = static_cast<int64_t>(h->timeouts.ReadIntervalTimeout) * 1000;
-    std::string got;
     int64_t lastByte = start;
+    std::string got;
     for (;;) {
-        pullArrived(p, h->dcb.BaudRate, simClock_nowUs());
+        const int64_t now = simClock_nowUs();
+        pullArrived(p, now);
         const size_t take = std::min<size_t>(p.received.size(), nNumberOfBytesToRead - got.size());
         if (take > 0) {
             got.append(p.received, 0, take);
             p.received.erase(0, take);
-            lastByte = simClock_nowUs();
+            lastByte = now;
         }
-        if (got.size() == nNumberOfBytesToRead) {
+        const int64_t wait = subset_readWaitUs(&h->timeouts, nNumberOfBytesToRead, static_cast<DWORD>(got.size()),
+                                               now - start, now - lastByte);
+        if (wait == 0) {
             break;
         }
-        const int64_t limit = got.empty() ? deadline : std::min(deadline, lastByte + interval);
-        int64_t next = 0;
-        const bool more = !dropped(p) && p.unit && unit_nextOutputTime(p.unit.get(), &next) && next <= limit;
-        simClock_advanceUs((more ? next : limit) - simClock_nowUs());
-        if (!more) {
-            break;
+        if (!waitForArrival(p, wait)) {
+            // On a real line this read would never return.
+            fprintf(stderr, "simulated COM%d: a read without time-outs on a line where nothing comes\n", h->com);
+            std::abort();
         }
     }
     std::copy(got.begin(), got.end(), static_cast<char *>(lpBuffer));
     *lpNumberOfBytesRead = static_cast<DWORD>(got.size());
-    simEvents_record(SimEventKind::Read, h->com, got, static_cast<int>(h->dcb.BaudRate));
+    simEvents_add(lineEvent(SimEventKind::Read, h->com, p, got));
     return TRUE;
 }

@@ -1,20 +1,29 @@
-// The serial ports of the simulated platform: COM1 to COM99 on the virtual
-// clock, each absent, held by another process, present and silent, or present
-// with an emulated unit behind it.
+// The serial ports of the simulated platform, on the virtual clock: each
+// absent, held by another process, present and silent (or with bytes a test
+// sends), or present with an emulated unit behind it.
+// A port keeps its line settings between opens, and the bytes that reach it
+// while it is closed, for the next opener, as a pseudo-terminal does.
 #ifndef SIMSERIAL_H_
 #define SIMSERIAL_H_
 
 #include "UnitModel.h"
 
+#include <cstdint>
 #include <string>
 
 // Every port absent, every unit gone, nothing open, no faults.
 void simPorts_reset();
 void simPort_setSilent(int com);
-void simPort_setHeld(int com);
+// Another process holds the port (an absent one becomes present and held),
+// or lets it go again.
+void simPort_setHeld(int com, bool held = true);
 // A unit behind the port; the simulation owns it until the next reset.
 UnitModel *simPort_attachUnit(int com, const UnitConfig &config);
 UnitModel *simPort_unit(int com);
+// The test plays the device on the far end of a present port: `bytes` reach
+// the port at `atUs` on the virtual clock, whatever the line's rate. What the
+// port writes is in the event log.
+void simPort_arrive(int com, int64_t atUs, const std::string &bytes);
 // The writeNumber-th WriteFile on the port (counting from 1) fails.
 void simPort_failWrite(int com, int writeNumber);
 // Picks the failing write by what it carries: the `occurrence`-th write that

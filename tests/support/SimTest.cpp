@@ -39,11 +39,48 @@ const char *kindName(SimEventKind kind)
     case SimEventKind::Write: return "write";
     case SimEventKind::Read: return "read";
     case SimEventKind::Sleep: return "sleep";
+    case SimEventKind::CommTimeouts: return "timeouts";
+    case SimEventKind::CommState: return "state";
+    case SimEventKind::Purge: return "purge";
+    case SimEventKind::Escape: return "escape";
     }
     return "?";
 }
 
+// The values of a line setting, in the words of its record.
+std::string settingsOf(const SimEvent &event)
+{
+    char text[128] = "";
+    const DCB &line = event.line;
+    const COMMTIMEOUTS &t = event.timeouts;
+    switch (event.kind) {
+    case SimEventKind::CommState:
+        snprintf(text, sizeof text, "%lu fOutxCtsFlow=%u fDtrControl=%u fRtsControl=%u%s ",
+                 static_cast<unsigned long>(line.BaudRate), static_cast<unsigned>(line.fOutxCtsFlow),
+                 static_cast<unsigned>(line.fDtrControl), static_cast<unsigned>(line.fRtsControl),
+                 event.refused ? " refused" : "");
+        break;
+    case SimEventKind::CommTimeouts:
+        snprintf(text, sizeof text, "interval=%lu total=%lu*n+%lu%s ", static_cast<unsigned long>(t.ReadIntervalTimeout),
+                 static_cast<unsigned long>(t.ReadTotalTimeoutMultiplier),
+                 static_cast<unsigned long>(t.ReadTotalTimeoutConstant), event.refused ? " refused" : "");
+        break;
+    case SimEventKind::Purge:
+    case SimEventKind::Escape: snprintf(text, sizeof text, "0x%02lX ", static_cast<unsigned long>(event.code)); break;
+    default: break;
+    }
+    return text;
+}
+
 }  // namespace
+
+int OrvaneFwUpgrade_main();
+
+int SimTest::runProgram(const std::string &answers)
+{
+    simConsole_begin(answers);
+    return OrvaneFwUpgrade_main();
+}
 
 void SimTest::printTranscript()
 {
@@ -52,7 +89,7 @@ void SimTest::printTranscript()
         char head[64];
         snprintf(head, sizeof head, "%12.6f %-7s COM%-2d ", static_cast<double>(event.timeUs) / 1e6,
                  kindName(event.kind), event.port);
-        log += head + printable(event.bytes, 120) + "\n";
+        log += head + settingsOf(event) + printable(event.bytes, 120) + "\n";
     }
     fprintf(stderr, "--- transcript ---\n%s", log.c_str());
 }

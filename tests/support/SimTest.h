@@ -15,11 +15,10 @@
 #include <string>
 #include <vector>
 
-// Microseconds for `bytes` bytes of 10 bits at `baud`, as the simulated line
-// carries them.
+// Microseconds for `bytes` bytes at `baud`, as the simulated line carries them.
 inline int64_t wire(int64_t bytes, int64_t baud)
 {
-    return bytes * 10 * 1000000 / baud;
+    return unit_wireTimeUs(static_cast<uint64_t>(bytes), static_cast<int>(baud));
 }
 
 class SimTest : public ::testing::Test {
@@ -30,7 +29,7 @@ protected:
         simPorts_reset();
         g_hCOM = nullptr;
         g_dcb = ComPortAPI_DefaultLineSettings();
-        g_cto = COMMTIMEOUTS{MAX_WAIT_READ, 0, MAX_WAIT_READ, 0, 0};
+        g_cto = ComPortAPI_DefaultTimeouts();
         gComPortNumber = 0;
         gBaudRate = 0;
         simConsole_begin(input());
@@ -46,6 +45,10 @@ protected:
 
     // What standard input holds for the test; override to answer prompts.
     virtual std::string input() const { return ""; }
+
+    // Runs the whole program (its main, linked into the driver tests) with
+    // `answers` as what the technician types.
+    static int runProgram(const std::string &answers = "");
 
     // The events of one kind on one port, in order.
     static std::vector<SimEvent> events(SimEventKind kind, int com)

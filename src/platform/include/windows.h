@@ -25,6 +25,8 @@ typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef void *HANDLE;
 
+#define MAXDWORD 0xffffffffu
+
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
 // What GetLastError gives after a failed call, as Windows numbers them.
@@ -103,18 +105,55 @@ typedef struct _COMMTIMEOUTS {
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
+// The serial operations, as both platforms under the modules provide them
+// (the POSIX layer and the simulated ports; tests/contract holds one set of
+// tests run against each). Every call on a handle that is not open (null,
+// INVALID_HANDLE_VALUE, or closed) fails with ERROR_INVALID_HANDLE and, for a
+// transfer, a count of 0.
+
+// Opens "\\.\COMn" (n in decimal, no leading zero; any other name is an
+// absent port) for this opener alone, for synchronous I/O; the other arguments
+// are those of an exclusive open of an existing device and are not looked at.
+// INVALID_HANDLE_VALUE when the port cannot be opened: ERROR_FILE_NOT_FOUND
+// when it is absent, ERROR_SHARING_VIOLATION when another opener (or an
+// earlier handle of ours) holds it. A new handle has no read time-outs until
+// SetCommTimeouts gives it some.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+// Queue sizes are the driver's own; TRUE on an open handle.
 BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
+// Keeps the time-outs every later ReadFile on the handle follows (writes
+// have none).
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+// Applies rate, framing and CTS output flow control (fOutxCtsFlow) to the
+// line. Only 8 data bits, no parity, one stop bit and the standard rates
+// (at least 1200 to 230400) are taken; anything else is refused with
+// ERROR_INVALID_PARAMETER and leaves the line as it was. Bytes that arrived
+// before the change were received at the earlier rate.
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB);
+// With PURGE_RXCLEAR or PURGE_RXABORT, drops every byte that has arrived and
+// not been read, including bytes that came while the port was closed (the
+// far end of the line keeps them for the next opener); the TX flags drop
+// what has not gone out yet.
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags);
+// SETDTR, CLRDTR, SETRTS, CLRRTS; a line that has no such signal (a
+// pseudo-terminal) may refuse it.
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
+// Sets the count to 0, then waits for bytes as the handle's time-outs say
+// (the rule is in platform/subset/ReadTimeouts.h: a total window from the
+// start of the read, an interval window after each byte, and the special
+// values of Windows). Returns TRUE with the bytes received, which may be
+// none; a read of 0 bytes returns at once. Bytes beyond the count stay for
+// the next read. FALSE when the far end is gone.
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped);
+// Returns only once every byte has been taken by the line (for as long as
+// the far end makes it wait; no time-out), with the count written. FALSE,
+// with the count taken so far, when the far end is gone.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+// Releases the port for the next opener; the handle is not open any more.
 BOOL CloseHandle(HANDLE hObject);
 void Sleep(DWORD dwMilliseconds);
 

@@ -3,7 +3,9 @@
 // relies on from Windows.
 #include <windows.h>
 
+#include "platform/subset/ComPath.h"
 #include "platform/subset/LastError.h"
+#include "platform/subset/ReadTimeouts.h"
 
 #include <cerrno>
 #include <climits>
@@ -38,29 +40,11 @@ std::uintptr_t g_lastId = 0;
 Port *findPort(HANDLE h)
 {
     const auto found = g_ports.find(reinterpret_cast<std::uintptr_t>(h));
-    return found == g_ports.end() ? nullptr : &found->second;
-}
-
-// The n of "\\.\COMn" in decimal without leading zeros, or 0 for any other
-// path. Large enough numbers stay below what the path buffers allow.
-unsigned long portNumber(const char *path)
-{
-    static const char prefix[] = "\\\\.\\COM";
-    if (path == nullptr || std::strncmp(path, prefix, sizeof prefix - 1) != 0) {
-        return 0;
+    if (found == g_ports.end()) {
+        subset_setLastError(ERROR_INVALID_HANDLE, nullptr);
+        return nullptr;
     }
-    const char *digits = path + sizeof prefix - 1;
-    if (*digits < '1' || *digits > '9') {
-        return 0;
-    }
-    unsigned long n = 0;
-    for (const char *c = digits; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9' || n > 99999999UL) {
-            return 0;
-        }
-        n = n * 10 + static_cast<unsigned long>(*c - '0');
-    }
-    return n;
+    return &found->second;
 }
 
 // dosdevices/comN in the current folder shadows the machine's own port, even
@@ -107,16 +91,28 @@ int openExclusive(const char *path)
     if (fd < 0) {
         return failOpen(errno);
     }
-    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
-        const int error = isatty(fd) ? errno : ENOTTY;
+    if (!isatty(fd)) {
+        close(fd);
+        return failOpen(ENOTTY);
+    }
+    // Exclusive mode is a flag of the port, not of our descriptor: when we
+    // lose the lock below, it is ours to clear only if we set it.
+    int wasExclusive = 1;
+#ifdef TIOCGEXCL
+    ioctl(fd, TIOCGEXCL, &wasExclusive);
+#endif
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
         close(fd);
         return failOpen(error);
     }
     // TIOCEXCL does not stop root; the lock does, and also a second handle of
-    // ours. Losing it means someone else holds the port: leave their
-    // exclusive mode alone.
+    // ours.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
+        if (wasExclusive == 0) {
+            ioctl(fd, TIOCNXCL);
+        }
         close(fd);
         return failOpen(error);
     }
@@ -166,17 +162,23 @@ bool speedOf(DWORD rate, speed_t *speed)
     return false;
 }
 
-// An interval this long is Windows' way of saying "no interval".
-constexpr DWORD kNoInterval = 0xFFFFFFFFu;
-
-constexpr std::int64_t kNsPerMs = 1000000;
-
-// In nanoseconds: whole milliseconds would let a window end up to 1 ms early.
-std::int64_t nowNs()
+// Microseconds on the monotonic clock, the unit of the read time-out rule.
+std::int64_t nowUs()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 * kNsPerMs + now.tv_nsec;
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+// The poll time-out for a wait of `waitUs` (READ_WAIT_UNLIMITED: none),
+// rounded up so that poll never wakes before the window ends.
+int pollTimeoutMs(std::int64_t waitUs)
+{
+    if (waitUs == READ_WAIT_UNLIMITED) {
+        return -1;
+    }
+    const std::int64_t ms = (waitUs + 999) / 1000;
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
 constexpr int kInterrupted = -2;
@@ -199,33 +201,38 @@ int waitFor(int fd, short events, int timeoutMs)
 const Port *transferPort(HANDLE h, const void *buffer, DWORD length, LPOVERLAPPED overlapped)
 {
     if (overlapped != nullptr || (buffer == nullptr && length > 0)) {
+        subset_setLastError(ERROR_INVALID_PARAMETER, nullptr);
         return nullptr;
     }
     return findPort(h);
 }
 
-constexpr int kDeadlinePassed = -2;
-
-// The poll time-out until `deadline` (INT64_MAX: none, -1), rounded up so poll
-// never wakes before it; kDeadlinePassed once it has passed.
-int msUntil(std::int64_t deadline)
+// A value the line cannot take.
+BOOL refused()
 {
-    if (deadline == INT64_MAX) {
-        return -1;
-    }
-    const std::int64_t left = deadline - nowNs();
-    if (left <= 0) {
-        return kDeadlinePassed;
-    }
-    const std::int64_t leftMs = (left + kNsPerMs - 1) / kNsPerMs;
-    return leftMs > INT_MAX ? INT_MAX : static_cast<int>(leftMs);
+    subset_setLastError(ERROR_INVALID_PARAMETER, nullptr);
+    return FALSE;
+}
+
+// The tty driver said no; errno says why.
+BOOL systemFailure()
+{
+    subset_setLastError(ERROR_GEN_FAILURE, strerror(errno));
+    return FALSE;
+}
+
+// The far end is gone: a tty says so with EIO.
+BOOL hungUp()
+{
+    subset_setLastError(ERROR_GEN_FAILURE, strerror(EIO));
+    return FALSE;
 }
 
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
-    const unsigned long n = portNumber(lpFileName);
+    const unsigned long n = subset_comPortNumber(lpFileName);
     char path[64];
     if (n == 0 || !devicePath(n, path, sizeof path)) {
         failOpen(ENOENT);
@@ -242,13 +249,13 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
 
 BOOL CloseHandle(HANDLE hObject)
 {
-    const auto found = g_ports.find(reinterpret_cast<std::uintptr_t>(hObject));
-    if (found == g_ports.end()) {
+    const Port *port = findPort(hObject);
+    if (port == nullptr) {
         return FALSE;
     }
     // Give exclusive mode back, or the next open fails for anyone but root.
-    releaseAndClose(found->second.fd);
-    g_ports.erase(found);
+    releaseAndClose(port->fd);
+    g_ports.erase(reinterpret_cast<std::uintptr_t>(hObject));
     return TRUE;
 }
 
@@ -261,8 +268,11 @@ BOOL SetupComm(HANDLE hFile, DWORD, DWORD)
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 {
     Port *port = findPort(hFile);
-    if (port == nullptr || lpCommTimeouts == nullptr) {
+    if (port == nullptr) {
         return FALSE;
+    }
+    if (lpCommTimeouts == nullptr) {
+        return refused();
     }
     port->timeouts = *lpCommTimeouts;
     return TRUE;
@@ -272,20 +282,23 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
 {
     const Port *port = findPort(hFile);
     speed_t speed = B0;
-    if (port == nullptr || lpDCB == nullptr || !speedOf(lpDCB->BaudRate, &speed) || lpDCB->ByteSize != 8 ||
-        lpDCB->Parity != NOPARITY || lpDCB->StopBits != ONESTOPBIT) {
+    if (port == nullptr) {
         return FALSE;
+    }
+    if (lpDCB == nullptr || !speedOf(lpDCB->BaudRate, &speed) || lpDCB->ByteSize != 8 ||
+        lpDCB->Parity != NOPARITY || lpDCB->StopBits != ONESTOPBIT) {
+        return refused();
     }
     termios line{};
     if (tcgetattr(port->fd, &line) != 0 || cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0) {
-        return FALSE;
+        return systemFailure();
     }
     if (lpDCB->fOutxCtsFlow) {
         line.c_cflag |= CRTSCTS;
     } else {
         line.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     }
-    return tcsetattr(port->fd, TCSANOW, &line) == 0 ? TRUE : FALSE;
+    return tcsetattr(port->fd, TCSANOW, &line) == 0 ? TRUE : systemFailure();
 }
 
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags)
@@ -300,7 +313,7 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags)
         return TRUE;
     }
     const int queues = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-    return tcflush(port->fd, queues) == 0 ? TRUE : FALSE;
+    return tcflush(port->fd, queues) == 0 ? TRUE : systemFailure();
 }
 
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc)
@@ -316,9 +329,9 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc)
     case CLRDTR: request = TIOCMBIC; lines = TIOCM_DTR; break;
     case SETRTS: request = TIOCMBIS; lines = TIOCM_RTS; break;
     case CLRRTS: request = TIOCMBIC; lines = TIOCM_RTS; break;
-    default: return FALSE;
+    default: return refused();
     }
-    return ioctl(port->fd, request, &lines) == 0 ? TRUE : FALSE;
+    return ioctl(port->fd, request, &lines) == 0 ? TRUE : systemFailure();
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
@@ -331,54 +344,32 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     if (port == nullptr) {
         return FALSE;
     }
-    const COMMTIMEOUTS &t = port->timeouts;
-    const std::int64_t total =
-        (static_cast<std::int64_t>(t.ReadTotalTimeoutMultiplier) * nNumberOfBytesToRead + t.ReadTotalTimeoutConstant) *
-        kNsPerMs;
-    const std::int64_t interval = static_cast<std::int64_t>(t.ReadIntervalTimeout) * kNsPerMs;
-    // As on Windows: no total and no usable interval means take what is
-    // there; an interval alone waits for the first byte without limit.
-    const bool takeWhatIsThere = total == 0 && (t.ReadIntervalTimeout == 0 || t.ReadIntervalTimeout == kNoInterval);
-    const std::int64_t start = nowNs();
-    std::int64_t lastByte = 0;
+    const std::int64_t start = nowUs();
+    std::int64_t lastByte = start;
     auto *bytes = static_cast<unsigned char *>(lpBuffer);
 
     while (count < nNumberOfBytesToRead) {
-        int timeoutMs = 0;
-        if (!takeWhatIsThere) {
-            std::int64_t deadline = total > 0 ? start + total : INT64_MAX;
-            if (count > 0 && interval != 0 && lastByte + interval < deadline) {
-                deadline = lastByte + interval;
-            }
-            timeoutMs = msUntil(deadline);
-            if (timeoutMs == kDeadlinePassed) {
-                break;
-            }
-        }
-        const int events = waitFor(port->fd, POLLIN, timeoutMs);
-        if (events == kInterrupted) {
+        const std::int64_t now = nowUs();
+        const std::int64_t wait =
+            subset_readWaitUs(&port->timeouts, nNumberOfBytesToRead, count, now - start, now - lastByte);
+        const int events = waitFor(port->fd, POLLIN, pollTimeoutMs(wait));
+        if (events == kInterrupted || (events == 0 && wait > 0)) {
             continue;
-        }
-        if (events < 0 || (events & POLLNVAL) != 0) {
-            return FALSE;
         }
         if (events == 0) {
-            if (takeWhatIsThere) {
-                break;
-            }
-            continue;
+            break;
         }
-        if ((events & POLLIN) == 0) {
+        if (events < 0 || (events & POLLIN) == 0) {
             // Hang-up or error with nothing left to read: the peer is gone.
-            return FALSE;
+            return hungUp();
         }
         const ssize_t got = read(port->fd, bytes + count, nNumberOfBytesToRead - count);
         if (got > 0) {
             count += static_cast<DWORD>(got);
-            lastByte = nowNs();
+            lastByte = nowUs();
         } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
             // End of file on a tty is a hang-up.
-            return FALSE;
+            return hungUp();
         }
     }
     return TRUE;
@@ -403,13 +394,13 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
             continue;
         }
         if (events < 0 || (events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            return FALSE;
+            return hungUp();
         }
         const ssize_t sent = write(port->fd, bytes + count, nNumberOfBytesToWrite - count);
         if (sent > 0) {
             count += static_cast<DWORD>(sent);
         } else if (sent == 0 || (errno != EINTR && errno != EAGAIN)) {
-            return FALSE;
+            return hungUp();
         }
     }
     return TRUE;

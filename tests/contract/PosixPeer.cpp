@@ -1,0 +1,200 @@
+// The peer on the POSIX platform: the master side of a pseudo-terminal that
+// dosdevices/com7 leads to, in a temporary folder whose other 31 ports are
+// links to nothing (so the machine's own ports are never opened), in real
+// time.
+#include "SerialPeer.h"
+
+#include "TempFolder.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Machine {
+    TempFolder folder;
+    std::optional<InFolder> inside;
+    int master = -1;
+    int slave = -1;  // kept open so the master never sees the line hang up
+    int otherOpener = -1;
+    std::vector<std::thread> senders;
+    std::thread taker;
+    std::atomic<std::size_t> taken{0};
+    std::string takenBytes;
+};
+
+std::unique_ptr<Machine> machine;
+
+void writeAll(const std::string &bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(machine->master, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            throw std::runtime_error("the peer could not write to its pseudo-terminal");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// Up to `count` bytes from the line, waiting at most `windowMs` in all.
+std::string readFromLine(std::size_t count, int windowMs)
+{
+    std::string got;
+    const auto end = Clock::now() + std::chrono::milliseconds(windowMs);
+    while (got.size() < count && Clock::now() < end) {
+        pollfd entry{machine->master, POLLIN, 0};
+        if (poll(&entry, 1, 10) == 1 && (entry.revents & POLLIN) != 0) {
+            char chunk[4096];
+            const ssize_t n = read(machine->master, chunk, std::min(sizeof chunk, count - got.size()));
+            if (n <= 0) {
+                break;
+            }
+            got.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    return got;
+}
+
+void makePorts(const std::string &ptyName)
+{
+    const std::string devices = machine->folder.path("dosdevices");
+    if (mkdir(devices.c_str(), 0700) != 0) {
+        throw std::runtime_error("no dosdevices folder");
+    }
+    for (int n = 1; n <= 32; ++n) {
+        const std::string target = n == PEER_COM ? ptyName : "/nonexistent";
+        if (symlink(target.c_str(), (devices + "/com" + std::to_string(n)).c_str()) != 0) {
+            throw std::runtime_error("no link for COM" + std::to_string(n));
+        }
+    }
+}
+
+}  // namespace
+
+void peer_begin()
+{
+    machine = std::make_unique<Machine>();
+    char name[128];
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&machine->master, &machine->slave, name, &raw, nullptr) != 0) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    makePorts(name);
+    machine->inside.emplace(machine->folder.path());
+}
+
+void peer_end()
+{
+    for (std::thread &sender : machine->senders) {
+        sender.join();
+    }
+    if (machine->taker.joinable()) {
+        machine->taker.join();
+    }
+    for (int fd : {machine->otherOpener, machine->master, machine->slave}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    machine.reset();
+}
+
+void peer_send(const std::string &bytes, int afterMs)
+{
+    if (afterMs == 0) {
+        writeAll(bytes);
+        return;
+    }
+    const auto when = Clock::now() + std::chrono::milliseconds(afterMs);
+    machine->senders.emplace_back([bytes, when] {
+        std::this_thread::sleep_until(when);
+        writeAll(bytes);
+    });
+}
+
+void peer_settle()
+{
+    // The peer's own end of the port shares the port's input queue: it is
+    // readable once the bytes have passed the line discipline.
+    pollfd entry{machine->slave, POLLIN, 0};
+    poll(&entry, 1, 1000);
+}
+
+std::string peer_receive(std::size_t count, int windowMs)
+{
+    return readFromLine(count, windowMs);
+}
+
+void peer_takeSlowly(std::size_t total)
+{
+    machine->taker = std::thread([total] {
+        // 4 KiB every 2 ms at most: far slower than the port writes, so the
+        // pseudo-terminal's queue fills and the writer must wait.
+        while (machine->taken < total) {
+            const std::string chunk = readFromLine(std::min<std::size_t>(4096, total - machine->taken), 2000);
+            if (chunk.empty()) {
+                return;
+            }
+            machine->takenBytes += chunk;
+            machine->taken += chunk.size();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+}
+
+std::size_t peer_taken()
+{
+    return machine->taken;
+}
+
+std::string peer_finishTaking()
+{
+    machine->taker.join();
+    return machine->takenBytes;
+}
+
+void peer_holdPort(bool held)
+{
+    if (!held) {
+        close(machine->otherOpener);
+        machine->otherOpener = -1;
+        return;
+    }
+    // Another program's exclusive open: the lock our own opens take too.
+    machine->otherOpener = open(ttyname(machine->slave), O_RDWR | O_NOCTTY);
+    if (machine->otherOpener < 0 || flock(machine->otherOpener, LOCK_EX | LOCK_NB) != 0) {
+        throw std::runtime_error("the peer could not hold its port");
+    }
+}
+
+int64_t peer_nowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+}
+
+int64_t peer_earlyUs()
+{
+    return 2000;
+}
+
+int64_t peer_lateUs()
+{
+    return 120000;
+}
