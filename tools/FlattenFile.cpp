@@ -8,8 +8,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
+
+// Whether both paths lead to one file, through another spelling or a link:
+// writing the image there would destroy the text while it is being read.
+// Device and inode on POSIX, volume serial and file index on Windows.
+bool sameFile(const char *inPath, const char *outPath)
+{
+    std::error_code absent;
+    return std::filesystem::equivalent(inPath, outPath, absent);
+}
 
 // The whole file as a writable, zero-terminated text with guard bytes behind
 // it, as the flattener needs; null after a message.
@@ -50,6 +61,31 @@ char *readTextFile(const char *path)
     return text;
 }
 
+// The line `at` lies on. The flattener has only turned the text's ':' into
+// zeros, so its line ends are all still there: CR LF, LF or a lone CR.
+int lineNumberAt(const char *text, const char *at)
+{
+    int line = 1;
+    for (const char *c = text; c < at; ++c) {
+        if (*c == '\n' || (*c == '\r' && c[1] != '\n')) {
+            ++line;
+        }
+    }
+    return line;
+}
+
+// One line after the flattener's own messages: where the text went wrong and how.
+void reportInvalidText(const char *inPath, const char *text)
+{
+    fflush(stdout);
+    const char *record = flatteningFailedRecord();
+    if (record == nullptr) {
+        fprintf(stderr, "ERROR: %s: %s\n", inPath, flatteningFailure());
+    } else {
+        fprintf(stderr, "ERROR: %s line %d: %s\n", inPath, lineNumberAt(text, record), flatteningFailure());
+    }
+}
+
 int writeImage(const char *path, const uint8_t *image, int length)
 {
     FILE *out = fopen(path, "wb");
@@ -64,32 +100,43 @@ int writeImage(const char *path, const uint8_t *image, int length)
         remove(path);
         return 1;
     }
+    printf("%s: %d bytes, checksum %u\n", path, length, imageCheckSum(image, length));
     return 0;
+}
+
+int flattenText(const char *inPath, const char *outPath)
+{
+    char *text = readTextFile(inPath);
+    if (text == nullptr) {
+        return 1;
+    }
+    int status = 1;
+    if (ValidateFwAndConcatenateData(text)) {
+        status = writeImage(outPath, gDataConcatenated, gDataConcatenatedLenght);
+    } else {
+        reportInvalidText(inPath, text);
+    }
+    freeLargeBuffer(text);
+    return status;
 }
 
 }  // namespace
 
 int flattenHexFile(const char *inPath, const char *outPath)
 {
+    if (sameFile(inPath, outPath)) {
+        fprintf(stderr, "ERROR: %s is the input file %s itself; nothing written\n", outPath, inPath);
+        return 1;
+    }
     // Only the image buffer is needed here, laid out as the program lays it:
-    // the image space, then zeros.
+    // the image space (the flattener fills it), then zeros.
     gDataConcatenated = static_cast<uint8_t *>(allocateLargeBuffer(CONCAT_BUFFER_SIZE + BUFFER_GUARD_SIZE));
     if (gDataConcatenated == nullptr) {
         fputs("ERROR: not enough memory\n", stderr);
         return 1;
     }
     memset(gDataConcatenated + CONCAT_BUFFER_SIZE, 0, BUFFER_GUARD_SIZE);
-    char *text = readTextFile(inPath);
-    int status = 1;
-    if (text != nullptr) {
-        const BOOL valid = ValidateFwAndConcatenateData(text);
-        freeLargeBuffer(text);
-        if (valid) {
-            status = writeImage(outPath, gDataConcatenated, gDataConcatenatedLenght);
-        } else {
-            fprintf(stderr, "ERROR: %s is not a valid Intel HEX text; nothing written\n", inPath);
-        }
-    }
+    const int status = flattenText(inPath, outPath);
     freeLargeBuffer(gDataConcatenated);
     gDataConcatenated = nullptr;
     return status;

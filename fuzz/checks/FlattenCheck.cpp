@@ -20,6 +20,14 @@ std::string checkFlatten(const uint8_t *data, size_t size)
     if (result != TRUE && result != FALSE) {
         return "ValidateFwAndConcatenateData gave neither TRUE nor FALSE";
     }
+    // A refused text says where and why; a record it names lies in the text.
+    const char *record = flatteningFailedRecord();
+    if ((flatteningFailure() == nullptr) != (result == TRUE)) {
+        return "the failure record does not match the result";
+    }
+    if (record != nullptr && (result == TRUE || record < copy.data() || record > copy.data() + text.size())) {
+        return "the failing record lies outside the text";
+    }
     if (gDataConcatenatedLenght < 0 || gDataConcatenatedLenght > CONCAT_BUFFER_SIZE) {
         return "gDataConcatenatedLenght is outside the image space";
     }

@@ -6,6 +6,8 @@
 
 #include "platform/KeyPress.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,36 @@ namespace {
 constexpr size_t LINE_BUFFER_SIZE = 100;
 // ':' and the terminator take two places of the line buffer.
 constexpr size_t LONGEST_TOKEN = LINE_BUFFER_SIZE - 2;
+constexpr unsigned SHORTEST_RECORD = 11;
+
+// Where and why the last flattening stopped, for callers that name the line.
+const char *g_failedRecord = nullptr;
+char g_failure[128] = "";
+
+[[gnu::format(printf, 1, 2)]] void noteFailure(const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(g_failure, sizeof g_failure, format, arguments);
+    va_end(arguments);
+}
+
+// Why intel_hex_line_is_valid refused a line: too short for its byte count,
+// or a checksum that does not match.
+void noteInvalidLine(const char *line)
+{
+    // The line buffer holds it, so its length fits any integer.
+    const unsigned length = static_cast<unsigned>(strlen(line));
+    const unsigned byteCount = intel_hex_line_data_length(line);
+    if (length < SHORTEST_RECORD) {
+        noteFailure("too short for a record (%u characters)", length);
+    } else if (length < SHORTEST_RECORD + 2 * byteCount) {
+        noteFailure("byte count %u but %u data bytes", byteCount, (length - SHORTEST_RECORD) / 2);
+    } else {
+        noteFailure("record checksum is 0x%02X, the record's bytes need 0x%02X", u8_from_hex_string(line + length - 2),
+                    u8_checksum_from_hex_string(line + 1, byteCount + 4));
+    }
+}
 
 void reportInvalidLine(const char *line)
 {
@@ -27,7 +59,9 @@ void reportInvalidLine(const char *line)
 // byte only. FALSE for a record too short to have one.
 BOOL takeUpperAddress(const char *line, uint32_t *memoryOffset)
 {
-    if (intel_hex_line_data_length(line) < 2) {
+    const uint8_t byteCount = intel_hex_line_data_length(line);
+    if (byteCount < 2) {
+        noteFailure("extended linear address record needs 2 data bytes, not %u", byteCount);
         return FALSE;
     }
     uint8_t data[256];
@@ -43,6 +77,8 @@ BOOL placeDataRecord(const char *line, uint32_t memoryOffset)
     const uint32_t address = memoryOffset + intel_hex_valid_line_address(line);
     const uint8_t data_length = intel_hex_line_data_length(line);
     if (static_cast<uint64_t>(address) + data_length > CONCAT_BUFFER_SIZE) {
+        noteFailure("data at 0x%X is past the %d MiB image space", std::max<uint32_t>(address, CONCAT_BUFFER_SIZE),
+                    CONCAT_BUFFER_SIZE >> 20);
         return FALSE;
     }
     intel_hex_valid_line_data(line, gDataConcatenated + address);
@@ -67,20 +103,37 @@ BOOL buildLine(char *line, const char *token)
     return length <= LONGEST_TOKEN;
 }
 
+// The record's effect on the image; FALSE, with what is wrong noted, when the
+// line cannot be taken.
+BOOL applyRecordLine(const char *line, BOOL fits, uint32_t *memoryOffset)
+{
+    if (!fits) {
+        noteFailure("line longer than %u characters after its ':' (line end included)",
+                    static_cast<unsigned>(LONGEST_TOKEN));
+        return FALSE;
+    }
+    if (intel_hex_line_is_valid(line) != 1) {
+        noteInvalidLine(line);
+        return FALSE;
+    }
+    if (intel_hex_line_is_extended_linear_address_record(line)) {
+        return takeUpperAddress(line, memoryOffset);
+    }
+    if (intel_hex_line_is_data_record(line)) {
+        return placeDataRecord(line, *memoryOffset);
+    }
+    return TRUE;
+}
+
 BOOL handleRecordLine(const char *token, uint32_t *memoryOffset)
 {
     char intelHexStringLine[LINE_BUFFER_SIZE];
-    BOOL accepted = buildLine(intelHexStringLine, token) && intel_hex_line_is_valid(intelHexStringLine) == 1;
-    if (accepted && intel_hex_line_is_extended_linear_address_record(intelHexStringLine)) {
-        accepted = takeUpperAddress(intelHexStringLine, memoryOffset);
-    }
-    if (accepted && intel_hex_line_is_data_record(intelHexStringLine)) {
-        accepted = placeDataRecord(intelHexStringLine, *memoryOffset);
-    }
-    if (!accepted) {
+    const BOOL fits = buildLine(intelHexStringLine, token);
+    if (!applyRecordLine(intelHexStringLine, fits, memoryOffset)) {
         reportInvalidLine(intelHexStringLine);
+        return FALSE;
     }
-    return accepted;
+    return TRUE;
 }
 
 }  // namespace
@@ -90,21 +143,39 @@ BOOL ValidateFwAndConcatenateData(char *gHexData)
     memset(gDataConcatenated, 0xFF, CONCAT_BUFFER_SIZE);
     gDataConcatenatedLenght = 0;
     uint32_t memory_offset = 0;
+    g_failedRecord = nullptr;
+    g_failure[0] = '\0';
 
     char **extractedHexLine = str_split(gHexData, ":");
     if (extractedHexLine == nullptr) {
+        noteFailure("no Intel HEX record in the text");
         puts("\r\nNUL extractedHexLine \r");
         return FALSE;
     }
     BOOL result = TRUE;
     for (char **token = extractedHexLine; *token != nullptr; ++token) {
         if (!handleRecordLine(*token, &memory_offset)) {
+            g_failedRecord = *token;
+            // Only a text that does not begin with ':' has a token at its start.
+            if (*token == gHexData) {
+                noteFailure("not a record (no ':')");
+            }
             result = FALSE;
             break;
         }
     }
     free(extractedHexLine);
     return result;
+}
+
+const char *flatteningFailedRecord(void)
+{
+    return g_failedRecord;
+}
+
+const char *flatteningFailure(void)
+{
+    return g_failure[0] == '\0' ? nullptr : g_failure;
 }
 
 void printDataBufferInHex(uint8_t *databuffer, int dataBufferLength)

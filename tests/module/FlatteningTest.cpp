@@ -133,6 +133,8 @@ TEST_F(Flattening, EmptyTextHasNoLinesAtAll)
 {
     EXPECT_FALSE(flatten(""));
     EXPECT_EQ(simConsole_text(), "\r\nNUL extractedHexLine \r\n");
+    EXPECT_EQ(flatteningFailedRecord(), nullptr);
+    EXPECT_STREQ(flatteningFailure(), "no Intel HEX record in the text");
 }
 
 TEST_F(Flattening, TooLongLineIsRejectedNotOverrun)
@@ -172,6 +174,86 @@ TEST_F(Flattening, UpperAddressRecordNeedsTwoBytes)
     EXPECT_EQ(gDataConcatenated[0x10010], 0xAB);
     EXPECT_EQ(gDataConcatenatedLenght, 0x10010);
 }
+
+namespace {
+
+// A text that fails at one of its lines, and what the flattener says of it.
+struct FailureCase {
+    const char *name;
+    std::vector<std::string> lines;
+    size_t failingLine;
+    std::string failure;
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FlatteningFailure : public ProgramBuffersTest, public ::testing::WithParamInterface<FailureCase> {};
+
+}  // namespace
+
+TEST_P(FlatteningFailure, KeepsTheFailingRecordAndWhatIsWrong)
+{
+    const FailureCase &c = GetParam();
+    std::string text;
+    for (size_t i = 0; i < c.failingLine; ++i) {
+        text += c.lines[i];
+    }
+    // The record starts after its ':', or at the text's start where it has none.
+    const size_t recordAt = text.size() + (c.lines[c.failingLine][0] == ':' ? 1 : 0);
+    for (size_t i = c.failingLine; i < c.lines.size(); ++i) {
+        text += c.lines[i];
+    }
+    text.append(BUFFER_GUARD_SIZE, '\0');
+
+    ASSERT_FALSE(ValidateFwAndConcatenateData(text.data()));
+    EXPECT_EQ(flatteningFailedRecord(), text.data() + recordAt);
+    EXPECT_STREQ(flatteningFailure(), c.failure.c_str());
+    // The module's own message is printed as ever.
+    EXPECT_EQ(simConsole_text().rfind("\r\n intel_hex_line_is_valid \r\n:", 0), 0u) << simConsole_text();
+
+    // A text that passes clears the record of the failure before it.
+    std::string good = hextext::end();
+    EXPECT_TRUE(ValidateFwAndConcatenateData(good.data()));
+    EXPECT_EQ(flatteningFailedRecord(), nullptr);
+    EXPECT_EQ(flatteningFailure(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FlatteningFailure,
+    ::testing::Values(
+        FailureCase{"WrongChecksum",
+                    {hextext::data(0, {1}), hextext::data(0x10, {2}), ":010020003CA2\r\n"},
+                    2,
+                    "record checksum is 0xA2, the record's bytes need 0xA3"},
+        FailureCase{"FewerDataBytesThanCounted",
+                    {hextext::upper(0), ":040010000102E2\n", hextext::end()},
+                    1,
+                    "byte count 4 but 2 data bytes"},
+        FailureCase{"TooShortForAnyRecord",
+                    {hextext::data(0, {1}), ":0000\r\n"},
+                    1,
+                    "too short for a record (5 characters)"},
+        FailureCase{"NoColonAtTheStart", {"hello\r\n", hextext::end()}, 0, "not a record (no ':')"},
+        FailureCase{"LineTooLong",
+                    {hextext::end(), hextext::data(0, std::vector<uint8_t>(44, 0x11))},
+                    1,
+                    "line longer than 98 characters after its ':' (line end included)"},
+        FailureCase{"DataPastTheImageSpace",
+                    {hextext::upper(0x0040), hextext::data(0x10, {1})},
+                    1,
+                    "data at 0x400010 is past the 4 MiB image space"},
+        FailureCase{"DataRunningPastTheImageSpace",
+                    {hextext::upper(0x003F), hextext::data(0xFFF8, std::vector<uint8_t>(16, 0x22))},
+                    1,
+                    "data at 0x400000 is past the 4 MiB image space"},
+        FailureCase{"ShortUpperAddressRecord",
+                    {hextext::end(), hextext::record(4, 0, {0x01}) + "\r\n", hextext::data(0, {1})},
+                    1,
+                    "extended linear address record needs 2 data bytes, not 1"}),
+    [](const ::testing::TestParamInfo<FailureCase> &param) { return std::string(param.param.name); });
 
 TEST(ImageChecksum, IsZeroMinusTheByteSum)
 {

@@ -3,8 +3,8 @@
 # executions, starting from its seed corpus; prints per target the executions
 # done, their rate and whether anything was found.
 #
-#   bench/run_fuzz.sh [-n RUNS] [-j JOBS] [-t SECONDS] [-s SANITIZERS]
-#                     [-b BUILD_DIR] [-S SOURCE_DIR] [TARGET...]
+#   fuzz/run_fuzz.sh [-n RUNS] [-j JOBS] [-t SECONDS] [-s SANITIZERS]
+#                    [-b BUILD_DIR] [-S SOURCE_DIR] [TARGET...]
 #
 #   -n  executions per target, shared among the jobs (default 10000000)
 #   -j  parallel fuzzing processes per target (default 1; 2 for two cores)
