@@ -5,8 +5,11 @@
 #include "channel/CommandChannel.h"
 #include "serial/ComPortAPI.h"
 
-#include "ProcessRunner.h"
+#include "MonotonicClock.h"
+#include "ReadFile.h"
+#include "ShadowedComPorts.h"
 #include "TempFolder.h"
+#include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
 

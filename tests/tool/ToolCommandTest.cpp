@@ -1,5 +1,6 @@
 // OrvaneFwTool run as a script runs it: exit status and what it says.
-#include "ProcessRunner.h"
+#include "ReadFile.h"
+#include "RunResult.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
