@@ -3,6 +3,7 @@
 // that drops off the line in the middle of the data. A whole run lasts over
 // three minutes (the program's reboot wait), mostly asleep, so each case is
 // its own CTest test and they run side by side, each in its own folder.
+#include "NamedCase.h"
 #include "ReadFile.h"
 #include "ReceivedImage.h"
 #include "RunResult.h"
@@ -87,23 +88,37 @@ protected:
 
 }  // namespace
 
-TEST_F(ProgramUpdate, TxUnitOnCom3At9600IsUpdated)
+namespace {
+
+struct WholeUpdate : NamedCase {
+    int com;
+    const char *variant;
+    int baud;
+    const char *fpgaCommand;  // as the unit's trace shows it
+    const char *fpgaFile;
+};
+
+class ProgramWholeUpdate : public ProgramUpdate, public ::testing::WithParamInterface<WholeUpdate> {};
+
+}  // namespace
+
+TEST_P(ProgramWholeUpdate, UnitIsFoundAndUpdated)
 {
-    UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(3, "tx", 9600));
+    const WholeUpdate &c = GetParam();
+    UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(c.com, c.variant, c.baud));
     ASSERT_TRUE(unit.ready());
     const RunResult run = runProgram(UPDATE_DEADLINE_MS);
     EXPECT_EQ(unit.stop(), 0);
-    expectWholeUpdate(run, 3, 9600, "%fw -l 4281442003 1055216", "M731946_TX_XC7A35_1_05.mcs");
+    expectWholeUpdate(run, c.com, c.baud, c.fpgaCommand, c.fpgaFile);
 }
 
-TEST_F(ProgramUpdate, RxUnitOnCom12At57600IsUpdated)
-{
-    UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(12, "rx", 57600));
-    ASSERT_TRUE(unit.ready());
-    const RunResult run = runProgram(UPDATE_DEADLINE_MS);
-    EXPECT_EQ(unit.stop(), 0);
-    expectWholeUpdate(run, 12, 57600, "%fw -l 4275807257 1121376", "M731946_RX_XC7A35_1_05.mcs");
-}
+INSTANTIATE_TEST_SUITE_P(
+    TxAndRx, ProgramWholeUpdate,
+    ::testing::Values(WholeUpdate{"tx_on_com3_at_9600", 3, "tx", 9600, "%fw -l 4281442003 1055216",
+                                  "M731946_TX_XC7A35_1_05.mcs"},
+                      WholeUpdate{"rx_on_com12_at_57600", 12, "rx", 57600, "%fw -l 4275807257 1121376",
+                                  "M731946_RX_XC7A35_1_05.mcs"}),
+    CaseName());
 
 TEST_F(ProgramUpdate, UnitLostDuringTheFpgaDataEndsTheRunPromptly)
 {
