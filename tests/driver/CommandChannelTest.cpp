@@ -69,8 +69,8 @@ TEST_F(Channel, ExactReplyMatchesAndTheExchangeLastsTwoWindows)
     ASSERT_TRUE(sendCommand("%help -c version", FALSE, TRUE, HELP_REPLY.c_str()));
     EXPECT_EQ(writes(1), std::vector<std::string>{"%%%help -c version\n\r"});
     // Command out; the reply (2 ms later, 77 ms long) falls in the first
-    // window, which runs its whole 500 ms; then one whole silent window.
-    EXPECT_EQ(simClock_nowUs(), wire(20, 9600) + 500000 + 500000);
+    // window, which runs its whole length; then one whole silent window.
+    EXPECT_EQ(simClock_nowUs(), wire(20, 9600) + 2 * MAX_WAIT_READ * 1000LL);
     EXPECT_STREQ(gDataBuffer, "");
     EXPECT_EQ(simConsole_text(), "");
 }
