@@ -5,25 +5,36 @@
 #   bench/update_overhead.sh BUILD_DIR
 # The ideal is what the program must wait by design: every read window it runs
 # (an exchange's reply falls inside its first window, then one silent window
-# follows), the 46 pauses of 3 s and the two closing reads. The unit on COM3
+# follows), the reboot pauses and the two closing reads. The unit on COM3
 # answers at 9600, so the search costs two unheard probes at 115200 and one
 # answered at 9600.
 set -euo pipefail
 build=$(cd "${1:?usage: update_overhead.sh BUILD_DIR}" && pwd)
-. "$(dirname "$0")/../scripts/unit-sim-folder.sh"
-make_shadowed_folder
-start_unit_sim "$build" --com 3 --variant tx --baud 9600 --pace
+UNIT_SIM=$build/emulator/OrvaneUnitSim
+. "$(dirname "$0")/../scripts/orvane-test-env.sh"
+make_work_folder
+shadow_com_ports "$work"
+start_unit_sim --com 3 --variant tx --baud 9600 --dir "$work" --pace
 
+# The waits as the program defines them.
+defined() {
+  awk -v name="$1" '$1 == "#define" && $2 == name { print $3 }' \
+    "$orvane_sources/src/base/ReadWindows.h" "$orvane_sources/src/update/UpdateDriver.h"
+}
+search=$(defined MAX_WAIT_READ)
+query=$(defined QUERY_READ_TIMEOUT_MS)
+data=$(defined DATA_REPLY_TIMEOUT_MS)
 windows_ms=0
 add() { windows_ms=$(( windows_ms + $1 )); }
-add $(( 2*500 + 1000 ))          # search: twice unheard at 115200, answered at 9600
-add 1000                         # "%fw -v", one direct read
-add $(( 2*1000 ))                # "%fw -p"
-add $(( 2*10000 ))               # FPGA upload command and "Ready"
-add $(( 2*1000 ))                # FPGA data and "SUCCESS"
-add $(( 2*5000 ))                # microcontroller upload command and "Ready"
-add $(( 2*1000 ))                # microcontroller data and "SUCCESS"
-add $(( 46*3000 + 1000 + 11000 ))  # reboot wait and the two closing reads
+add $(( 4 * search ))                                # search: twice unheard at 115200, answered at 9600
+add "$query"                                         # "%fw -v", one direct read
+add $(( 2 * query ))                                 # "%fw -p"
+add $(( 2 * $(defined FPGA_READY_TIMEOUT_MS) ))      # FPGA upload command and "Ready"
+add $(( 2 * data ))                                  # FPGA data and "SUCCESS"
+add $(( 2 * $(defined MCU_READY_TIMEOUT_MS) ))       # microcontroller upload command and "Ready"
+add $(( 2 * data ))                                  # microcontroller data and "SUCCESS"
+add $(( $(defined REBOOT_PAUSES) * $(defined REBOOT_PAUSE_MS) ))  # reboot wait
+add $(( data + $(defined CLOSING_READ_TIMEOUT_MS) )) # the two closing reads
 
 (cd "$work" && /usr/bin/time -f "%e %M" -o "$work/time.txt" "$build/src/OrvaneFwUpgrade" </dev/null >"$work/console.txt")
 read -r elapsed peak_kb <"$work/time.txt"

@@ -1,3 +1,4 @@
+#include "NamedCase.h"
 #include "SimTest.h"
 
 #include "channel/CommandChannel.h"
@@ -68,8 +69,8 @@ TEST_F(Channel, ExactReplyMatchesAndTheExchangeLastsTwoWindows)
     ASSERT_TRUE(sendCommand("%help -c version", FALSE, TRUE, HELP_REPLY.c_str()));
     EXPECT_EQ(writes(1), std::vector<std::string>{"%%%help -c version\n\r"});
     // Command out; the reply (2 ms later, 77 ms long) falls in the first
-    // window, which runs its whole 500 ms; then one whole silent window.
-    EXPECT_EQ(simClock_nowUs(), wire(20, 9600) + 500000 + 500000);
+    // window, which runs its whole length; then one whole silent window.
+    EXPECT_EQ(simClock_nowUs(), wire(20, 9600) + 2 * MAX_WAIT_READ * 1000LL);
     EXPECT_STREQ(gDataBuffer, "");
     EXPECT_EQ(simConsole_text(), "");
 }
@@ -112,19 +113,13 @@ namespace {
 // A reply that ends, against the product identity: judged and timed as it
 // always was, except that one already longer than the expected text is not
 // waited out.
-struct EndingReply {
-    const char *name;
+struct EndingReply : NamedCase {
     std::string reply;  // "" : the unit's own identity line
     UnitFault fault;
     std::string expected;
     bool matches;
     int windows;  // 1000 ms read windows the exchange lasts
 };
-
-void PrintTo(const EndingReply &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 const std::string ZERO_INSIDE("Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\0ignored", 44);
 
@@ -155,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EndingReply{"one_character_missing", TX_ID.substr(1), UnitFault::None, TX_ID, false, 2},
                       EndingReply{"zero_byte_cuts_its_chunk", ZERO_INSIDE, UnitFault::None,
                                   "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX", true, 2}),
-    [](const ::testing::TestParamInfo<EndingReply> &param) { return std::string(param.param.name); });
+    CaseName());
 
 namespace {
 
@@ -210,37 +205,39 @@ TEST_F(Channel, UnreadRestOfACutReplyOpensTheNextCollection)
 
 namespace {
 
-struct ProgressCase {
+struct ProgressCase : NamedCase {
     int length;
     std::vector<size_t> writeSizes;
     std::string console;
 };
 
+class DataInPieces : public Channel, public ::testing::WithParamInterface<ProgressCase> {};
+
 }  // namespace
 
-TEST_F(Channel, DataGoesOutInPiecesWithAPercentageRedrawnInPlace)
+TEST_P(DataInPieces, GoOutWithAPercentageRedrawnInPlace)
 {
-    const std::vector<ProgressCase> cases = {
-        {40000, {10240, 10240, 10240, 9280}, "1%\b\b25%\b\b\b51%\b\b\b76%\b\b\b100%"},
-        {20480, {10240, 10240}, "1%\b\b50%\b\b\b100%"},
-        {5000, {5000}, "1%\b\b\b100%"},
-        {0, {}, "1%"},
-    };
+    const ProgressCase &c = GetParam();
     simPort_setSilent(1);
     ASSERT_TRUE(ComPortAPI_OpenCOM(1));
-    for (const ProgressCase &c : cases) {
-        simEvents_reset();
-        simConsole_begin();
-        const std::vector<uint8_t> block(static_cast<size_t>(c.length), 0x5A);
-        EXPECT_TRUE(sendData(block.data(), c.length, TRUE, nullptr)) << c.length;
-        std::vector<size_t> sizes;
-        for (const std::string &w : writes(1)) {
-            sizes.push_back(w.size());
-        }
-        EXPECT_EQ(sizes, c.writeSizes) << c.length;
-        EXPECT_EQ(simConsole_text(), c.console) << c.length;
+    const std::vector<uint8_t> block(static_cast<size_t>(c.length), 0x5A);
+    EXPECT_TRUE(sendData(block.data(), c.length, TRUE, nullptr));
+    std::vector<size_t> sizes;
+    for (const std::string &w : writes(1)) {
+        sizes.push_back(w.size());
     }
+    EXPECT_EQ(sizes, c.writeSizes);
+    EXPECT_EQ(simConsole_text(), c.console);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Channel, DataInPieces,
+    ::testing::Values(
+        ProgressCase{"shorter_last_piece", 40000, {10240, 10240, 10240, 9280}, "1%\b\b25%\b\b\b51%\b\b\b76%\b\b\b100%"},
+        ProgressCase{"whole_pieces", 20480, {10240, 10240}, "1%\b\b50%\b\b\b100%"},
+        ProgressCase{"less_than_a_piece", 5000, {5000}, "1%\b\b\b100%"},
+        ProgressCase{"nothing", 0, {}, "1%"}),
+    CaseName());
 
 TEST_F(Channel, LargeBlockStartsAtZeroPercent)
 {

@@ -1,5 +1,6 @@
 // The two prompts of the manual port selection against whatever a person or
 // a script may type: never a hang, never an overflow, always a clear end.
+#include "NamedCase.h"
 #include "SimTest.h"
 #include "UpdateTranscript.h"
 
@@ -38,34 +39,59 @@ protected:
 
 }  // namespace
 
-TEST_F(Prompts, AnythingButOneDecimalNumberIsAskedAgain)
+namespace {
+
+struct Answer : NamedCase {
+    std::string line;  // without its line end
+};
+
+class RefusedPortAnswer : public Prompts, public ::testing::WithParamInterface<Answer> {};
+
+}  // namespace
+
+TEST_P(RefusedPortAnswer, IsAskedAgainUntilOneDecimalNumberComes)
 {
-    const std::string answers = "COM7\n\n123456789012\n7 9600\n" + std::string(1000, '7') + "\n  7  \n";
-    EXPECT_EQ(run(answers), -1);
-    EXPECT_EQ(simConsole_text(), BANNER + "FAILED" + repeated(PORT_PROMPT, 6) +
+    EXPECT_EQ(run(GetParam().line + "\n  7  \n"), -1);
+    EXPECT_EQ(simConsole_text(), BANNER + "FAILED" + repeated(PORT_PROMPT, 2) +
                                      "\r\nOpening COM7....................ERROR: Opening COM7 failed !" +
                                      PRESS_ANY_KEY);
     EXPECT_EQ(simConsole_keyWaits(), 1);
 }
 
-TEST_F(Prompts, EndOfInputEndsLikeAPortThatCannotBeOpened)
+INSTANTIATE_TEST_SUITE_P(
+    Prompts, RefusedPortAnswer,
+    ::testing::Values(Answer{"word", "COM7"}, Answer{"empty_line", ""}, Answer{"beyond_int", "123456789012"},
+                      Answer{"two_numbers", "7 9600"}, Answer{"thousand_digits", std::string(1000, '7')},
+                      // Only the line's beginning fits the answer kept; what
+                      // follows must still be looked at.
+                      Answer{"letter_after_forty_spaces", "7" + std::string(40, ' ') + "x"}),
+    CaseName());
+
+namespace {
+
+class InputEndingAtThePortPrompt : public Prompts, public ::testing::WithParamInterface<Answer> {};
+
+}  // namespace
+
+TEST_P(InputEndingAtThePortPrompt, EndsLikeAPortThatCannotBeOpened)
 {
-    for (const std::string answers : {"", "x\n", "12"}) {
-        SetUp();
-        const int status = run(answers);
-        const std::string text = simConsole_text();
-        if (answers == "12") {
-            // A last line without its line end still counts.
-            EXPECT_EQ(text, BANNER + "FAILED" + PORT_PROMPT +
-                                "\r\nOpening COM12....................ERROR: Opening COM12 failed !" + PRESS_ANY_KEY);
-        } else {
-            EXPECT_EQ(text, BANNER + "FAILED" + repeated(PORT_PROMPT, answers.empty() ? 1 : 2) + PRESS_ANY_KEY)
-                << answers;
-        }
-        EXPECT_EQ(status, -1);
-        EXPECT_EQ(simConsole_keyWaits(), 1);
-        TearDown();
-    }
+    const std::string &answers = GetParam().line;
+    EXPECT_EQ(run(answers), -1);
+    EXPECT_EQ(simConsole_text(), BANNER + "FAILED" + repeated(PORT_PROMPT, answers.empty() ? 1 : 2) + PRESS_ANY_KEY);
+    EXPECT_EQ(simConsole_keyWaits(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Prompts, InputEndingAtThePortPrompt,
+                         ::testing::Values(Answer{"at_once", ""}, Answer{"after_a_refused_line", "x\n"}),
+                         CaseName());
+
+TEST_F(Prompts, LastLineWithoutItsLineEndStillCounts)
+{
+    EXPECT_EQ(run("12"), -1);
+    EXPECT_EQ(simConsole_text(), BANNER + "FAILED" + PORT_PROMPT +
+                                     "\r\nOpening COM12....................ERROR: Opening COM12 failed !" +
+                                     PRESS_ANY_KEY);
+    EXPECT_EQ(simConsole_keyWaits(), 1);
 }
 
 TEST_F(Prompts, NegativePortIsAPortThatDoesNotExist)

@@ -1,11 +1,15 @@
 // Every exchange of an update against every fault the line or the unit can
 // show: the program must end as it should for that step, within its read
 // windows, and never claim a success the unit did not confirm.
+#include "NamedCase.h"
 #include "SimTest.h"
 #include "UpdateTranscript.h"
 
 #include "channel/CommandChannel.h"
+#include "update/UpdateDriver.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -24,12 +28,20 @@ enum class Outcome {
     NotFound,      // the search fails, the prompt meets the end of input: status -1
 };
 
-struct FaultCase {
-    const char *name;
+// A write on COM3 that fails, picked by what it carries: the occurrence-th
+// write that begins with `prefix`, or the piece of image `piecesAfter`
+// writes after it. So it hits the same exchange whatever the image sizes.
+struct FailingWrite {
+    const char *prefix;  // nullptr: every write goes out
+    int occurrence;
+    int piecesAfter;
+};
+
+struct FaultCase : NamedCase {
     UnitExchange at;
     UnitFault what;
-    int occurrence;     // 0: the first time (every probe for the search)
-    int failingWrite;   // the n-th write on COM3 fails instead (0: none)
+    int occurrence;        // 0: the first time (every probe for the search)
+    FailingWrite failing;  // a failing write instead of a unit fault
     UnitVariant variant;
     Outcome outcome;
     std::string shown;  // for Failed: text the console must hold
@@ -49,123 +61,127 @@ constexpr UnitVariant TX = UnitVariant::TX;
 constexpr UnitVariant RX = UnitVariant::RX;
 constexpr UnitFault NO_FAULT = UnitFault::None;
 
-// Writes on COM3 for a transmitter at 9600: 1-2 probes at 115200, 3 the probe
-// at 9600, 4 "%fw -v", 5 "%fw -p", 6 "%fw -l", 7-110 FPGA pieces, 111 "%fw -h",
-// 112-123 microcontroller pieces. A receiver queries twice: everything from
-// "%fw -l" on comes one later, and its FPGA image takes 110 pieces.
+constexpr FailingWrite NONE{nullptr, 0, 0};
+// The unit at 9600 hears the third probe, the first at its rate.
+constexpr FailingWrite HEARD_PROBE{"%%%help -c version", 3, 0};
+constexpr FailingWrite VERSION_QUERY{"%%%fw -v", 1, 0};
+constexpr FailingWrite PRODUCT_QUERY{"%%%fw -p", 1, 0};
+constexpr FailingWrite SECOND_PRODUCT_QUERY{"%%%fw -p", 2, 0};
+constexpr FailingWrite FPGA_COMMAND{"%%%fw -l", 1, 0};
+constexpr FailingWrite FPGA_PIECE_44{"%%%fw -l", 1, 44};
+constexpr FailingWrite MCU_COMMAND{"%%%fw -h", 1, 0};
+constexpr FailingWrite MCU_PIECE_4{"%%%fw -h", 1, 4};
+
 const std::vector<FaultCase> CASES = {
-    {"probe silent", UnitExchange::Probe, UnitFault::Silence, 0, 0, TX, Outcome::NotFound, "", 10},
-    {"probe garbled", UnitExchange::Probe, UnitFault::Garbled, 0, 0, TX, Outcome::NotFound, "", 10},
-    {"probe extra line end", UnitExchange::Probe, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::NotFound, "", 10},
-    {"probe split", UnitExchange::Probe, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE},
-    {"probe endless", UnitExchange::Probe, UnitFault::Endless, 0, 0, TX, Outcome::NotFound, "", 10},
-    {"probe zeros", UnitExchange::Probe, UnitFault::Zeros, 0, 0, TX, Outcome::NotFound, "", 10},
-    {"probe write fails", UnitExchange::None, NO_FAULT, 0, 3, TX, Outcome::Success, "", UPDATE},
+    {"probe silent", UnitExchange::Probe, UnitFault::Silence, 0, NONE, TX, Outcome::NotFound, "", 10},
+    {"probe garbled", UnitExchange::Probe, UnitFault::Garbled, 0, NONE, TX, Outcome::NotFound, "", 10},
+    {"probe extra line end", UnitExchange::Probe, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::NotFound, "", 10},
+    {"probe split", UnitExchange::Probe, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE},
+    {"probe endless", UnitExchange::Probe, UnitFault::Endless, 0, NONE, TX, Outcome::NotFound, "", 10},
+    {"probe zeros", UnitExchange::Probe, UnitFault::Zeros, 0, NONE, TX, Outcome::NotFound, "", 10},
+    {"probe write fails", UnitExchange::None, NO_FAULT, 0, HEARD_PROBE, TX, Outcome::Success, "", UPDATE},
 
-    {"version silent", UnitExchange::Version, UnitFault::Silence, 0, 0, TX, Outcome::Failed, UNKNOWN, 10},
-    {"version garbled", UnitExchange::Version, UnitFault::Garbled, 0, 0, TX, Outcome::Failed, UNKNOWN, 10},
-    {"version extra line end", UnitExchange::Version, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Success, "",
+    {"version silent", UnitExchange::Version, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, UNKNOWN, 10},
+    {"version garbled", UnitExchange::Version, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, UNKNOWN, 10},
+    {"version extra line end", UnitExchange::Version, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Success, "",
      UPDATE},
-    {"version split", UnitExchange::Version, UnitFault::Split, 0, 0, TX, Outcome::Failed, UNKNOWN, 10},
-    {"version endless", UnitExchange::Version, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
-    {"version zeros", UnitExchange::Version, UnitFault::Zeros, 0, 0, TX, Outcome::Failed, UNKNOWN, 10},
-    {"version write fails", UnitExchange::None, NO_FAULT, 0, 4, TX, Outcome::Failed, WRITE_ERROR + UNKNOWN, 10},
+    {"version split", UnitExchange::Version, UnitFault::Split, 0, NONE, TX, Outcome::Failed, UNKNOWN, 10},
+    {"version endless", UnitExchange::Version, UnitFault::Endless, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
+    {"version zeros", UnitExchange::Version, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed, UNKNOWN, 10},
+    {"version write fails", UnitExchange::None, NO_FAULT, 0, VERSION_QUERY, TX, Outcome::Failed,
+     WRITE_ERROR + UNKNOWN, 10},
 
-    {"product silent", UnitExchange::Product, UnitFault::Silence, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
-    {"product garbled", UnitExchange::Product, UnitFault::Garbled, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
-    {"product extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Failed,
+    {"product silent", UnitExchange::Product, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
+    {"product garbled", UnitExchange::Product, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
+    {"product extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
      NO_PRODUCT, 10},
-    {"product split", UnitExchange::Product, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE},
-    {"product endless", UnitExchange::Product, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
-    {"product zeros", UnitExchange::Product, UnitFault::Zeros, 0, 0, TX, Outcome::Failed, NO_PRODUCT, 10},
-    {"product write fails", UnitExchange::None, NO_FAULT, 0, 5, TX, Outcome::Failed,
+    {"product split", UnitExchange::Product, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE},
+    {"product endless", UnitExchange::Product, UnitFault::Endless, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
+    {"product zeros", UnitExchange::Product, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
+    {"product write fails", UnitExchange::None, NO_FAULT, 0, PRODUCT_QUERY, TX, Outcome::Failed,
      CHECKING_PRODUCT + WRITE_ERROR + "FAILED\r\n", 10},
 
-    {"second product query silent", UnitExchange::Product, UnitFault::Silence, 2, 0, RX, Outcome::Failed,
+    {"second product query silent", UnitExchange::Product, UnitFault::Silence, 2, NONE, RX, Outcome::Failed,
      NO_PRODUCT, 10},
-    {"second product query garbled", UnitExchange::Product, UnitFault::Garbled, 2, 0, RX, Outcome::Failed,
+    {"second product query garbled", UnitExchange::Product, UnitFault::Garbled, 2, NONE, RX, Outcome::Failed,
      NO_PRODUCT, 10},
-    {"second product query extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 2, 0, RX,
+    {"second product query extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 2, NONE, RX,
      Outcome::Failed, NO_PRODUCT, 10},
-    {"second product query split", UnitExchange::Product, UnitFault::Split, 2, 0, RX, Outcome::Success, "", UPDATE},
-    {"second product query endless", UnitExchange::Product, UnitFault::Endless, 2, 0, RX, Outcome::Failed,
+    {"second product query split", UnitExchange::Product, UnitFault::Split, 2, NONE, RX, Outcome::Success, "", UPDATE},
+    {"second product query endless", UnitExchange::Product, UnitFault::Endless, 2, NONE, RX, Outcome::Failed,
      NO_PRODUCT, 10},
-    {"second product query zeros", UnitExchange::Product, UnitFault::Zeros, 2, 0, RX, Outcome::Failed, NO_PRODUCT,
+    {"second product query zeros", UnitExchange::Product, UnitFault::Zeros, 2, NONE, RX, Outcome::Failed, NO_PRODUCT,
      10},
-    {"second product query write fails", UnitExchange::None, NO_FAULT, 0, 6, RX, Outcome::Failed,
+    {"second product query write fails", UnitExchange::None, NO_FAULT, 0, SECOND_PRODUCT_QUERY, RX, Outcome::Failed,
      WRITE_ERROR + "FAILED\r\n", 10},
 
-    {"fpga command silent", UnitExchange::FpgaCommand, UnitFault::Silence, 0, 0, TX, Outcome::Failed,
+    {"fpga command silent", UnitExchange::FpgaCommand, UnitFault::Silence, 0, NONE, TX, Outcome::Failed,
      PREPARING_FPGA + NOT_READY, 30},
-    {"fpga command garbled", UnitExchange::FpgaCommand, UnitFault::Garbled, 0, 0, TX, Outcome::Failed,
+    {"fpga command garbled", UnitExchange::FpgaCommand, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed,
      PREPARING_FPGA + NOT_READY, 30},
-    {"fpga command extra line end", UnitExchange::FpgaCommand, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Failed,
+    {"fpga command extra line end", UnitExchange::FpgaCommand, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
      PREPARING_FPGA + NOT_READY, 30},
-    {"fpga command split", UnitExchange::FpgaCommand, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
-    {"fpga command endless", UnitExchange::FpgaCommand, UnitFault::Endless, 0, 0, TX, Outcome::Failed,
+    {"fpga command split", UnitExchange::FpgaCommand, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE + 10},
+    {"fpga command endless", UnitExchange::FpgaCommand, UnitFault::Endless, 0, NONE, TX, Outcome::Failed,
      PREPARING_FPGA + NOT_READY, 30},
-    {"fpga command zeros", UnitExchange::FpgaCommand, UnitFault::Zeros, 0, 0, TX, Outcome::Failed,
+    {"fpga command zeros", UnitExchange::FpgaCommand, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed,
      PREPARING_FPGA + NOT_READY, 30},
-    {"fpga command write fails", UnitExchange::None, NO_FAULT, 0, 6, TX, Outcome::Failed,
+    {"fpga command write fails", UnitExchange::None, NO_FAULT, 0, FPGA_COMMAND, TX, Outcome::Failed,
      PREPARING_FPGA + WRITE_ERROR + NOT_READY, 10},
 
-    {"fpga data drops off", UnitExchange::FpgaData, UnitFault::Drop, 0, 0, TX, Outcome::Failed,
+    {"fpga data drops off", UnitExchange::FpgaData, UnitFault::Drop, 0, NONE, TX, Outcome::Failed,
      SENDING_FPGA + "1%\b\b0%FAILED\r\n", 40},
-    {"fpga data write fails", UnitExchange::None, NO_FAULT, 0, 50, TX, Outcome::Failed, "FAILED\r\n", 80},
-    {"fpga success silent", UnitExchange::FpgaData, UnitFault::Silence, 0, 0, TX, Outcome::Failed, NO_SUCCESS,
+    {"fpga data write fails", UnitExchange::None, NO_FAULT, 0, FPGA_PIECE_44, TX, Outcome::Failed,
+     "%FAILED\r\n", 80},
+    {"fpga success silent", UnitExchange::FpgaData, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, NO_SUCCESS,
      140},
-    {"fpga success garbled", UnitExchange::FpgaData, UnitFault::Garbled, 0, 0, TX, Outcome::Failed, NO_SUCCESS,
+    {"fpga success garbled", UnitExchange::FpgaData, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, NO_SUCCESS,
      140},
-    {"fpga success extra line end", UnitExchange::FpgaData, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Failed,
+    {"fpga success extra line end", UnitExchange::FpgaData, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
      NO_SUCCESS + "SUCCESS\r\n\r\n", 140},
-    {"fpga success split", UnitExchange::FpgaData, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
-    {"fpga success endless", UnitExchange::FpgaData, UnitFault::Endless, 0, 0, TX, Outcome::Failed,
+    {"fpga success split", UnitExchange::FpgaData, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE + 10},
+    {"fpga success endless", UnitExchange::FpgaData, UnitFault::Endless, 0, NONE, TX, Outcome::Failed,
      NO_SUCCESS + "SUCCESSSUCCESS", 140},
-    {"fpga success zeros", UnitExchange::FpgaData, UnitFault::Zeros, 0, 0, TX, Outcome::Failed,
+    {"fpga success zeros", UnitExchange::FpgaData, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed,
      NO_SUCCESS + "\r\n", 140},
 
-    {"mcu command silent", UnitExchange::McuCommand, UnitFault::Silence, 0, 0, TX, Outcome::Failed,
+    {"mcu command silent", UnitExchange::McuCommand, UnitFault::Silence, 0, NONE, TX, Outcome::Failed,
      PREPARING_MCU + NOT_READY, 150},
-    {"mcu command garbled", UnitExchange::McuCommand, UnitFault::Garbled, 0, 0, TX, Outcome::Failed,
+    {"mcu command garbled", UnitExchange::McuCommand, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed,
      PREPARING_MCU + NOT_READY, 150},
-    {"mcu command extra line end", UnitExchange::McuCommand, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Failed,
+    {"mcu command extra line end", UnitExchange::McuCommand, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
      PREPARING_MCU + NOT_READY, 150},
-    {"mcu command split", UnitExchange::McuCommand, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
-    {"mcu command endless", UnitExchange::McuCommand, UnitFault::Endless, 0, 0, TX, Outcome::Failed,
+    {"mcu command split", UnitExchange::McuCommand, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE + 10},
+    {"mcu command endless", UnitExchange::McuCommand, UnitFault::Endless, 0, NONE, TX, Outcome::Failed,
      PREPARING_MCU + NOT_READY, 150},
-    {"mcu command zeros", UnitExchange::McuCommand, UnitFault::Zeros, 0, 0, TX, Outcome::Failed,
+    {"mcu command zeros", UnitExchange::McuCommand, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed,
      PREPARING_MCU + NOT_READY, 150},
-    {"mcu command write fails", UnitExchange::None, NO_FAULT, 0, 111, TX, Outcome::Failed,
+    {"mcu command write fails", UnitExchange::None, NO_FAULT, 0, MCU_COMMAND, TX, Outcome::Failed,
      PREPARING_MCU + WRITE_ERROR + NOT_READY, 150},
 
-    {"mcu data drops off", UnitExchange::McuData, UnitFault::Drop, 0, 0, TX, Outcome::Failed,
+    {"mcu data drops off", UnitExchange::McuData, UnitFault::Drop, 0, NONE, TX, Outcome::Failed,
      SENDING_MCU + "1%\b\b8%FAILED\r\n", 150},
-    {"mcu data write fails", UnitExchange::None, NO_FAULT, 0, 115, TX, Outcome::Failed, "FAILED\r\n", 150},
-    {"mcu success silent", UnitExchange::McuData, UnitFault::Silence, 0, 0, TX, Outcome::Failed, NO_SUCCESS, 160},
-    {"mcu success garbled", UnitExchange::McuData, UnitFault::Garbled, 0, 0, TX, Outcome::Failed, NO_SUCCESS, 160},
-    {"mcu success extra line end", UnitExchange::McuData, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::Failed,
+    {"mcu data write fails", UnitExchange::None, NO_FAULT, 0, MCU_PIECE_4, TX, Outcome::Failed, "%FAILED\r\n",
+     150},
+    {"mcu success silent", UnitExchange::McuData, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, NO_SUCCESS, 160},
+    {"mcu success garbled", UnitExchange::McuData, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, NO_SUCCESS, 160},
+    {"mcu success extra line end", UnitExchange::McuData, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
      NO_SUCCESS + "SUCCESS\r\n\r\n", 160},
-    {"mcu success split", UnitExchange::McuData, UnitFault::Split, 0, 0, TX, Outcome::Success, "", UPDATE + 10},
+    {"mcu success split", UnitExchange::McuData, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE + 10},
     // The unit is back at its own rate once "SUCCESS" is out: the tail comes at 9600.
-    {"mcu success endless", UnitExchange::McuData, UnitFault::Endless, 0, 0, TX, Outcome::Failed, NO_SUCCESS, 160},
-    {"mcu success zeros", UnitExchange::McuData, UnitFault::Zeros, 0, 0, TX, Outcome::Failed, NO_SUCCESS + "\r\n",
+    {"mcu success endless", UnitExchange::McuData, UnitFault::Endless, 0, NONE, TX, Outcome::Failed, NO_SUCCESS, 160},
+    {"mcu success zeros", UnitExchange::McuData, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed, NO_SUCCESS + "\r\n",
      160},
 
-    {"closing text silent", UnitExchange::Closing, UnitFault::Silence, 0, 0, TX, Outcome::NotConfirmed, "", UPDATE},
-    {"closing text garbled", UnitExchange::Closing, UnitFault::Garbled, 0, 0, TX, Outcome::NotConfirmed, "",
+    {"closing text silent", UnitExchange::Closing, UnitFault::Silence, 0, NONE, TX, Outcome::NotConfirmed, "", UPDATE},
+    {"closing text garbled", UnitExchange::Closing, UnitFault::Garbled, 0, NONE, TX, Outcome::NotConfirmed, "",
      UPDATE},
-    {"closing text extra line end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 0, 0, TX, Outcome::NotConfirmed,
+    {"closing text extra line end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::NotConfirmed,
      "", UPDATE},
-    {"closing text split", UnitExchange::Closing, UnitFault::Split, 0, 0, TX, Outcome::NotConfirmed, "", UPDATE},
-    {"closing text endless", UnitExchange::Closing, UnitFault::Endless, 0, 0, TX, Outcome::EitherEnd, "", UPDATE},
-    {"closing text zeros", UnitExchange::Closing, UnitFault::Zeros, 0, 0, TX, Outcome::NotConfirmed, "", UPDATE},
+    {"closing text split", UnitExchange::Closing, UnitFault::Split, 0, NONE, TX, Outcome::NotConfirmed, "", UPDATE},
+    {"closing text endless", UnitExchange::Closing, UnitFault::Endless, 0, NONE, TX, Outcome::EitherEnd, "", UPDATE},
+    {"closing text zeros", UnitExchange::Closing, UnitFault::Zeros, 0, NONE, TX, Outcome::NotConfirmed, "", UPDATE},
 };
-
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const FaultCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class FaultMatrix : public SimTest, public ::testing::WithParamInterface<FaultCase> {};
 
@@ -186,8 +202,8 @@ TEST_P(FaultMatrix, EndsAsTheStepRequiresWithinItsWindows)
     }
     config.dropAfterBytes = 4096;
     simPort_attachUnit(3, config);
-    if (c.failingWrite != 0) {
-        simPort_failWrite(3, c.failingWrite);
+    if (c.failing.prefix != nullptr) {
+        simPort_failWriteAfter(3, c.failing.prefix, c.failing.occurrence, c.failing.piecesAfter);
     }
 
     const int status = OrvaneFwUpgrade_main();
@@ -225,16 +241,15 @@ TEST_P(FaultMatrix, EndsAsTheStepRequiresWithinItsWindows)
     EXPECT_EQ(simConsole_keyWaits(), 1);
     EXPECT_EQ(simPorts_openHandles(), 0);
     EXPECT_LE(seconds(), c.maxSeconds);
+    // A failed write leaves an empty write in the log: the one picked, or the
+    // first after the unit dropped off.
+    const std::vector<std::string> sent = writes(3);
+    const bool writeFails = c.failing.prefix != nullptr || c.what == UnitFault::Drop;
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), ""), writeFails ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryExchange, FaultMatrix, ::testing::ValuesIn(CASES),
-                         [](const ::testing::TestParamInfo<FaultCase> &param) {
-                             std::string name = param.param.name;
-                             for (char &ch : name) {
-                                 ch = isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             }
-                             return name;
-                         });
+                         CaseName());
 
 namespace {
 
@@ -261,12 +276,18 @@ struct ExchangeFigures {
 
 ExchangeFigures figuresOf(UnitExchange at, int unitBaud)
 {
+    const UnitConfig unit;
+    const int64_t replyUs = unit.replyDelayMs * 1000, readyUs = unit.readyDelayMs * 1000;
     switch (at) {
-    case UnitExchange::Probe: return {"%%%help", 74, 2000, unitBaud, 500000};
-    case UnitExchange::Product: return {"%%%fw -p", 39, 2000, unitBaud, 1000000};
-    case UnitExchange::FpgaCommand: return {"%%%fw -l", 5, 50000, unitBaud, 10000000};
-    case UnitExchange::McuCommand: return {"%%%fw -h", 5, 50000, 115200, 5000000};
-    default: return {"", 7, 2000, 115200, 1000000};
+    case UnitExchange::Probe:
+        return {"%%%help", strlen(UNIT_HELP_VERSION_REPLY), replyUs, unitBaud, MAX_WAIT_READ * 1000LL};
+    case UnitExchange::Product:
+        return {"%%%fw -p", strlen(UNIT_TX_PRODUCT_REPLY), replyUs, unitBaud, QUERY_READ_TIMEOUT_MS * 1000LL};
+    case UnitExchange::FpgaCommand:
+        return {"%%%fw -l", strlen("Ready"), readyUs, unitBaud, FPGA_READY_TIMEOUT_MS * 1000LL};
+    case UnitExchange::McuCommand:
+        return {"%%%fw -h", strlen("Ready"), readyUs, UPLOAD_BAUD_RATE, MCU_READY_TIMEOUT_MS * 1000LL};
+    default: return {"", strlen("SUCCESS"), replyUs, UPLOAD_BAUD_RATE, DATA_REPLY_TIMEOUT_MS * 1000LL};
     }
 }
 

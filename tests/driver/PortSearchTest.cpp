@@ -53,12 +53,13 @@ TEST_F(PortSearch, SkipsAbsentTriesSilentFindsTheUnitOnItsSecondRate)
     // COM3: twice unheard at 115200, answered at once at 9600.
     EXPECT_EQ(writeRates(3), (std::vector<int>{115200, 115200, 9600}));
 
+    const int64_t window = MAX_WAIT_READ * 1000LL;
     int64_t expected = 0;
     for (int rate : tried) {
-        expected += wire(20, rate) + 500000;
+        expected += wire(20, rate) + window;
     }
-    expected += 2 * (wire(20, 115200) + 500000);
-    expected += wire(20, 9600) + 500000 + 500000;
+    expected += 2 * (wire(20, 115200) + window);
+    expected += wire(20, 9600) + window + window;
     EXPECT_EQ(simClock_nowUs(), expected);
 }
 

@@ -1,3 +1,4 @@
+#include "NamedCase.h"
 #include "SimTest.h"
 #include "UpdateTranscript.h"
 
@@ -5,6 +6,7 @@
 #include "image/ImageFlattening.h"
 #include "update/UpdateDriver.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -52,13 +54,6 @@ protected:
         answers = stdinText;
         simConsole_begin(answers);
         return OrvaneFwUpgrade_main();
-    }
-
-    static UnitConfig unitWith(UnitExchange at, UnitFault what)
-    {
-        UnitConfig config;
-        config.faults.push_back({at, what});
-        return config;
     }
 
     static std::string failedAfter(const std::string &text)
@@ -136,12 +131,9 @@ TEST_F(Update, ReceiverAtAnotherRateNeedsTwoProductQueries)
     EXPECT_EQ(runProgram(), 0);
     EXPECT_EQ(simConsole_text(), BANNER + found(3, 57600) + VERSIONS + CHECKING_PRODUCT + productOk("RX") +
                                      uploads(RX_FPGA_LENGTH, MCU_LENGTH) + SUCCESS_LINE + PRESS_ANY_KEY);
-    int productQueries = 0;
-    for (const std::string &w : writes(3)) {
-        productQueries += w == "%%%fw -p\n\r";
-    }
-    EXPECT_EQ(productQueries, 2);
-    EXPECT_NE(std::find(writes(3).begin(), writes(3).end(), "%%%fw -l 4275807257 1121376\n\r"), writes(3).end());
+    const std::vector<std::string> sent = writes(3);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "%%%fw -p\n\r"), 2);
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "%%%fw -l 4275807257 1121376\n\r"), sent.end());
     EXPECT_EQ(unit_images(unit).fpga, flattenedImage(IMAGE_RX_FPGA));
 }
 
@@ -151,9 +143,12 @@ TEST_F(Update, RebootWaitAndClosingReadsTakeTheirFixedTime)
     ASSERT_EQ(runProgram(), 0);
     const int64_t success = lastReadWithBytes("SUCCESS");
     ASSERT_GT(success, 0);
-    // After the read that brought "SUCCESS": a silent window, 46 pauses of
-    // 3 s, a 1 s read and an 11 s read.
-    EXPECT_EQ(simClock_nowUs() - success, (1000 + 46 * 3000 + 1000 + 11000) * 1000LL);
+    // After the read that brought "SUCCESS": its silent window, the reboot
+    // pauses and the two closing reads.
+    EXPECT_EQ(simClock_nowUs() - success,
+              (DATA_REPLY_TIMEOUT_MS + REBOOT_PAUSES * REBOOT_PAUSE_MS + DATA_REPLY_TIMEOUT_MS +
+               CLOSING_READ_TIMEOUT_MS) * 1000LL);
+    // The reboot wait itself: 46 pauses of 3 s.
     int pauses = 0;
     for (const SimEvent &event : simEvents_all()) {
         pauses += event.kind == SimEventKind::Sleep && event.bytes == "3000";
@@ -163,14 +158,14 @@ TEST_F(Update, RebootWaitAndClosingReadsTakeTheirFixedTime)
     // read windows (the reply falls inside the first, which runs its whole
     // length, and a silent one follows), then the reboot wait.
     const int64_t windows =
-        2 * 500 + 1000                 // probes: twice unheard at 115200, answered at 9600
-        + 1000                         // "%fw -v": one direct read
-        + 2 * 1000                     // "%fw -p"
-        + 2 * 10000                    // FPGA upload command, waiting for "Ready"
-        + 2 * 1000                     // FPGA data, waiting for "SUCCESS"
-        + 2 * 5000                     // microcontroller upload command
-        + 2 * 1000                     // microcontroller data
-        + 46 * 3000 + 1000 + 11000;    // reboot wait and the two closing reads
+        4 * MAX_WAIT_READ                // probes: twice unheard at 115200, answered at 9600
+        + QUERY_READ_TIMEOUT_MS          // "%fw -v": one direct read
+        + 2 * QUERY_READ_TIMEOUT_MS      // "%fw -p"
+        + 2 * FPGA_READY_TIMEOUT_MS      // FPGA upload command, waiting for "Ready"
+        + 2 * DATA_REPLY_TIMEOUT_MS      // FPGA data, waiting for "SUCCESS"
+        + 2 * MCU_READY_TIMEOUT_MS       // microcontroller upload command
+        + 2 * DATA_REPLY_TIMEOUT_MS      // microcontroller data
+        + REBOOT_PAUSES * REBOOT_PAUSE_MS + DATA_REPLY_TIMEOUT_MS + CLOSING_READ_TIMEOUT_MS;
     const int64_t onWire = 2 * wire(20, 115200) + wire(20, 9600) + wire(10, 9600) + wire(10, 9600) +
                            wire(29, 9600) + pieces(TX_FPGA_LENGTH) + wire(28, 115200) + pieces(MCU_LENGTH);
     EXPECT_EQ(simClock_nowUs(), windows * 1000 + onWire);
@@ -187,118 +182,133 @@ TEST_F(Update, TextDuringTheRebootWaitIsNotExamined)
     EXPECT_EQ(simConsole_text().find(NOT_SUCCESSFUL), std::string::npos);
 }
 
-TEST_F(Update, ClosingTextMustRunFromBracketToPrompt)
+namespace {
+
+struct ClosingCase : NamedCase {
+    std::string closing;
+    bool successLine;
+};
+
+class ClosingText : public Update, public ::testing::WithParamInterface<ClosingCase> {};
+
+}  // namespace
+
+TEST_P(ClosingText, MustRunFromBracketToPromptAndNeverFailsTheUpdate)
 {
-    struct Case {
-        std::string closing;
-        bool successLine;
-    };
-    for (const Case &c : {Case{"[", false}, Case{"[unit >", false}, Case{"[>>", true}, Case{"x[ok]>>", false},
-                          Case{"", false}}) {
-        SetUp();
-        UnitConfig config;
-        config.closingText = c.closing;
-        simPort_attachUnit(3, config);
-        ASSERT_EQ(runProgram(), 0);
-        const std::string text = simConsole_text();
-        EXPECT_EQ(text.find(SUCCESS_LINE) != std::string::npos, c.successLine) << c.closing;
-        EXPECT_EQ(text.find(NOT_SUCCESSFUL), std::string::npos) << c.closing;
-        const std::string end = "\b\b\b\b100%" + (c.successLine ? SUCCESS_LINE : "") + PRESS_ANY_KEY;
-        EXPECT_EQ(text.substr(text.size() - end.size()), end) << c.closing;
-    }
+    const ClosingCase &c = GetParam();
+    UnitConfig config;
+    config.closingText = c.closing;
+    simPort_attachUnit(3, config);
+    ASSERT_EQ(runProgram(), 0);
+    const std::string text = simConsole_text();
+    EXPECT_EQ(text.find(NOT_SUCCESSFUL), std::string::npos);
+    const std::string end = "\b\b\b\b100%" + (c.successLine ? SUCCESS_LINE : "") + PRESS_ANY_KEY;
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end);
 }
 
-TEST_F(Update, IdentificationFailures)
+INSTANTIATE_TEST_SUITE_P(Update, ClosingText,
+                         ::testing::Values(ClosingCase{"bracket_alone", "[", false},
+                                           ClosingCase{"one_prompt_character", "[unit >", false},
+                                           ClosingCase{"bracket_then_prompt", "[>>", true},
+                                           ClosingCase{"text_before_the_bracket", "x[ok]>>", false},
+                                           ClosingCase{"nothing", "", false}),
+                         CaseName());
+
+namespace {
+
+// An update that stops at one step, by the unit's doing or by a write that
+// fails (picked by what it carries: the write that begins with `prefix`, or
+// the piece of image that many writes after it).
+struct FailureCase : NamedCase {
+    UnitConfig unit;
+    const char *failingPrefix;  // nullptr: every write goes out
+    int piecesAfter;
+    std::string shown;          // the console between the found unit and the error line
+};
+
+// The default unit, changed by `change`.
+template <typename Change>
+UnitConfig unitWhere(Change change)
 {
-    struct Case {
-        std::string name;
-        UnitConfig config;
-        std::string shown;
-    };
-    UnitConfig otherDevice;
-    otherDevice.deviceCode = 2;
-    UnitConfig longModel;
-    longModel.model = "ABCDEFGH";
-    UnitConfig otherProduct;
-    otherProduct.productReply = "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\r\n";
-    const std::vector<Case> cases = {
-        {"silent version", unitWith(UnitExchange::Version, UnitFault::Silence),
-         CHECKING_PRODUCT + "FAILED, Unknown product\r\n"},
-        {"other device", otherDevice,
-         "Checking firmware version ..............  1.00.04 \r\n"
-         "Checking fpga version ..................  SDI6G 1.04  device:2\r\n" +
-             CHECKING_PRODUCT + "FAILED, Unknown product\r\n"},
-        {"model word too long", longModel, CHECKING_PRODUCT + "FAILED, Unknown product\r\n"},
-        {"unknown product", otherProduct, VERSIONS + CHECKING_PRODUCT + "FAILED\r\n"},
-    };
-    for (const Case &c : cases) {
-        SetUp();
-        simPort_attachUnit(3, c.config);
-        EXPECT_EQ(runProgram(), 0) << c.name;
-        EXPECT_EQ(simConsole_text(), failedAfter(c.shown)) << c.name;
-        EXPECT_EQ(simPorts_openHandles(), 0) << c.name;
-    }
+    UnitConfig config;
+    change(config);
+    return config;
 }
 
-TEST_F(Update, UploadFailures)
+UnitConfig faultAt(UnitExchange at, UnitFault what)
 {
-    struct Case {
-        std::string name;
-        UnitConfig config;
-        std::string shown;
-    };
-    const std::string identified = VERSIONS + CHECKING_PRODUCT + productOk("TX");
-    const std::string fpgaSent = PREPARING_FPGA + "OK\r\n" + SENDING_FPGA + progress(TX_FPGA_LENGTH);
-    const std::string mcuAnnounced = fpgaSent + "OK\r\n" + PREPARING_MCU + "OK\r\n" + SENDING_MCU + progress(MCU_LENGTH);
-    const std::string mismatch = "\r\nExpected : SUCCESS  received : \r\n"
-                                 "\r\nError: Expected response did  not matched !\r\n";
-    const std::vector<Case> cases = {
-        {"fpga not ready", unitWith(UnitExchange::FpgaCommand, UnitFault::Silence),
-         PREPARING_FPGA + "FAILED [Unit not ready]\r\n"},
-        {"fpga ready with line end", unitWith(UnitExchange::FpgaCommand, UnitFault::ExtraLineEnd),
-         PREPARING_FPGA + "FAILED [Unit not ready]\r\n"},
-        {"fpga data unanswered", unitWith(UnitExchange::FpgaData, UnitFault::Silence),
-         fpgaSent + mismatch + "FAILED\r\n"},
-        {"mcu not ready", unitWith(UnitExchange::McuCommand, UnitFault::Silence),
-         fpgaSent + "OK\r\n" + PREPARING_MCU + "FAILED [Unit not ready]\r\n"},
-        {"mcu data unanswered", unitWith(UnitExchange::McuData, UnitFault::Silence), mcuAnnounced + mismatch + "FAILED\r\n"},
-    };
-    for (const Case &c : cases) {
-        SetUp();
-        simPort_attachUnit(3, c.config);
-        EXPECT_EQ(runProgram(), 0) << c.name;
-        EXPECT_EQ(simConsole_text(), failedAfter(identified + c.shown)) << c.name;
-    }
+    return unitWhere([&](UnitConfig &u) { u.faults.push_back({at, what}); });
 }
+
+const std::string UNKNOWN_PRODUCT = CHECKING_PRODUCT + "FAILED, Unknown product\r\n";
+const std::string IDENTIFIED = VERSIONS + CHECKING_PRODUCT + productOk("TX");
+const std::string FPGA_SENT = IDENTIFIED + PREPARING_FPGA + "OK\r\n" + SENDING_FPGA + progress(TX_FPGA_LENGTH);
+const std::string MCU_SENT =
+    FPGA_SENT + "OK\r\n" + PREPARING_MCU + "OK\r\n" + SENDING_MCU + progress(MCU_LENGTH);
+const std::string WRITE_ERROR = "\r\nError occurred when sending data !\r\n";
+const std::string NO_SUCCESS = "\r\nExpected : SUCCESS  received : \r\n"
+                               "\r\nError: Expected response did  not matched !\r\n";
+
+const FailureCase FAILURES[] = {
+    {"silent_version", faultAt(UnitExchange::Version, UnitFault::Silence), nullptr, 0, UNKNOWN_PRODUCT},
+    {"other_device", unitWhere([](UnitConfig &u) { u.deviceCode = 2; }), nullptr, 0,
+     "Checking firmware version ..............  1.00.04 \r\n"
+     "Checking fpga version ..................  SDI6G 1.04  device:2\r\n" + UNKNOWN_PRODUCT},
+    // "ABCDEFG" fits the model word, and the rest would read as FPGA version
+    // 1.4 of device 1: the word that did not fit must refuse the reply.
+    {"model_word_runs_into_the_fpga_version", unitWhere([](UnitConfig &u) { u.model = "ABCDEFG1.4"; }), nullptr,
+     0, UNKNOWN_PRODUCT},
+    {"unknown_product",
+     unitWhere([](UnitConfig &u) { u.productReply = "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\r\n"; }), nullptr, 0,
+     VERSIONS + CHECKING_PRODUCT + "FAILED\r\n"},
+    {"fpga_not_ready", faultAt(UnitExchange::FpgaCommand, UnitFault::Silence), nullptr, 0,
+     IDENTIFIED + PREPARING_FPGA + "FAILED [Unit not ready]\r\n"},
+    {"fpga_ready_with_line_end", faultAt(UnitExchange::FpgaCommand, UnitFault::ExtraLineEnd), nullptr, 0,
+     IDENTIFIED + PREPARING_FPGA + "FAILED [Unit not ready]\r\n"},
+    {"fpga_command_write_fails", UnitConfig{}, "%%%fw -l", 0,
+     IDENTIFIED + PREPARING_FPGA + WRITE_ERROR + "FAILED [Unit not ready]\r\n"},
+    {"first_fpga_piece_write_fails", UnitConfig{}, "%%%fw -l", 1,
+     IDENTIFIED + PREPARING_FPGA + "OK\r\n" + SENDING_FPGA + "1%FAILED\r\n"},
+    {"fpga_data_unanswered", faultAt(UnitExchange::FpgaData, UnitFault::Silence), nullptr, 0,
+     FPGA_SENT + NO_SUCCESS + "FAILED\r\n"},
+    {"mcu_not_ready", faultAt(UnitExchange::McuCommand, UnitFault::Silence), nullptr, 0,
+     FPGA_SENT + "OK\r\n" + PREPARING_MCU + "FAILED [Unit not ready]\r\n"},
+    {"mcu_data_unanswered", faultAt(UnitExchange::McuData, UnitFault::Silence), nullptr, 0,
+     MCU_SENT + NO_SUCCESS + "FAILED\r\n"},
+};
+
+class FailedUpdate : public Update, public ::testing::WithParamInterface<FailureCase> {};
+
+}  // namespace
+
+TEST_P(FailedUpdate, SaysWhereItStoppedThenTheErrorLine)
+{
+    const FailureCase &c = GetParam();
+    simPort_attachUnit(3, c.unit);
+    if (c.failingPrefix != nullptr) {
+        simPort_failWriteAfter(3, c.failingPrefix, 1, c.piecesAfter);
+    }
+    EXPECT_EQ(runProgram(), 0);
+    EXPECT_EQ(simConsole_text(), failedAfter(c.shown));
+    EXPECT_EQ(simConsole_keyWaits(), 1);
+    EXPECT_EQ(simPorts_openHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Update, FailedUpdate, ::testing::ValuesIn(FAILURES),
+                         CaseName());
 
 TEST_F(Update, FailedDataWriteLeavesThePortAt115200UntilClosed)
 {
     simPort_attachUnit(3, UnitConfig{});
-    // Writes: three probes, "%fw -v", "%fw -p", the upload command, then pieces.
-    simPort_failWrite(3, 7);
+    simPort_failWriteAfter(3, "%%%fw -l", 1, 1);
     EXPECT_EQ(runProgram(), 0);
-    EXPECT_EQ(simConsole_text(), failedAfter(VERSIONS + CHECKING_PRODUCT + productOk("TX") + PREPARING_FPGA +
-                                             "OK\r\n" + SENDING_FPGA + "1%FAILED\r\n"));
-    const SimEvent &lastWrite = [] {
-        SimEvent found{};
-        for (const SimEvent &event : simEvents_all()) {
-            if (event.kind == SimEventKind::Write) {
-                found = event;
-            }
-        }
-        return found;
-    }();
-    EXPECT_EQ(lastWrite.baud, 115200);
-}
-
-TEST_F(Update, FailedCommandWriteShowsItsMessageBeforeTheStatusWord)
-{
-    simPort_attachUnit(3, UnitConfig{});
-    simPort_failWrite(3, 6);
-    EXPECT_EQ(runProgram(), 0);
-    EXPECT_EQ(simConsole_text(),
-              failedAfter(VERSIONS + CHECKING_PRODUCT + productOk("TX") + PREPARING_FPGA +
-                          "\r\nError occurred when sending data !\r\nFAILED [Unit not ready]\r\n"));
+    int lastWriteBaud = 0;
+    for (const SimEvent &event : events(SimEventKind::Write, 3)) {
+        lastWriteBaud = event.baud;
+    }
+    EXPECT_EQ(lastWriteBaud, 115200);
+    EXPECT_EQ(simPorts_openHandles(), 0);
 }
 
 TEST_F(Update, InvalidFirmwareTextStopsBeforeItsUpload)

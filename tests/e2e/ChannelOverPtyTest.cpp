@@ -5,8 +5,11 @@
 #include "channel/CommandChannel.h"
 #include "serial/ComPortAPI.h"
 
-#include "ProcessRunner.h"
+#include "MonotonicClock.h"
+#include "ReadFile.h"
+#include "ShadowedComPorts.h"
 #include "TempFolder.h"
+#include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -97,7 +100,7 @@ protected:
         // test starts from what the program starts with.
         g_hCOM = nullptr;
         g_dcb = ComPortAPI_DefaultLineSettings();
-        g_cto = COMMTIMEOUTS{MAX_WAIT_READ, 0, MAX_WAIT_READ, 0, 0};
+        g_cto = ComPortAPI_DefaultTimeouts();
         ComPortAPI_SetHardwareFlowControl(FALSE);
         ASSERT_TRUE(allocateProgramBuffers());
     }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "SerialLine.h"
+#include "ShadowedComPorts.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -132,10 +133,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(mkdir(folder.path("dosdevices").c_str(), 0700), 0);
-        for (int n = 1; n <= 32; ++n) {
-            ASSERT_EQ(symlink("/nonexistent", link(n).c_str()), 0);
-        }
+        ASSERT_TRUE(shadowComPorts(folder.path()));
         inside.emplace(folder.path());
     }
     void TearDown() override
@@ -146,12 +144,8 @@ protected:
         inside.reset();
     }
 
-    std::string link(int n) const { return folder.path("dosdevices/com" + std::to_string(n)); }
-    void serve(int n, const std::string &target) const
-    {
-        ASSERT_EQ(unlink(link(n).c_str()), 0);
-        ASSERT_EQ(symlink(target.c_str(), link(n).c_str()), 0);
-    }
+    std::string link(int n) const { return comPortLink(folder.path(), n); }
+    void serve(int n, const std::string &target) const { ASSERT_TRUE(linkComPort(folder.path(), n, target)); }
     HANDLE open(int n) { return openPath(comPath(n)); }
     HANDLE openPath(const std::string &path)
     {

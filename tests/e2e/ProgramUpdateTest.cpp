@@ -3,12 +3,16 @@
 // that drops off the line in the middle of the data. A whole run lasts over
 // three minutes (the program's reboot wait), mostly asleep, so each case is
 // its own CTest test and they run side by side, each in its own folder.
-#include "ProcessRunner.h"
+#include "NamedCase.h"
+#include "ReadFile.h"
+#include "ReceivedImage.h"
+#include "RunResult.h"
+#include "ShadowedComPorts.h"
 #include "TempFolder.h"
+#include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -52,15 +56,12 @@ protected:
         return runToCompletion({ORVANE_FW_UPGRADE}, folder.path(), deadlineMs);
     }
 
-    // The image the unit must end up with: the tool's flattening of the
-    // file the program embeds.
-    std::string flattened(const std::string &imageFile) const
+    // "" when the unit stored exactly the tool's flattening of the file the
+    // program embeds.
+    std::string receivedDifference(const std::string &received, const std::string &imageFile) const
     {
-        const std::string out = folder.path(imageFile + ".bin");
-        const RunResult tool = runToCompletion(
-            {ORVANE_FW_TOOL, "flatten", std::string(ORVANE_IMAGES_DIR) + "/" + imageFile, out}, folder.path(), 60'000);
-        EXPECT_EQ(tool.exitStatus, 0) << tool.output << tool.errors;
-        return readFile(out);
+        return receivedImageDifference(ORVANE_FW_TOOL, std::string(ORVANE_IMAGES_DIR) + "/" + imageFile,
+                                       folder.path("received/" + received), folder.path());
     }
 
     void expectWholeUpdate(const RunResult &run, int com, int baud, const std::string &fpgaCommand,
@@ -80,35 +81,44 @@ protected:
         EXPECT_NE(trace.find(fpgaCommand), std::string::npos) << fpgaCommand;
         EXPECT_NE(trace.find("%fw -h 4279021583 117648"), std::string::npos);
 
-        // Compared whole but reported by size: a megabyte of binary helps nobody.
-        const std::string fpga = readFile(folder.path("received/fpga.bin"));
-        const std::string mcu = readFile(folder.path("received/mcu.bin"));
-        const std::string expectedFpga = flattened(fpgaFile);
-        const std::string expectedMcu = flattened("M731946_MCU_6G-SDI_61_1_05.hex");
-        EXPECT_TRUE(fpga == expectedFpga) << fpga.size() << " bytes against " << expectedFpga.size();
-        EXPECT_TRUE(mcu == expectedMcu) << mcu.size() << " bytes against " << expectedMcu.size();
+        EXPECT_EQ(receivedDifference("fpga.bin", fpgaFile), "");
+        EXPECT_EQ(receivedDifference("mcu.bin", "M731946_MCU_6G-SDI_61_1_05.hex"), "");
     }
 };
 
 }  // namespace
 
-TEST_F(ProgramUpdate, TxUnitOnCom3At9600IsUpdated)
+namespace {
+
+struct WholeUpdate : NamedCase {
+    int com;
+    const char *variant;
+    int baud;
+    const char *fpgaCommand;  // as the unit's trace shows it
+    const char *fpgaFile;
+};
+
+class ProgramWholeUpdate : public ProgramUpdate, public ::testing::WithParamInterface<WholeUpdate> {};
+
+}  // namespace
+
+TEST_P(ProgramWholeUpdate, UnitIsFoundAndUpdated)
 {
-    UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(3, "tx", 9600));
+    const WholeUpdate &c = GetParam();
+    UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(c.com, c.variant, c.baud));
     ASSERT_TRUE(unit.ready());
     const RunResult run = runProgram(UPDATE_DEADLINE_MS);
     EXPECT_EQ(unit.stop(), 0);
-    expectWholeUpdate(run, 3, 9600, "%fw -l 4281442003 1055216", "M731946_TX_XC7A35_1_05.mcs");
+    expectWholeUpdate(run, c.com, c.baud, c.fpgaCommand, c.fpgaFile);
 }
 
-TEST_F(ProgramUpdate, RxUnitOnCom12At57600IsUpdated)
-{
-    UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(12, "rx", 57600));
-    ASSERT_TRUE(unit.ready());
-    const RunResult run = runProgram(UPDATE_DEADLINE_MS);
-    EXPECT_EQ(unit.stop(), 0);
-    expectWholeUpdate(run, 12, 57600, "%fw -l 4275807257 1121376", "M731946_RX_XC7A35_1_05.mcs");
-}
+INSTANTIATE_TEST_SUITE_P(
+    TxAndRx, ProgramWholeUpdate,
+    ::testing::Values(WholeUpdate{"tx_on_com3_at_9600", 3, "tx", 9600, "%fw -l 4281442003 1055216",
+                                  "M731946_TX_XC7A35_1_05.mcs"},
+                      WholeUpdate{"rx_on_com12_at_57600", 12, "rx", 57600, "%fw -l 4275807257 1121376",
+                                  "M731946_RX_XC7A35_1_05.mcs"}),
+    CaseName());
 
 TEST_F(ProgramUpdate, UnitLostDuringTheFpgaDataEndsTheRunPromptly)
 {

@@ -1,7 +1,10 @@
 // OrvaneUnitSim as a program: its pseudo-terminal, its COM link, its rates,
 // its files and its stop signal, in real time.
-#include "ProcessRunner.h"
+#include "MonotonicClock.h"
+#include "ReadFile.h"
+#include "ShadowedComPorts.h"
 #include "TempFolder.h"
+#include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +107,7 @@ std::string uploadCommand(const char *option, const std::string &image)
 TEST(UnitSimProgramTest, ServesTheUnitOnItsLinkUntilStopped)
 {
     TempFolder folder;
-    const std::string link = folder.path("dosdevices/com4");
+    const std::string link = comPortLink(folder.path(), 4);
     int status = 0;
     {
         UnitSimProcess sim(ORVANE_UNIT_SIM,
@@ -145,7 +148,7 @@ TEST(UnitSimProgramTest, UploadStoresTheImageAndTracesTheExchange)
                         "--reply-delay-ms", "300", "--ready-delay-ms", "20", "--images", folder.path("images"),
                         "--trace", folder.path("trace.txt")});
     ASSERT_TRUE(sim.ready());
-    const int fd = openPort(folder.path("dosdevices/com2"), B9600);
+    const int fd = openPort(comPortLink(folder.path(), 2), B9600);
     ASSERT_GE(fd, 0);
 
     std::string image = "\r\n\r%%";
@@ -184,7 +187,7 @@ TEST(UnitSimProgramTest, DropHangsTheLineUpAndLeavesTheComEntryPointingNowhere)
     UnitSimProcess sim(ORVANE_UNIT_SIM, {"--com", "9", "--variant", "tx", "--baud", "57600", "--dir", folder.path(),
                                          "--fault", "fpga-data:drop", "--drop-after", "1000"});
     ASSERT_TRUE(sim.ready());
-    const std::string link = folder.path("dosdevices/com9");
+    const std::string link = comPortLink(folder.path(), 9);
     const int fd = openPort(link, B57600);
     ASSERT_GE(fd, 0);
     const std::string image(50000, 'z');

@@ -4,16 +4,12 @@
 # no leak at exit.
 #   valgrind-update.sh UNIT_SIM FW_UPGRADE
 set -euo pipefail
-unit_sim=$1
+UNIT_SIM=$1
 upgrade=$2
-build=$(mktemp -d)
-# unit-sim-folder.sh expects the emulator at BUILD/emulator/OrvaneUnitSim.
-mkdir -p "$build/emulator"
-ln -s "$unit_sim" "$build/emulator/OrvaneUnitSim"
-. "$(dirname "$0")/../../scripts/unit-sim-folder.sh"
-make_shadowed_folder
-trap 'cleanup_shadowed_folder; rm -rf "$build"' EXIT
-start_unit_sim "$build" --com 3 --variant tx --baud 9600
+. "$(dirname "$0")/../../scripts/orvane-test-env.sh"
+make_work_folder
+shadow_com_ports "$work"
+start_unit_sim --com 3 --variant tx --baud 9600 --dir "$work"
 
 status=0
 (cd "$work" && timeout 600 valgrind --tool=memcheck --leak-check=full \

@@ -1,5 +1,6 @@
 #include "web/FileAPI.h"
 
+#include "ReadFile.h"
 #include "SimConsole.h"
 #include "TempFolder.h"
 

@@ -1,5 +1,6 @@
 #include "HexText.h"
 #include "ProgramBuffersTest.h"
+#include "ReadFile.h"
 #include "TempFolder.h"
 
 #include "SimConsole.h"

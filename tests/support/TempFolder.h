@@ -4,9 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -59,13 +57,5 @@ public:
 private:
     std::filesystem::path previous_;
 };
-
-inline std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 #endif

@@ -1,7 +1,8 @@
 // `OrvaneFwTool flatten IN OUT` as a whole process: what it writes, what it
 // says, and what it refuses to touch.
 #include "HexText.h"
-#include "ProcessRunner.h"
+#include "ReadFile.h"
+#include "RunResult.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>

@@ -26,37 +26,12 @@ set -uo pipefail
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
+. "$(dirname "$0")/../../scripts/orvane-test-env.sh"
 devices="$WINEPREFIX/dosdevices"
-work=
-sims=()
 
 fail() {
   echo "FAIL: $*" >&2
   exit 1
-}
-
-# SIGTERM, and SIGKILL if that has not ended it within 5 s. Polled from this
-# shell: a background killer subshell that is itself killed right after its
-# fork can run this script's EXIT trap, which removed the test's folder while
-# the test still needed it.
-stop_pid() {
-  kill "$1" 2>/dev/null
-  for _ in $(seq 1 100); do
-    kill -0 "$1" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -9 "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-}
-
-cleanup() {
-  # Only the test's own shell cleans up, never a subshell of it.
-  [ "$BASHPID" = "$$" ] || return 0
-  stop_units
-  for n in $(seq 1 32); do
-    [ -L "$devices/com$n" ] || ln -sfn /nonexistent/orvane-no-port "$devices/com$n"
-  done
-  [ -n "$work" ] && rm -rf "$work"
 }
 
 # Bounded, so that no run can hold the test beyond its own deadline.
@@ -64,29 +39,6 @@ run_wine() {
   local seconds=$1
   shift
   timeout -k 5 "$seconds" "$WINE" "$@"
-}
-
-# OrvaneUnitSim ARGS..., its first line (the pseudo-terminal) awaited.
-start_unit() {
-  local out="$work/sim${#sims[@]}.out"
-  "$UNIT_SIM" "$@" >"$out" 2>&1 &
-  sims+=($!)
-  for _ in $(seq 1 100); do
-    [ -s "$out" ] && return 0
-    sleep 0.05
-  done
-  fail "OrvaneUnitSim did not start: $(cat "$out")"
-}
-
-stop_units() {
-  for pid in "${sims[@]}"; do stop_pid "$pid"; done
-  sims=()
-}
-
-# A folder whose dosdevices/com1 to com32 lead nowhere, for the Linux program.
-linux_folder() {
-  mkdir -p "$1/dosdevices"
-  for n in $(seq 1 32); do ln -sfn /nonexistent/orvane-no-port "$1/dosdevices/com$n"; done
 }
 
 show() {
@@ -122,10 +74,7 @@ arm_ports() {
   done
   "$WINESERVER" -p600 </dev/null >/dev/null 2>&1
   run_wine 120 wineboot </dev/null >/dev/null 2>&1 || fail "Wine did not start"
-  for n in $(seq 1 32); do
-    rm -rf "$devices/com$n"
-    ln -s /nonexistent/orvane-no-port "$devices/com$n"
-  done
+  shadow_com_ports "$WINEPREFIX"
 }
 
 prefix_down() {
@@ -135,23 +84,18 @@ prefix_down() {
 
 # The Windows program finds a TX unit on COM12 by itself and updates it.
 update() {
-  start_unit --com 12 --variant tx --baud 9600 --dir "$WINEPREFIX" \
+  start_unit_sim --com 12 --variant tx --baud 9600 --dir "$WINEPREFIX" \
     --images "$work/received" --trace "$work/unit-trace.txt"
   local status=0 started=$SECONDS
   (cd "$work" && run_wine 480 "$WIN_BUILD/src/OrvaneFwUpgrade.exe" </dev/null >"$work/stdout" 2>"$work/stderr") ||
     status=$?
   echo "OrvaneFwUpgrade.exe: exit status $status after $((SECONDS - started)) s"
-  stop_units
+  stop_unit_sims
   show "console" "$work/stdout"
   [ "$status" -eq 0 ] || { show "unit trace" "$work/unit-trace.txt"; fail "exit status $status, 0 expected"; }
   grep -q "COM PORT Number : 12" "$work/stdout" || fail "the unit was not found on COM12"
   grep -q "The update was successful, the unit is now operational" "$work/stdout" || fail "no success line"
-  "$FW_TOOL" flatten "$IMAGES/M731946_TX_XC7A35_1_05.mcs" "$work/fpga.expected" >/dev/null || fail "flatten failed"
-  "$FW_TOOL" flatten "$IMAGES/M731946_MCU_6G-SDI_61_1_05.hex" "$work/mcu.expected" >/dev/null || fail "flatten failed"
-  for image in fpga mcu; do
-    cmp "$work/$image.expected" "$work/received/$image.bin" || fail "the unit's $image image differs"
-  done
-  echo "both images received intact"
+  check_received_images tx "$work/received" || fail "the unit did not receive both images intact"
 }
 
 # Runs the Windows program in the prefix and the Linux one in a folder of its
@@ -161,13 +105,13 @@ compare_transcripts() {
   local win_status=0 lin_status=0
   (cd "$work" && run_wine 120 "$WIN_BUILD/src/OrvaneFwUpgrade.exe" <"$input" >"$work/win.out" 2>"$work/win.err") ||
     win_status=$?
-  stop_units
+  stop_unit_sims
   echo "Windows program: exit status $win_status"
   if [ "$#" -gt 2 ]; then
-    start_unit "${@:3}" --dir "$work/linux"
+    start_unit_sim "${@:3}" --dir "$work/linux"
   fi
   (cd "$work/linux" && timeout -k 5 120 "$FW_UPGRADE" <"$input" >"$work/lin.out" 2>"$work/lin.err") || lin_status=$?
-  stop_units
+  stop_unit_sims
   echo "Linux program: exit status $lin_status"
   show "Windows console" "$work/win.out"
   [ "$win_status" -eq "$expected_status" ] || fail "Windows exit status $win_status, $expected_status expected"
@@ -179,7 +123,7 @@ compare_transcripts() {
 # No unit anywhere: the search fails at once, the technician names COM7, which
 # does not exist either. Status -1 reaches the shell as 255 on both systems.
 manual_port() {
-  linux_folder "$work/linux"
+  shadow_com_ports "$work/linux"
   printf '7\n' >"$work/input"
   compare_transcripts "$work/input" 255
   grep -q "Enter the COM port number : " "$work/win.out" || fail "no port prompt"
@@ -188,10 +132,10 @@ manual_port() {
 
 # A unit with an unknown device code: found, then refused within seconds.
 identification_transcript() {
-  linux_folder "$work/linux"
+  shadow_com_ports "$work/linux"
   : >"$work/input"
   local unit=(--com 12 --variant tx --baud 9600 --device-code 2)
-  start_unit "${unit[@]}" --dir "$WINEPREFIX"
+  start_unit_sim "${unit[@]}" --dir "$WINEPREFIX"
   compare_transcripts "$work/input" 0 "${unit[@]}"
   grep -q "FAILED, Unknown product" "$work/win.out" || fail "the unknown product was not reported"
 }
@@ -200,9 +144,9 @@ identification_transcript() {
 # COM2 (NMEA-like text, 960) must not hold the search: the unit on COM4 is
 # identified well within a minute.
 streams() {
-  start_unit --com 1 --stream zeros --stream-rate 4800 --dir "$WINEPREFIX"
-  start_unit --com 2 --stream nmea --stream-rate 960 --dir "$WINEPREFIX"
-  start_unit --com 4 --variant tx --baud 9600 --dir "$WINEPREFIX"
+  start_unit_sim --com 1 --stream zeros --stream-rate 4800 --dir "$WINEPREFIX"
+  start_unit_sim --com 2 --stream nmea --stream-rate 960 --dir "$WINEPREFIX"
+  start_unit_sim --com 4 --variant tx --baud 9600 --dir "$WINEPREFIX"
   # exec: the program is the background job itself, so stopping it stops Wine.
   (cd "$work" && exec timeout -k 5 60 "$WINE" "$WIN_BUILD/src/OrvaneFwUpgrade.exe" </dev/null >"$work/stdout" \
     2>"$work/stderr") &
@@ -210,7 +154,7 @@ streams() {
   until grep -q "TX OK" "$work/stdout" 2>/dev/null || ! kill -0 "$program" 2>/dev/null; do sleep 0.2; done
   local seconds=$((SECONDS - started))
   stop_pid "$program"
-  stop_units
+  stop_unit_sims
   show "console" "$work/stdout"
   grep -q "COM PORT Number : 4" "$work/stdout" || fail "the unit was not found on COM4"
   grep -q "TX OK" "$work/stdout" || fail "no TX OK within a minute"
@@ -220,7 +164,7 @@ streams() {
 
 # The serial module's read windows under Wine, timed on the Windows side.
 read_timeouts() {
-  start_unit --com 14 --variant tx --baud 9600 --dir "$WINEPREFIX"
+  start_unit_sim --com 14 --variant tx --baud 9600 --dir "$WINEPREFIX"
   local status=0
   run_wine 60 "$WIN_BUILD/tests/wine/ReadTimeoutProbe.exe" 14 </dev/null >"$work/probe.out" 2>&1 || status=$?
   cat "$work/probe.out"
@@ -232,8 +176,8 @@ prefix-up) prefix_up ;;
 prefix-down) prefix_down ;;
 update | manual-port | identification-transcript | streams | read-timeouts)
   [ -f "$WINEPREFIX/orvane-ports.reg" ] || fail "no Wine prefix at $WINEPREFIX (the prefix-up test makes it)"
-  work=$(mktemp -d)
-  trap cleanup EXIT
+  make_work_folder
+  shadowed_at_exit=("$WINEPREFIX")
   arm_ports
   mkdir -p "$work/received"
   "${1//-/_}"
