@@ -44,7 +44,7 @@ std::string probeOnePort(int port, int baud)
 
 std::string findAndOpenUnit(int port, int baud)
 {
-    printf("\n\rDetecting COM port and Baud Rate..................");
+    printf("\n\r\n\rDetecting COM port and Baud Rate..................");
     ComPortAPI_SetHardwareFlowControl(FALSE);
     std::string failure;
     if (port != 0) {

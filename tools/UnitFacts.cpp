@@ -5,26 +5,32 @@
 
 #include <cstdio>
 
-std::string firmwareText(const UnitFacts &unit)
+namespace {
+
+// A version as the update prints it; empty when the reply was not whole.
+template <typename... Fields>
+std::string versionText(const UnitFacts &unit, const char *format, Fields... fields)
 {
     if (unit.versionFields != 7) {
         return "";
     }
     char text[48];
-    const VersionReply &v = unit.versions;
-    snprintf(text, sizeof text, FIRMWARE_VERSION_FORMAT, v.fw_ver, v.fw_rev, v.fw_sub);
+    snprintf(text, sizeof text, format, fields...);
     return text;
+}
+
+}  // namespace
+
+std::string firmwareText(const UnitFacts &unit)
+{
+    const VersionReply &v = unit.versions;
+    return versionText(unit, FIRMWARE_VERSION_FORMAT, v.fw_ver, v.fw_rev, v.fw_sub);
 }
 
 std::string fpgaText(const UnitFacts &unit)
 {
-    if (unit.versionFields != 7) {
-        return "";
-    }
-    char text[48];
     const VersionReply &v = unit.versions;
-    snprintf(text, sizeof text, FPGA_VERSION_FORMAT, v.model, v.fpga_ver, v.fpga_rev);
-    return text;
+    return versionText(unit, FPGA_VERSION_FORMAT, v.model, v.fpga_ver, v.fpga_rev);
 }
 
 const char *productText(const UnitFacts &unit)
