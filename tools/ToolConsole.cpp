@@ -96,22 +96,9 @@ void forward(int pipeEnd, int console)
     close(pipeEnd);
 }
 
-}  // namespace
-
-bool toolConsole_begin(bool toStandardError)
+// Standard output becomes the pipe the reader takes everything from.
+bool startReader(int console)
 {
-    fflush(stdout);
-    g_realStdout = dup(1);
-    if (g_realStdout < 0) {
-        return false;
-    }
-    if (toStandardError) {
-        consolePipe_binaryOutput(2);
-    }
-    const int console = toStandardError ? 2 : g_realStdout;
-    if (!UpdateLog_IsOpen()) {
-        return !toStandardError || dup2(2, 1) >= 0;
-    }
     int ends[2];
     if (!consolePipe_create(ends)) {
         return false;
@@ -126,6 +113,27 @@ bool toolConsole_begin(bool toStandardError)
     UpdateLog_RouteThrough(stdout);
     g_reader = std::thread(forward, ends[0], console);
     return true;
+}
+
+}  // namespace
+
+bool toolConsole_begin(bool toStandardError)
+{
+    fflush(stdout);
+    if (toStandardError) {
+        consolePipe_binaryOutput(2);
+    }
+    g_realStdout = dup(1);
+    if (g_realStdout < 0) {
+        return false;
+    }
+    const bool ready = UpdateLog_IsOpen() ? startReader(toStandardError ? 2 : g_realStdout)
+                                          : !toStandardError || dup2(2, 1) >= 0;
+    if (!ready) {
+        close(g_realStdout);
+        g_realStdout = -1;
+    }
+    return ready;
 }
 
 void toolConsole_end(void)
