@@ -1,7 +1,7 @@
 // The update log: its event lines from the serial module and the command
 // channel, how it shows bytes, the status lines made of the console text,
 // and that keeping a log changes nothing on the wire or in its timing.
-#include "SimTest.h"
+#include "ToolSimTest.h"
 #include "TempFolder.h"
 #include "UpdateTranscript.h"
 
@@ -28,15 +28,10 @@ std::vector<std::string> eventsOf(const std::string &log)
     return events;
 }
 
-class ToolLog : public SimTest {
+class ToolLog : public ToolSimTest {
 protected:
     TempFolder folder;
 
-    void SetUp() override
-    {
-        SimTest::SetUp();
-        ASSERT_TRUE(allocateProgramBuffers());
-    }
     void TearDown() override
     {
         UpdateLog_Close();
@@ -122,8 +117,7 @@ TEST_F(ToolLog, ChangesNothingOnTheWireNorInItsTiming)
     std::vector<Seen> runs[2];
     for (const bool logged : {false, true}) {
         releaseProgramBuffers();
-        SimTest::SetUp();
-        ASSERT_TRUE(allocateProgramBuffers());
+        ToolSimTest::SetUp();
         simPort_setSilent(2);
         simPort_attachUnit(3, UnitConfig{});
         if (logged) {

@@ -1,6 +1,6 @@
 // OrvaneFwTool scan on the simulated platform: every port of the range probed
 // as the updater's search probes it, every unit listed, busy ports named.
-#include "SimTest.h"
+#include "ToolSimTest.h"
 
 #include "ToolCommands.h"
 #include "ToolExitCodes.h"
@@ -13,14 +13,8 @@ namespace {
 
 const std::string PROBE_ON_WIRE = "%%%help -c version\n\r";
 
-class ToolScan : public SimTest {
+class ToolScan : public ToolSimTest {
 protected:
-    void SetUp() override
-    {
-        SimTest::SetUp();
-        ASSERT_TRUE(allocateProgramBuffers());
-    }
-
     static UnitConfig unit(UnitVariant variant, int baud)
     {
         UnitConfig config;

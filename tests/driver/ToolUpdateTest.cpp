@@ -1,7 +1,7 @@
 // OrvaneFwTool update on the simulated platform: how each way an update can
 // end maps to its result and exit status, what the user is told when no unit
 // can be reached, and the JSON object a script reads.
-#include "SimTest.h"
+#include "ToolSimTest.h"
 #include "UpdateTranscript.h"
 
 #include "ToolCommands.h"
@@ -34,14 +34,7 @@ bool endsWith(const std::string &text, const std::string &tail)
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-class ToolUpdate : public SimTest {
-protected:
-    void SetUp() override
-    {
-        SimTest::SetUp();
-        ASSERT_TRUE(allocateProgramBuffers());
-    }
-};
+class ToolUpdate : public ToolSimTest {};
 
 class ToolUpdateOutcome : public ToolUpdate, public ::testing::WithParamInterface<OutcomeCase> {};
 
