@@ -22,6 +22,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Where the header-only libraries the tool uses (CLI11, nlohmann-json) are
+# installed on the host; tools/CMakeLists.txt copies only their own folders.
+set(ORVANE_HOST_INCLUDE_DIR /usr/include)
+
 # Every .exe self-contained: libgcc, libstdc++ and winpthread linked in, so
 # no mingw DLL has to travel with it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

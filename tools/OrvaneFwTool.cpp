@@ -1,165 +1,132 @@
-// The operations of the updater that its console dialogue does not reach.
+// The operations of the updater that its console dialogue does not reach,
+// and the update itself for scripts and production lines.
 #include "FlattenFile.h"
+#include "ToolCommands.h"
+#include "ToolExitCodes.h"
+
 #include "base/ProgramState.h"
-#include "channel/Diagnostics.h"
-#include "channel/PortDetection.h"
-#include "channel/ProductCheck.h"
-#include "firmware/BinImage.h"
-#include "image/ImageFlattening.h"
-#include "serial/ComPortAPI.h"
-#include "update/UploadCommand.h"
-#include "web/WebFirmware.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <string>
 
 namespace {
 
-void printUsage(void)
+const char *const EXIT_STATUSES =
+    "Exit status: 0 done (update: confirmed by the unit), 1 failed, 2 bad usage,\n"
+    "3 images accepted but not confirmed, 4 no unit found or port or rate unusable.";
+
+std::string commandLineOf(int argc, char **argv)
 {
-    fputs("Usage: OrvaneFwTool info              the embedded images and their upload commands\n"
-          "       OrvaneFwTool web               writes FwToUpload.bin in the current folder\n"
-          "       OrvaneFwTool flatten IN OUT    flattens an Intel HEX file into a binary image\n"
-          "       OrvaneFwTool product tx|rx     finds the unit and checks its product identity\n"
-          "       OrvaneFwTool diag              finds the unit and runs the 512 KiB diagnostics\n",
-          stderr);
+    std::string line = "OrvaneFwTool";
+    for (int i = 1; i < argc; ++i) {
+        line += std::string(" ") + argv[i];
+    }
+    return line;
 }
 
-// One embedded image: its figures and the command that would announce it.
-int printImageInfo(ImageIndex index)
+struct Choices {
+    std::string variant, flattenIn, flattenOut;
+    int firstPort = SCAN_DEFAULT_FIRST_PORT, lastPort = SCAN_DEFAULT_LAST_PORT;
+    bool scanJson = false;
+    UpdateOptions update;
+};
+
+void addScan(CLI::App &app, Choices &c)
 {
-    const autogen_files &entry = AUTOGEN_FILES[index];
-    char *text = newWritableCopyOfImageText(index);
-    if (text == nullptr) {
-        fputs("ERROR: not enough memory\n", stderr);
-        return 1;
-    }
-    const BOOL valid = ValidateFwAndConcatenateData(text);
-    free(text);
-    printf("%s\n", entry.filePath);
-    printf("  text length  : %d\n", entry.fileDataLength);
-    if (!valid) {
-        printf("  not a valid Intel HEX text\n");
-        return 1;
-    }
-    const uint32_t checksum = imageCheckSum(gDataConcatenated, gDataConcatenatedLenght);
-    char command[UPLOAD_COMMAND_SIZE];
-    buildUploadCommand(command, sizeof command, IMAGE_CATALOGUE[index].uploadCommand, checksum,
-                       gDataConcatenatedLenght);
-    printf("  image length : %d\n", gDataConcatenatedLenght);
-    printf("  checksum     : %u\n", checksum);
-    printf("  upload       : %s\n", command);
-    return 0;
+    CLI::App *scan = app.add_subcommand("scan", "Lists every unit and busy port, probed as the search does");
+    scan->add_option_function<std::string>(
+            "--ports",
+            [&c](const std::string &text) {
+                if (!parsePortRange(text, &c.firstPort, &c.lastPort)) {
+                    throw CLI::ValidationError("--ports", "'" + text + "' is not a range A-B within 1-256");
+                }
+            },
+            "The ports to probe, within 1-256 (default 1-32)")
+        ->type_name("A-B");
+    scan->add_flag("--json", c.scanJson, "The table on standard error, a JSON object on standard output");
+    scan->footer("Exit status: 0 a unit answered, 4 none did, 2 bad usage.");
 }
 
-// The file's own routine says what it can; a file that did not come out
-// whole must not pass for one that did.
-int runWebFile(void)
+void addUpdate(CLI::App &app, Choices &c)
 {
-    if (!createFirmwareFileForWeb()) {
-        return 1;
-    }
-    const char *failure = webFirmwareFileFailure();
-    if (failure != nullptr) {
-        // Ends the routine's last line on the console first.
-        putchar('\n');
-        fprintf(stderr, "ERROR: %s was not written whole: %s\n", FIRMWARE_FILE_NAME_FOR_WEB, failure);
-        return 1;
-    }
-    return 0;
+    CLI::App *update = app.add_subcommand("update", "Updates the unit as the updater does, with no prompt or key wait");
+    CLI::Option *port = update->add_option("--port", c.update.port, "COMN only (1-256), not the search of COM1-COM32")
+                            ->check(CLI::Range(1, SCAN_HIGHEST_PORT).description(""))
+                            ->type_name("N");
+    update->add_option("--baud", c.update.baud, "With --port: that rate only, not the search's six")
+        ->check(CLI::PositiveNumber.description(""))
+        ->needs(port)
+        ->type_name("B");
+    update->add_option("--log", c.update.log, "Writes an update log to FILE as it goes")->type_name("FILE");
+    update->add_flag("--json", c.update.json, "The console text on standard error, a JSON object on standard output");
+    update->footer(EXIT_STATUSES);
 }
 
-int runInfo(void)
+void addCommands(CLI::App &app, Choices &c)
 {
-    int status = 0;
-    for (int index = 0; index < IMAGE_COUNT; ++index) {
-        status |= printImageInfo(static_cast<ImageIndex>(index));
-    }
-    return status;
+    app.add_subcommand("info", "Lists the embedded images and their upload commands");
+    app.add_subcommand("web", "Writes the web firmware file FwToUpload.bin here");
+    CLI::App *flatten = app.add_subcommand("flatten", "Flattens an Intel HEX file into a binary image");
+    flatten->add_option("IN", c.flattenIn, "The Intel HEX file")->required();
+    flatten->add_option("OUT", c.flattenOut, "The binary image to write")->required();
+    CLI::App *product = app.add_subcommand("product", "Finds the unit and checks its product identity");
+    product->add_option("VARIANT", c.variant, "tx or rx")->required()->check(CLI::IsMember({"tx", "rx"}));
+    app.add_subcommand("diag", "Finds the unit and runs the 512 KiB diagnostics");
+    addScan(app, c);
+    addUpdate(app, c);
 }
 
-// The port search, as the updater runs it; FALSE after telling the user.
-BOOL findUnit(void)
+int runCommand(const std::string &command, const Choices &c)
 {
-    printf("\n\rDetecting COM port and Baud Rate..................");
-    ComPortAPI_SetHardwareFlowControl(FALSE);
-    if (!detectComPortAndBaudrate()) {
-        puts("FAILED\r");
-        dipsplayLastMessageToUserBeforeExit("\r\nERROR: No unit answered on COM1 to COM32.\r\n");
-        return FALSE;
+    if (command == "info") {
+        return runInfo();
     }
-    puts("OK\r");
-    printf("COM PORT Number : %d\r\nBaud rate       : %d \r\n\r\n", gComPortNumber, gBaudRate);
-    return TRUE;
-}
-
-int runProductCheck(const char *variant)
-{
-    if (!findUnit()) {
-        return 1;
+    if (command == "web") {
+        return runWebFile();
     }
-    const bool transmitter = strcmp(variant, "tx") == 0;
-    const BOOL matches = validateProductId(transmitter ? VALIDATE_TX_PRODUCT_ID_STRING : VALIDATE_RX_PRODUCT_ID_STRING);
-    if (matches) {
-        ComPortAPI_CloseCOM();
+    if (command == "product") {
+        return runProductCheck(c.variant == "tx");
     }
-    dipsplayLastMessageToUserBeforeExit("\r\n");
-    return matches ? 0 : 1;
-}
-
-int runDiagnostics(void)
-{
-    if (!findUnit()) {
-        return 1;
+    if (command == "diag") {
+        return runDiagnostics();
     }
-    const BOOL sent = DEBUG_send_512kb();
-    DEBUG_send_512kb_2();
-    dipsplayLastMessageToUserBeforeExit("\r\n");
-    return sent ? 0 : 1;
-}
-
-bool knownCommand(int argc, char **argv)
-{
-    const char *command = argv[1];
-    if (strcmp(command, "product") == 0) {
-        return argc == 3 && (strcmp(argv[2], "tx") == 0 || strcmp(argv[2], "rx") == 0);
+    if (command == "scan") {
+        return runScan(c.firstPort, c.lastPort, c.scanJson);
     }
-    if (strcmp(command, "flatten") == 0) {
-        return argc == 4;
-    }
-    return argc == 2 && (strcmp(command, "info") == 0 || strcmp(command, "web") == 0 || strcmp(command, "diag") == 0);
+    return runUpdate(c.update);
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2) {
-        printUsage();
-        return 2;
+    CLI::App app{"What the Orvane firmware updater's dialogue does not offer, and the update for scripts.",
+                 "OrvaneFwTool"};
+    app.set_version_flag("--version", "OrvaneFwTool " ORVANE_TOOL_VERSION ", embedded firmware " FIRMWARE_VERSION_TO_UPLOAD);
+    app.footer(EXIT_STATUSES);
+    Choices choices;
+    addCommands(app, choices);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        const int status = app.exit(e);
+        return status == 0 ? 0 : TOOL_EXIT_USAGE;
     }
-    if (!knownCommand(argc, argv)) {
-        printUsage();
-        return 2;
+    if (app.get_subcommands().empty()) {
+        fprintf(stderr, "%s", app.help().c_str());
+        return TOOL_EXIT_USAGE;
     }
-    const char *command = argv[1];
-    if (strcmp(command, "flatten") == 0) {
-        return flattenHexFile(argv[2], argv[3]);
+    const std::string command = app.get_subcommands().front()->get_name();
+    if (command == "flatten") {
+        return flattenHexFile(choices.flattenIn.c_str(), choices.flattenOut.c_str());
     }
+    choices.update.commandLine = commandLineOf(argc, argv);
     if (!allocateProgramBuffers()) {
-        return 1;
+        return TOOL_EXIT_FAILED;
     }
-    int status = 0;
-    if (strcmp(command, "info") == 0) {
-        status = runInfo();
-    } else if (strcmp(command, "web") == 0) {
-        status = runWebFile();
-    } else if (strcmp(command, "product") == 0) {
-        status = runProductCheck(argv[2]);
-    } else {
-        status = runDiagnostics();
-    }
+    const int status = runCommand(command, choices);
     releaseProgramBuffers();
     return status;
 }

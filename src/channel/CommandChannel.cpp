@@ -1,6 +1,7 @@
 #include "channel/CommandChannel.h"
 
 #include "base/ProgramState.h"
+#include "base/UpdateLog.h"
 #include "serial/ComPortAPI.h"
 
 #include <cstdio>
@@ -42,7 +43,10 @@ BOOL writeCommandLine(const char *commandToSend, BOOL isEchoON)
 {
     snprintf(gDataBuffer, DATA_BUFFER_SIZE, "%s%s\n\r", isEchoON == TRUE ? "" : "%%", commandToSend);
     int written = 0;
-    return ComPortAPI_WriteCOM(gDataBuffer, static_cast<int>(strlen(gDataBuffer)), &written) ? TRUE : FALSE;
+    const int length = static_cast<int>(strlen(gDataBuffer));
+    const BOOL ok = ComPortAPI_WriteCOM(gDataBuffer, length, &written) ? TRUE : FALSE;
+    UpdateLog_CommandSent(std::string_view(gDataBuffer, static_cast<size_t>(length)), ok);
+    return ok;
 }
 
 const char *collectResponse(const char *expectedResponse, BOOL stopWhenLonger)
@@ -70,6 +74,8 @@ const char *collectResponse(const char *expectedResponse, BOOL stopWhenLonger)
             break;
         }
     }
+    UpdateLog_ReplyReceived(std::string_view(responseReceivedCopy, responseLength), received,
+                            responseCutShort ? TRUE : FALSE);
     return responseReceivedCopy;
 }
 
@@ -103,7 +109,10 @@ BOOL sendData(const uint8_t *dataToSend, int dataToSendLength, BOOL validateResp
         const int remaining = dataToSendLength - dataSent;
         const int chunk = remaining > DATA_CHUNK_SIZE ? DATA_CHUNK_SIZE : remaining;
         int written = 0;
-        if (!ComPortAPI_WriteCOM(const_cast<uint8_t *>(dataToSend + dataSent), chunk, &written)) {
+        const int64_t startedMs = UpdateLog_Now();
+        const BOOL ok = ComPortAPI_WriteCOM(const_cast<uint8_t *>(dataToSend + dataSent), chunk, &written);
+        UpdateLog_DataBlock(chunk, ok, startedMs);
+        if (!ok) {
             return FALSE;
         }
         dataSent += chunk;

@@ -1,15 +1,16 @@
 #include "channel/PortDetection.h"
 
 #include "base/ProgramState.h"
+#include "base/UpdateLog.h"
 #include "channel/CommandChannel.h"
 #include "serial/ComPortAPI.h"
 
 #include <cstring>
+#include <span>
+
+const int SEARCH_BAUD_RATES[SEARCH_BAUD_RATE_COUNT] = {115200, 9600, 57600, 4800, 2400, 1200};
 
 namespace {
-
-// Fastest first, then the unit's usual 9600, then the rest downwards.
-const int BAUD_RATES_TO_TRY[] = {115200, 9600, 57600, 4800, 2400, 1200};
 
 // Opens the port at the rate and sends the probe up to twice; the port stays
 // open only when the unit answered.
@@ -25,31 +26,48 @@ BOOL probeAtRate(int port, int rate, const char *ResponseExpected)
             return TRUE;
         }
     }
-    CloseHandle(g_hCOM);
+    ComPortAPI_CloseCOM();
     return FALSE;
+}
+
+// Windows says "access denied" for a port another program holds.
+bool heldElsewhere(DWORD reason)
+{
+    return reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace
 
-BOOL detectComPortAndBaudrate(void)
+PortProbe probeComPort(int nId, int onlyBaudRate)
 {
+    // A quiet first look: absent or busy ports are passed over without a
+    // message and without six rate attempts.
+    g_hCOM = ComPortAPI_OpenDevice(nId);
+    UpdateLog_PortLook(nId, g_hCOM != INVALID_HANDLE_VALUE);
+    if (g_hCOM == INVALID_HANDLE_VALUE) {
+        gComPortNumber = 0;
+        gBaudRate = 0;
+        return heldElsewhere(GetLastError()) ? PORT_BUSY : PORT_ABSENT;
+    }
+    CloseHandle(g_hCOM);
+    gComPortNumber = nId;
     char ResponseExpected[100];
     strcpy(ResponseExpected, PROBE_EXPECTED_RESPONSE);
-    for (int i = FIRST_COM_PORT; i <= LAST_COM_PORT; ++i) {
-        // A quiet first look: absent or busy ports are passed over without a
-        // message and without six rate attempts.
-        g_hCOM = ComPortAPI_OpenDevice(i);
-        if (g_hCOM == INVALID_HANDLE_VALUE) {
-            gComPortNumber = 0;
-            gBaudRate = 0;
-            continue;
+    const std::span<const int> rates =
+        onlyBaudRate != 0 ? std::span<const int>(&onlyBaudRate, 1) : std::span<const int>(SEARCH_BAUD_RATES);
+    for (int rate : rates) {
+        if (probeAtRate(nId, rate, ResponseExpected)) {
+            return PORT_UNIT_FOUND;
         }
-        CloseHandle(g_hCOM);
-        gComPortNumber = i;
-        for (int rate : BAUD_RATES_TO_TRY) {
-            if (probeAtRate(i, rate, ResponseExpected)) {
-                return TRUE;
-            }
+    }
+    return PORT_NO_UNIT;
+}
+
+BOOL detectComPortAndBaudrate(void)
+{
+    for (int i = FIRST_COM_PORT; i <= LAST_COM_PORT; ++i) {
+        if (probeComPort(i, 0) == PORT_UNIT_FOUND) {
+            return TRUE;
         }
     }
     return FALSE;

@@ -1,5 +1,7 @@
 #include "serial/ComPortAPI.h"
 
+#include "base/UpdateLog.h"
+
 #include <cstdio>
 
 DCB ComPortAPI_DefaultLineSettings(void)
@@ -67,23 +69,27 @@ BOOL ComPortAPI_OpenCOM(int nId)
 {
     g_hCOM = ComPortAPI_OpenDevice(nId);
     if (g_hCOM == INVALID_HANDLE_VALUE) {
+        UpdateLog_PortOpened(nId, FALSE, g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
         printf("ERROR: Opening COM%d failed !", nId);
         return FALSE;
     }
     SetupComm(g_hCOM, RX_SIZE, TX_SIZE);
     if (!SetCommTimeouts(g_hCOM, &g_cto) || !SetCommState(g_hCOM, &g_dcb)) {
+        UpdateLog_PortOpened(nId, FALSE, g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
         printf("ERROR: COM%d configuration failed !", nId);
         CloseHandle(g_hCOM);
         return FALSE;
     }
     PurgeComm(g_hCOM, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     EscapeCommFunction(g_hCOM, SETDTR);
+    UpdateLog_PortOpened(nId, TRUE, g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
     return TRUE;
 }
 
 BOOL ComPortAPI_CloseCOM(void)
 {
     CloseHandle(g_hCOM);
+    UpdateLog_PortClosed(g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
     return TRUE;
 }
 
@@ -112,7 +118,9 @@ BOOL ComPortAPI_SetReadingTimeoutInMs(int timeoutInMs)
     }
     g_cto.ReadIntervalTimeout = static_cast<DWORD>(timeoutInMs);
     g_cto.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutInMs);
-    return SetCommTimeouts(g_hCOM, &g_cto) ? TRUE : FALSE;
+    const BOOL applied = SetCommTimeouts(g_hCOM, &g_cto) ? TRUE : FALSE;
+    UpdateLog_Setting("read time-out", timeoutInMs, " ms", applied);
+    return applied;
 }
 
 BOOL ComPortAPI_SetBaudRate(int baudrate)
@@ -121,7 +129,9 @@ BOOL ComPortAPI_SetBaudRate(int baudrate)
         return TRUE;
     }
     g_dcb.BaudRate = static_cast<DWORD>(baudrate);
-    return SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
+    const BOOL applied = SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
+    UpdateLog_Setting("rate", baudrate, " baud", applied);
+    return applied;
 }
 
 BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable)
@@ -130,5 +140,7 @@ BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable)
         return TRUE;
     }
     g_dcb.fOutxCtsFlow = static_cast<DWORD>(isEnable != 0);
-    return SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
+    const BOOL applied = SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
+    UpdateLog_Setting("CTS flow control", isEnable != 0, nullptr, applied);
+    return applied;
 }

@@ -1,6 +1,7 @@
 #include "update/UpdateDriver.h"
 
 #include "base/ProgramState.h"
+#include "base/UpdateLog.h"
 #include "channel/CommandChannel.h"
 #include "channel/ProductCheck.h"
 #include "image/ImageFlattening.h"
@@ -14,20 +15,34 @@
 
 namespace {
 
+// What the last update learnt, for callers that report on it.
+BOOL g_confirmed = FALSE;
+int g_versionFields = 0;
+VersionReply g_versions;
+ImageIndex g_product = IMAGE_COUNT;
+
+// One read of whatever the unit sends within the current read window, kept
+// in gDataBuffer as a zero-terminated text.
+int readReply(void)
+{
+    int nBytesRead = 0;
+    ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
+    UpdateLog_ReplyReceived(std::string_view(gDataBuffer, static_cast<size_t>(nBytesRead)),
+                            static_cast<size_t>(nBytesRead), FALSE);
+    gDataBuffer[nBytesRead] = '\0';
+    return nBytesRead;
+}
+
 // "%fw -v", one direct read of its reply, and the two version lines.
 VersionReply queryVersions(void)
 {
-    VersionReply reply;
-    ComPortAPI_SetReadingTimeoutInMs(QUERY_READ_TIMEOUT_MS);
-    sendCommand("%fw -v", FALSE, FALSE, nullptr);
-    int nBytesRead = 0;
-    ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
-    gDataBuffer[nBytesRead] = '\0';
-    StrRemoveNL(gDataBuffer, ' ');
-    if (parseVersionReply(gDataBuffer, &reply) == 7) {
-        printf("Checking firmware version ..............  %d.%02d.%02d \r\n", reply.fw_ver, reply.fw_rev, reply.fw_sub);
-        printf("Checking fpga version ..................  %s %d.%02d  device:%d\r\n", reply.model, reply.fpga_ver,
-               reply.fpga_rev, reply.fpga_type);
+    g_versionFields = queryUnitVersions(&g_versions);
+    const VersionReply &reply = g_versions;
+    if (g_versionFields == 7) {
+        printf("Checking firmware version ..............  " FIRMWARE_VERSION_FORMAT " \r\n", reply.fw_ver,
+               reply.fw_rev, reply.fw_sub);
+        printf("Checking fpga version ..................  " FPGA_VERSION_FORMAT "  device:%d\r\n", reply.model,
+               reply.fpga_ver, reply.fpga_rev, reply.fpga_type);
     }
     return reply;
 }
@@ -48,18 +63,17 @@ bool deviceIsSupported(int fpga_type)
 // unit is none of them.
 ImageIndex identifyVariant(void)
 {
-    for (ImageIndex index : FPGA_IMAGES) {
-        const CatalogueEntry &entry = IMAGE_CATALOGUE[index];
-        if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, entry.productIdentity)) {
-            printf("%s OK", entry.variant);
-            puts("\r");
-            printf("%s", entry.productIdentity);
-            puts("\r");
-            return index;
-        }
+    g_product = queryUnitProduct();
+    if (g_product == IMAGE_COUNT) {
+        puts("FAILED\r");
+        return IMAGE_COUNT;
     }
-    puts("FAILED\r");
-    return IMAGE_COUNT;
+    const CatalogueEntry &entry = IMAGE_CATALOGUE[g_product];
+    printf("%s OK", entry.variant);
+    puts("\r");
+    printf("%s", entry.productIdentity);
+    puts("\r");
+    return g_product;
 }
 
 // The FPGA image the unit takes, its text copied into gHexFPGA_Code;
@@ -132,7 +146,6 @@ BOOL uploadImage(char *hexText, ImageIndex image, const UploadStep &step)
 void waitForReboot(void)
 {
     const int max_cnt = REBOOT_PAUSES;
-    int nBytesRead = 0;
     ComPortAPI_SetBaudRate(gBaudRate);
     printf(" OK\n\r\n\r");
     printf("Please wait while the unit is rebooting ........... ");
@@ -143,22 +156,62 @@ void waitForReboot(void)
         printf("\b\b\b\b");
     }
     printf("%3d%%", i * 100 / max_cnt);
-    ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
+    readReply();
     ComPortAPI_SetReadingTimeoutInMs(CLOSING_READ_TIMEOUT_MS);
-    ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
-    gDataBuffer[nBytesRead] = '\0';
+    readReply();
     printf("\b\b\b\b");
     printf("100%%");
     const size_t length = strlen(gDataBuffer);
     if (length >= 2 && gDataBuffer[0] == '[' && gDataBuffer[length - 2] == '>' && gDataBuffer[length - 1] == '>') {
         puts("\n\r\n\rThe update was successful, the unit is now operational\r");
+        g_confirmed = TRUE;
     }
 }
 
 }  // namespace
 
+int queryUnitVersions(VersionReply *reply)
+{
+    *reply = VersionReply{};
+    ComPortAPI_SetReadingTimeoutInMs(QUERY_READ_TIMEOUT_MS);
+    sendCommand("%fw -v", FALSE, FALSE, nullptr);
+    readReply();
+    StrRemoveNL(gDataBuffer, ' ');
+    return parseVersionReply(gDataBuffer, reply);
+}
+
+ImageIndex queryUnitProduct(void)
+{
+    for (ImageIndex index : FPGA_IMAGES) {
+        if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, IMAGE_CATALOGUE[index].productIdentity)) {
+            return index;
+        }
+    }
+    return IMAGE_COUNT;
+}
+
+BOOL updateWasConfirmed(void)
+{
+    return g_confirmed;
+}
+
+int updateVersionsLearnt(VersionReply *reply)
+{
+    *reply = g_versions;
+    return g_versionFields;
+}
+
+ImageIndex updateProductLearnt(void)
+{
+    return g_product;
+}
+
 BOOL updateFirmware(void)
 {
+    g_confirmed = FALSE;
+    g_versionFields = 0;
+    g_versions = VersionReply{};
+    g_product = IMAGE_COUNT;
     const ImageIndex fpgaImage = identifyUnit();
     if (fpgaImage == IMAGE_COUNT) {
         return FALSE;

@@ -1,0 +1,17 @@
+// A fresh simulated machine for the tool's commands, with the program's
+// buffers as the tool's main allocates them.
+#ifndef TESTS_TOOLSIMTEST_H_
+#define TESTS_TOOLSIMTEST_H_
+
+#include "SimTest.h"
+
+class ToolSimTest : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        ASSERT_TRUE(allocateProgramBuffers());
+    }
+};
+
+#endif

@@ -1,0 +1,274 @@
+// OrvaneFwTool scan and update as a production line runs them, against
+// OrvaneUnitSim in real time: one run per outcome. A whole update lasts over
+// three minutes (the updater's reboot wait), so each case is its own CTest
+// test and they run side by side, each in its own folder.
+#include "ReadFile.h"
+#include "ReceivedImage.h"
+#include "RunResult.h"
+#include "ShadowedComPorts.h"
+#include "UnitSimProcess.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if !defined(ORVANE_UNIT_SIM) || !defined(ORVANE_FW_TOOL) || !defined(ORVANE_IMAGES_DIR)
+#error "the unit, tool and image paths must be given by the build"
+#endif
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr int64_t UPDATE_DEADLINE_MS = 300'000;
+constexpr int64_t SHORT_RUN_DEADLINE_MS = 120'000;
+
+const std::string SUCCESS_LINE = "The update was successful, the unit is now operational";
+
+// A pseudo-terminal behind dosdevices/comN that this process holds open
+// exclusively, as another program holding the port would.
+class HeldPort {
+public:
+    HeldPort(const std::string &folder, int com)
+    {
+        char name[256] = "";
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+            return;
+        }
+        const std::string link = folder + "/dosdevices/com" + std::to_string(com);
+        held_ = ioctl(slave_, TIOCEXCL) == 0 && flock(slave_, LOCK_EX | LOCK_NB) == 0 && unlink(link.c_str()) == 0 &&
+                symlink(name, link.c_str()) == 0;
+    }
+    ~HeldPort()
+    {
+        if (slave_ >= 0) {
+            close(slave_);
+        }
+        if (master_ >= 0) {
+            close(master_);
+        }
+    }
+    HeldPort(const HeldPort &) = delete;
+    HeldPort &operator=(const HeldPort &) = delete;
+
+    bool held() const { return held_; }
+
+private:
+    int master_ = -1, slave_ = -1;
+    bool held_ = false;
+};
+
+class ToolCommands : public ::testing::Test {
+protected:
+    TempFolder folder;
+
+    void SetUp() override { ASSERT_TRUE(shadowComPorts(folder.path())); }
+
+    std::vector<std::string> unitArgs(int com, const char *variant, int baud) const
+    {
+        const std::string name = "com" + std::to_string(com);
+        return {"--com",   std::to_string(com),          "--variant", variant,
+                "--baud",  std::to_string(baud),         "--dir",     folder.path(),
+                "--trace", folder.path(name + ".trace"), "--images",  folder.path(name + "-received")};
+    }
+
+    RunResult runTool(std::vector<std::string> args, int64_t deadlineMs) const
+    {
+        args.insert(args.begin(), ORVANE_FW_TOOL);
+        return runToCompletion(args, folder.path(), deadlineMs);
+    }
+
+    // "" when the unit on COM9 holds the tool's flattening of the file the
+    // program embeds.
+    std::string receivedDifference(const std::string &received, const std::string &imageFile) const
+    {
+        return receivedImageDifference(ORVANE_FW_TOOL, std::string(ORVANE_IMAGES_DIR) + "/" + imageFile,
+                                       folder.path("com9-received/" + received), folder.path());
+    }
+
+    static Json jsonOf(const RunResult &run)
+    {
+        EXPECT_FALSE(run.timedOut) << "killed after " << run.elapsedMs << " ms:\n" << run.errors;
+        const Json object = Json::parse(run.output, nullptr, false);
+        EXPECT_FALSE(object.is_discarded()) << "standard output is not one JSON object: " << run.output;
+        return object;
+    }
+};
+
+// Each text found in the log after the one before it.
+void expectInOrder(const std::string &log, const std::vector<std::string> &texts)
+{
+    size_t at = 0;
+    for (const std::string &text : texts) {
+        const size_t found = log.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "not found after offset " << at << ": " << text << "\n" << log;
+        at = found + text.size();
+    }
+}
+
+// The event lines' times never go back.
+void expectTimesInOrder(const std::string &log)
+{
+    std::istringstream lines(log);
+    long long last = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.size() > 12 && line.compare(8, 4, " ms ") == 0) {
+            const long long time = std::stoll(line.substr(0, 8));
+            EXPECT_GE(time, last) << line;
+            last = time;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(ToolCommands, ScanListsEveryUnitAndTheBusyPort)
+{
+    UnitSimProcess tx(ORVANE_UNIT_SIM, unitArgs(4, "tx", 9600));
+    UnitSimProcess rx(ORVANE_UNIT_SIM, unitArgs(9, "rx", 57600));
+    HeldPort held(folder.path(), 6);
+    ASSERT_TRUE(tx.ready() && rx.ready() && held.held());
+
+    const RunResult run = runTool({"scan", "--json"}, SHORT_RUN_DEADLINE_MS);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    const Json expected = Json::parse(R"({"units":[
+        {"port":4,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,"current":false},
+        {"port":9,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,"current":false}],
+        "busy":[6]})");
+    EXPECT_EQ(jsonOf(run), expected) << run.output;
+    EXPECT_NE(run.errors.find("COM6     busy"), std::string::npos) << run.errors;
+}
+
+TEST_F(ToolCommands, ScanWithoutAnyUnitExitsFour)
+{
+    const RunResult run = runTool({"scan", "--json"}, SHORT_RUN_DEADLINE_MS);
+    EXPECT_EQ(run.exitStatus, 4);
+    EXPECT_EQ(jsonOf(run), Json::parse(R"({"units":[],"busy":[]})"));
+}
+
+TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
+{
+    UnitSimProcess rx(ORVANE_UNIT_SIM, unitArgs(9, "rx", 57600));
+    ASSERT_TRUE(rx.ready());
+
+    const RunResult run = runTool({"update", "--port", "9", "--json", "--log", "update.log"}, UPDATE_DEADLINE_MS);
+    EXPECT_EQ(rx.stop(), 0);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    Json result = jsonOf(run);
+    EXPECT_GT(result["seconds"].get<double>(), 140.0);
+    result.erase("seconds");
+    EXPECT_EQ(result, Json::parse(R"({"port":9,"baud":57600,"result":"confirmed","exit":0,"log":"update.log",
+                                      "product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1})"));
+    EXPECT_NE(run.errors.find(SUCCESS_LINE), std::string::npos) << run.errors;
+
+    EXPECT_EQ(receivedDifference("fpga.bin", "M731946_RX_XC7A35_1_05.mcs"), "");
+    EXPECT_EQ(receivedDifference("mcu.bin", "M731946_MCU_6G-SDI_61_1_05.hex"), "");
+
+    const std::string log = readFile(folder.path("update.log"));
+    expectInOrder(log, {
+        "OrvaneFwTool 1.0.5 update log, firmware 1.0.5\nstarted ",
+        "\ncommand OrvaneFwTool update --port 9 --json --log update.log\n",
+        "image M731946_RX_XC7A35_1_05.mcs (RX FPGA configuration): text 3154210 bytes, image 1121376 bytes, "
+        "checksum 4275807257\n",
+        "status  You are about to upload the firmware version 1.0.5\n",
+        "look    COM9 present\n",
+        "open    COM9 at 115200 baud, CTS flow control off\n",
+        "open    COM9 at 57600 baud, CTS flow control off\n",
+        "sent    \"%%%help -c version\\n\\r\" (20 bytes)\n",
+        "reply   \"version\\n\\r   version <no parameters> {Get the current firmware version}\\r\\n>>\" (74 bytes)\n",
+        "status  Detecting COM port and Baud Rate..................OK\n",
+        "set     CTS flow control on\n",
+        "sent    \"%%%fw -v\\n\\r\" (10 bytes)\n",
+        "status  Checking fpga version ..................  SDI6G 1.04  device:1\n",
+        "sent    \"%%%fw -p\\n\\r\" (10 bytes)\n",
+        "sent    \"%%%fw -p\\n\\r\" (10 bytes)\n",
+        "reply   \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR RX\\r\\n>>\" (40 bytes)\n",
+        "status  Checking product .......... RX OK\n",
+        "status  Preparing to Upload Programmable Logic ............\n",
+        "sent    \"%%%fw -l 4275807257 1121376\\n\\r\" (29 bytes)\n",
+        "reply   \"Ready\" (5 bytes)\n",
+        "status  Preparing to Upload Programmable Logic ............ OK\n",
+        "set     rate 115200 baud\n",
+        "data    10240 bytes in ",
+        "status  Sending Programmable Logic data ................... 50%\n",
+        "data    5216 bytes in ",
+        "status  Sending Programmable Logic data ................... 100%\n",
+        "reply   \"SUCCESS\" (7 bytes)\n",
+        "status  Sending Programmable Logic data ................... 100%OK\n",
+        "sent    \"%%%fw -h 4279021583 117648\\n\\r\" (28 bytes)\n",
+        "reply   \"Ready\" (5 bytes)\n",
+        "data    5008 bytes in ",
+        "reply   \"SUCCESS\" (7 bytes)\n",
+        "set     rate 57600 baud\n",
+        "status  Please wait while the unit is rebooting ...........  50%\n",
+        "reply   \"[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\\r\\n>>\" (45 bytes)\n",
+        "status  " + SUCCESS_LINE + "\n",
+        "close   COM9 at 57600 baud, CTS flow control on\n",
+        "verdict confirmed, exit status 0\n",
+    });
+    expectTimesInOrder(log);
+}
+
+TEST_F(ToolCommands, UpdateTheUnitNeverConfirmsExitsThree)
+{
+    std::vector<std::string> args = unitArgs(9, "rx", 57600);
+    args.insert(args.end(), {"--fault", "closing:silence"});
+    UnitSimProcess rx(ORVANE_UNIT_SIM, args);
+    ASSERT_TRUE(rx.ready());
+
+    const RunResult run = runTool({"update", "--port", "9", "--json"}, UPDATE_DEADLINE_MS);
+    EXPECT_EQ(rx.stop(), 0);
+
+    EXPECT_EQ(run.exitStatus, 3) << run.errors;
+    const Json result = jsonOf(run);
+    EXPECT_EQ(result["result"], "unconfirmed");
+    EXPECT_EQ(result["exit"], 3);
+    EXPECT_EQ(result["log"], nullptr);
+    EXPECT_EQ(run.errors.find(SUCCESS_LINE), std::string::npos) << run.errors;
+    // Both images went through all the same.
+    EXPECT_EQ(receivedDifference("mcu.bin", "M731946_MCU_6G-SDI_61_1_05.hex"), "");
+}
+
+TEST_F(ToolCommands, UnitThatRefusesTheFpgaUploadFailsWithinSeconds)
+{
+    std::vector<std::string> args = unitArgs(3, "tx", 9600);
+    args.insert(args.end(), {"--fault", "fpga-command:garbled"});
+    UnitSimProcess tx(ORVANE_UNIT_SIM, args);
+    ASSERT_TRUE(tx.ready());
+
+    const RunResult run = runTool({"update", "--json"}, SHORT_RUN_DEADLINE_MS);
+    EXPECT_EQ(tx.stop(), 0);
+
+    EXPECT_EQ(run.exitStatus, 1) << run.errors;
+    // The search, the queries and two read windows of 10 s.
+    EXPECT_LT(run.elapsedMs, 45'000);
+    const Json result = jsonOf(run);
+    EXPECT_EQ(result["result"], "failed");
+    EXPECT_EQ(result["port"], 3);
+    EXPECT_EQ(result["product"], "TX");
+    EXPECT_NE(run.errors.find("FAILED [Unit not ready]\r\n\n\rERROR: The update was not successful.\r\n"),
+              std::string::npos)
+        << run.errors;
+}
+
+TEST_F(ToolCommands, NamedPortWithNothingThereExitsFourAndSaysWhy)
+{
+    const RunResult run = runTool({"update", "--port", "7", "--json"}, SHORT_RUN_DEADLINE_MS);
+    EXPECT_EQ(run.exitStatus, 4);
+    Json result = jsonOf(run);
+    result.erase("seconds");
+    EXPECT_EQ(result, Json::parse(R"({"port":7,"baud":null,"result":"no-unit","exit":4,"log":null})"));
+    EXPECT_NE(run.errors.find("ERROR: COM7 cannot be opened: it is absent (No such file or directory).\r\n"),
+              std::string::npos)
+        << run.errors;
+}

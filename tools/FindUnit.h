@@ -1,0 +1,20 @@
+// The one way every tool command reaches the unit: the updater's own search,
+// or one port named by the user, with the updater's console text.
+#ifndef FINDUNIT_H_
+#define FINDUNIT_H_
+
+#include <string>
+
+// Prints "Detecting COM port and Baud Rate..." and then, as the updater does,
+// "OK" with the port and rate, or "FAILED". port 0: the search over COM1 to
+// COM32; otherwise that port only, at `baud` alone when it is not 0.
+// Empty on success, with gComPortNumber open at gBaudRate; otherwise why not,
+// in words a user can act on, for the caller to show.
+std::string findAndOpenUnit(int port, int baud);
+// The searching commands that end with the updater's key wait: TRUE with the
+// unit's port open, or FALSE after the reason was shown as the last message.
+bool findUnitOrSayWhy(void);
+// The reason as an error line of the console.
+std::string errorLine(const std::string &failure);
+
+#endif
