@@ -46,7 +46,9 @@ std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions 
             unit.result = RESULT_SKIPPED;
             unit.progress.phase = PHASE_DONE;
         } else {
-            unit.logPath = logDir + "/com" + std::to_string(unit.port) + ".log";
+            // Not "comN.log": Windows takes a name that begins with a device
+            // name and a dot for the device itself.
+            unit.logPath = logDir + "/unit-com" + std::to_string(unit.port) + ".log";
         }
         units.push_back(unit);
     }

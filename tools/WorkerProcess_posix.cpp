@@ -310,7 +310,7 @@ void WorkerProcess_End(int worker, int graceMs)
     Worker &w = g_workers[worker];
     signalWorker(w, SIGTERM);
     const int64_t until = monotonicMs() + graceMs;
-    while (!reap(w, WNOHANG) && monotonicMs() < until) {
+    while (!w.reaped && !reap(w, WNOHANG) && monotonicMs() < until) {
         usleep(10000);
     }
     signalWorker(w, SIGKILL);

@@ -85,7 +85,10 @@ std::string commandLineOf(const std::vector<std::string> &argv)
 {
     std::string line;
     for (const std::string &arg : argv) {
-        line += (line.empty() ? "" : " ") + quoted(arg);
+        if (!line.empty()) {
+            line += ' ';
+        }
+        line.append(quoted(arg));
     }
     return line;
 }

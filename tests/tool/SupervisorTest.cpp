@@ -273,7 +273,7 @@ TEST_P(WholeLine, EveryUnitUpdatedInItsOwnWorker)
             continue;
         }
         EXPECT_EQ(workerArgs("update-com" + port), "update\n--port\n" + port + "\n--baud\n" +
-                                                       std::to_string(unit.baud) + "\n--log\nlogs/com" + port +
+                                                       std::to_string(unit.baud) + "\n--log\nlogs/unit-com" + port +
                                                        ".log\n--json\n");
     }
 }
@@ -320,7 +320,7 @@ TEST_F(Fleet, DeadWorkerReportedAsFailedWithItsLog)
     EXPECT_EQ(dead["phase"], "FPGA upload");
     EXPECT_EQ(dead["died"], WorkerProcess_DescribeDeath(SIGSEGV));
     EXPECT_EQ(dead["log_tail"].back(), transcript::SENDING_FPGA + "2%");
-    EXPECT_EQ(dead["log"], "logs/com5.log");
+    EXPECT_EQ(dead["log"], "logs/unit-com5.log");
     EXPECT_NE(run.console.find("COM5: the worker was " + WorkerProcess_DescribeDeath(SIGSEGV)), std::string::npos);
 }
 

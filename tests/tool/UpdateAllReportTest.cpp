@@ -19,7 +19,7 @@ UnitRun unitOn(int port, const char *product = "TX")
     unit.baud = 9600;
     unit.found = {{"port", port},           {"baud", 9600},         {"product", product},
                   {"firmware", "1.00.04"}, {"fpga", "MDL 1.04"}, {"current", false}};
-    unit.logPath = "logs/com" + std::to_string(port) + ".log";
+    unit.logPath = "logs/unit-com" + std::to_string(port) + ".log";
     return unit;
 }
 
@@ -103,10 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UnitReport, WorkerObjectKeptAndCompleted)
 {
     UnitRun unit = endedUnit({WORKER_EXITED, 0}, R"({"port":4,"baud":9600,"result":"confirmed","exit":0,)"
-                                                 R"("seconds":190.2,"log":"logs/com4.log","product":"TX"})");
+                                                 R"("seconds":190.2,"log":"logs/unit-com4.log","product":"TX"})");
     EXPECT_EQ(unitReport(unit),
               nlohmann::json::parse(R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
-                                    R"("log":"logs/com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04"})"));
+                                    R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04"})"));
 }
 
 TEST(UnitReport, FailedUpdateTellsItsPhase)
@@ -126,7 +126,7 @@ TEST(UnitReport, DeadWorkerShownWithTheEndOfItsLog)
 {
     TempFolder folder;
     UnitRun unit = unitOn(5);
-    unit.logPath = folder.path("com5.log");
+    unit.logPath = folder.path("unit-com5.log");
     {
         std::ofstream log(unit.logPath, std::ios::binary);
         log << "line 1\nline 2\nline 3\nline 4\n" << "Sending data ...... 1%\b\b2%\b\b3%\r\nlast words\r\n";
@@ -166,7 +166,7 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
     EXPECT_EQ(report, nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
                                             R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
                                             R"("product":"TX","result":"confirmed","seconds":190.2,)"
-                                            R"("log":"logs/com2.log"},)"
+                                            R"("log":"logs/unit-com2.log"},)"
                                             R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
                                             R"("product":"RX","result":"skipped"}]})"));
 }
@@ -232,14 +232,14 @@ TEST_F(Board, SummaryTable)
     units[1].ended = {WORKER_DIED, 9};
     units[1].progress.phase = PHASE_FPGA_UPLOAD;
     units[1].seconds = 40;
-    units[1].logPath = logs.path("com5.log");
+    units[1].logPath = logs.path("unit-com5.log");
     std::ofstream(units[1].logPath) << "Sending Programmable Logic data ..... 1%\b\b2%\n";
     concludeUnit(units[1]);
     units[2].result = "skipped";
     units[2].logPath.clear();
     UnitBoard_PrintSummary(stream_, units, 1);
     EXPECT_EQ(shown(), "\nPort    Product Firmware  Result       Left in          Seconds  Log\n"
-                       "COM2    TX      1.00.04   confirmed                       190.2  logs/com2.log\n"
+                       "COM2    TX      1.00.04   confirmed                       190.2  logs/unit-com2.log\n"
                        "COM5    RX      1.00.04   failed       FPGA upload         40.0  " +
                            units[1].logPath + "\n" + "COM9    TX      1.00.04   skipped\n" + "COM5: the worker was " +
                            WorkerProcess_DescribeDeath(9) +

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Updating many units at once against updating one, in one run:
+#   bench/update_all.sh BUILD_DIR [N]          (N units, 8 by default)
+# For each of two emulators, one pacing itself at the wire rate (--pace) and
+# one handing bytes over as fast as the pseudo-terminal takes them:
+#   - `OrvaneFwTool update --all --json` against one unit, then against N
+#     units at once; the ratio of the two times (target for N = 8: at most
+#     1.15);
+#   - the peak memory of each worker (target at most 20 MB) and of the
+#     supervising tool (target at most 10 MB), from /proc while they run and
+#     /usr/bin/time for the tool;
+# then a scan of N silent ports side by side against a scan of one (a silent
+# port opens but never answers the probe: about 6.5 s).
+# Every unit gets its own temporary folder of COM links (scripts/unit-sim-folder.sh).
+set -euo pipefail
+build=$(cd "${1:?usage: update_all.sh BUILD_DIR [N]}" && pwd)
+count=${2:-8}
+tool="$build/tools/OrvaneFwTool"
+. "$(dirname "$0")/../scripts/unit-sim-folder.sh"
+
+if ! "$tool" update --help 2>&1 | grep -q -- "--all"; then
+  echo "OrvaneFwTool has no 'update --all' yet" >&2
+  exit 2
+fi
+
+rates=(9600 57600 115200 4800 2400 1200 9600 57600)
+extra_sims=()
+stop_extra_sims() {
+  for pid in "${extra_sims[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${extra_sims[@]}"; do wait "$pid" 2>/dev/null || true; done
+  extra_sims=()
+}
+
+# One more emulated unit on COM$1 of the folder, beside the one
+# start_unit_sim keeps.
+start_more_sim() {
+  local com=$1
+  shift
+  "$build/emulator/OrvaneUnitSim" --dir "$work" --com "$com" "$@" >"$work/sim$com.out" &
+  extra_sims+=($!)
+  for _ in $(seq 1 100); do [ -s "$work/sim$com.out" ] && return 0; sleep 0.05; done
+  echo "OrvaneUnitSim on COM$com did not start" >&2
+  return 1
+}
+
+# Units on COM1..COM$1, alternately TX and RX at the rates above.
+start_units() {
+  local n=$1
+  shift
+  start_unit_sim "$build" --com 1 --variant tx --baud "${rates[0]}" "$@"
+  for com in $(seq 2 "$n"); do
+    local variant=tx
+    [ $((com % 2)) -eq 0 ] && variant=rx
+    start_more_sim "$com" --variant "$variant" --baud "${rates[$(((com - 1) % ${#rates[@]}))]}" "$@"
+  done
+}
+
+# Peak resident memory (VmHWM, kB) of the tool and of its workers, sampled
+# from /proc every half second while the tool runs: "tool_kb worker_kb".
+# (/usr/bin/time alone cannot tell them apart: the peak it gives for the tool
+# takes in the workers it waited for.)
+vm_hwm() { awk '/VmHWM/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
+sample_peaks() {
+  local tool_pid=$1 tool_peak=0 worker_peak=0 kb
+  while kill -0 "$tool_pid" 2>/dev/null; do
+    kb=$(vm_hwm "$tool_pid")
+    [ "${kb:-0}" -gt "$tool_peak" ] && tool_peak=$kb
+    for pid in $(pgrep -P "$tool_pid" 2>/dev/null); do
+      kb=$(vm_hwm "$pid")
+      [ "${kb:-0}" -gt "$worker_peak" ] && worker_peak=$kb
+    done
+    sleep 0.5
+  done
+  echo "$tool_peak $worker_peak"
+}
+
+# update --all in the folder; sets figures to "seconds tool_peak_kb worker_peak_kb".
+timed_update_all() {
+  local expected=$1
+  (cd "$work" && exec /usr/bin/time -f "%e" -o "$work/time.txt" "$tool" update --all --json \
+    >"$work/report.json" 2>"$work/console.txt") &
+  local runner=$! tool_pid=
+  for _ in $(seq 1 50); do
+    tool_pid=$(pgrep -P "$runner" || true)
+    [ -n "$tool_pid" ] && break
+    sleep 0.02
+  done
+  local peaks="0 0"
+  [ -n "$tool_pid" ] && peaks=$(sample_peaks "$tool_pid")
+  local status=0
+  wait "$runner" || status=$?
+  [ "$status" -eq 0 ] || { cat "$work/console.txt" >&2; echo "update --all: exit status $status" >&2; return 1; }
+  local confirmed
+  confirmed=$(grep -o '"result":"confirmed"' "$work/report.json" | wc -l)
+  [ "$confirmed" -eq "$expected" ] || { echo "$confirmed of $expected units confirmed" >&2; return 1; }
+  figures="$(cat "$work/time.txt") $peaks"
+}
+
+# In this shell, not a subshell: the folder's clean-up only runs in the
+# script's own shell.
+finish_folder() {
+  stop_extra_sims
+  cleanup_shadowed_folder
+  sim_pid=
+  work=
+}
+
+one_run() {
+  local n=$1
+  shift
+  make_shadowed_folder
+  start_units "$n" "$@"
+  timed_update_all "$n"
+  finish_folder
+}
+
+report() {
+  local label=$1 one=$2 many=$3
+  read -r t1 m1 w1 <<<"$one"
+  read -r tn mn wn <<<"$many"
+  awk -v l="$label" -v n="$count" -v t1="$t1" -v tn="$tn" -v m="$((m1 > mn ? m1 : mn))" \
+    -v w="$((w1 > wn ? w1 : wn))" 'BEGIN {
+    printf "%-22s one unit %8.1f s   %d units %8.1f s   ratio %.3f (target at most 1.15)\n", l, t1, n, tn, tn / t1
+    printf "%-22s peak memory: tool %.1f MB (target at most 10), worker %.1f MB (target at most 20)\n", "", m / 1024, w / 1024
+  }'
+}
+
+for pace in --pace ""; do
+  one_run 1 $pace
+  one=$figures
+  one_run "$count" $pace
+  report "emulator ${pace:-unpaced}" "$one" "$figures"
+done
+
+# Silent ports: units that never answer the probe.
+scan_time() {
+  local n=$1
+  make_shadowed_folder
+  start_units "$n" --fault probe:silence
+  local started=$EPOCHREALTIME
+  (cd "$work" && "$tool" scan --ports "1-$n" --json >/dev/null 2>&1) || true
+  seconds=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }')
+  finish_folder
+}
+scan_time 1
+one=$seconds
+scan_time "$count"
+awk -v n="$count" -v a="$one" -v b="$seconds" 'BEGIN {
+  printf "scan of silent ports    one %6.2f s   %d side by side %6.2f s   ratio %.2f\n", a, n, b, b / a
+}'
