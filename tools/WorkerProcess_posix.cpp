@@ -3,6 +3,8 @@
 // of our own that the poll watches, so neither is lost between two waits.
 #include "WorkerProcess.h"
 
+#include "WorkerOutput.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -19,8 +21,8 @@ namespace {
 
 struct Worker {
     pid_t pid;
+    int id;
     int pipes[2];  // read ends of stdout and stderr; -1 once at their end
-    std::string output[2];
     bool reaped;
     int waitStatus;
 };
@@ -120,7 +122,7 @@ bool readPipe(Worker &worker, int stream)
     char bytes[65536];
     const ssize_t n = read(worker.pipes[stream], bytes, sizeof bytes);
     if (n > 0) {
-        worker.output[stream].append(bytes, static_cast<size_t>(n));
+        WorkerOutput_Append(worker.id, stream, bytes, static_cast<size_t>(n));
         return true;
     }
     if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
@@ -247,7 +249,7 @@ int WorkerProcess_Start(const std::vector<std::string> &argv)
     for (int fd : {out[0], err[0]}) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
-    g_workers.push_back({pid, {out[0], err[0]}, {}, false, 0});
+    g_workers.push_back({pid, WorkerOutput_Open(), {out[0], err[0]}, false, 0});
     return static_cast<int>(g_workers.size()) - 1;
 }
 
@@ -278,13 +280,6 @@ bool WorkerProcess_Collect(int timeoutMs)
     }
     happened = reapEnded() || happened;
     return happened || g_interrupted;
-}
-
-std::string WorkerProcess_TakeOutput(int worker, int stream)
-{
-    std::string taken;
-    taken.swap(g_workers[worker].output[stream]);
-    return taken;
 }
 
 WorkerStatus WorkerProcess_Status(int worker)
@@ -336,6 +331,7 @@ void WorkerProcess_ReleaseAll(void)
         closePipe(worker, WORKER_STDERR);
     }
     g_workers.clear();
+    WorkerOutput_Forget();
 }
 
 void WorkerProcess_CatchInterrupts(void)

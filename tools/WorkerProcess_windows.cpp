@@ -5,6 +5,8 @@
 // however it comes.
 #include "WorkerProcess.h"
 
+#include "WorkerOutput.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -14,8 +16,8 @@ namespace {
 
 struct Worker {
     HANDLE process;
+    int id;
     HANDLE pipes[2];  // read ends of stdout and stderr; null once at their end
-    std::string output[2];
     bool ended;
     DWORD exitCode;
 };
@@ -166,7 +168,7 @@ bool readPipe(Worker &worker, int stream)
         closePipe(worker, stream);
         return false;
     }
-    worker.output[stream].append(bytes, n);
+    WorkerOutput_Append(worker.id, stream, bytes, n);
     return true;
 }
 
@@ -258,7 +260,7 @@ int WorkerProcess_Start(const std::vector<std::string> &argv)
         closeHandles({out[0], err[0]});
         return -1;
     }
-    g_workers.push_back({process, {out[0], err[0]}, {}, false, 0});
+    g_workers.push_back({process, WorkerOutput_Open(), {out[0], err[0]}, false, 0});
     return static_cast<int>(g_workers.size()) - 1;
 }
 
@@ -278,13 +280,6 @@ bool WorkerProcess_Collect(int timeoutMs)
         const ULONGLONG left = until - now;
         WaitForSingleObject(g_interruptEvent, left < PEEK_INTERVAL_MS ? static_cast<DWORD>(left) : PEEK_INTERVAL_MS);
     }
-}
-
-std::string WorkerProcess_TakeOutput(int worker, int stream)
-{
-    std::string taken;
-    taken.swap(g_workers[worker].output[stream]);
-    return taken;
 }
 
 WorkerStatus WorkerProcess_Status(int worker)
@@ -341,6 +336,7 @@ void WorkerProcess_ReleaseAll(void)
         closeHandles({worker.process});
     }
     g_workers.clear();
+    WorkerOutput_Forget();
 }
 
 void WorkerProcess_CatchInterrupts(void)

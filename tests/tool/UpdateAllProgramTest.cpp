@@ -1,6 +1,7 @@
 // `OrvaneFwTool update --all` as a technician runs it, against four emulated
 // units on pseudo-terminals in real time: every unit updated at once, each
 // in its own worker, in about the time of one update (over three minutes).
+#include "FlattenedImage.h"
 #include "ProcessRunner.h"
 #include "TempFolder.h"
 
@@ -73,11 +74,7 @@ protected:
 
     std::string flattened(const std::string &imageFile) const
     {
-        const std::string out = folder.path(imageFile + ".bin");
-        const RunResult tool = runToCompletion(
-            {ORVANE_FW_TOOL, "flatten", std::string(ORVANE_IMAGES_DIR) + "/" + imageFile, out}, folder.path(), 60'000);
-        EXPECT_EQ(tool.exitStatus, 0) << tool.output << tool.errors;
-        return readFile(out);
+        return flattenedImage(ORVANE_FW_TOOL, ORVANE_IMAGES_DIR, folder, imageFile);
     }
 
     void expectImagesIntact(const Unit &unit) const
