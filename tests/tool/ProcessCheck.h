@@ -75,6 +75,17 @@ inline bool processGoneWithin(long pid, int waitMs)
     std::abort();
 }
 
+// Ctrl-C to this process, as from its terminal or console; false when there
+// is no console to send it through.
+inline bool interruptSelf()
+{
+#ifdef _WIN32
+    return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+#else
+    return raise(SIGINT) == 0;
+#endif
+}
+
 // Ctrl-C, as the supervisor would get it from its terminal.
 inline void interruptParent()
 {

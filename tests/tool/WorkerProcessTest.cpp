@@ -152,6 +152,28 @@ TEST_F(Workers, EndAllLeavesNoneRunning)
     }
 }
 
+// Ctrl-C only raises the flag the supervising loop looks at, and wakes its
+// wait.
+TEST_F(Workers, InterruptRaisesTheFlag)
+{
+    WorkerProcess_ClearInterrupt();
+    WorkerProcess_CatchInterrupts();
+    const int hanging = startFake({"hang"});
+    ASSERT_GE(hanging, 0);
+    if (!interruptSelf()) {
+        GTEST_SKIP() << "no console to send Ctrl-C through";
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!WorkerProcess_Interrupted() && std::chrono::steady_clock::now() < until) {
+        WorkerProcess_Collect(100);
+    }
+    EXPECT_TRUE(WorkerProcess_Interrupted());
+    EXPECT_TRUE(WorkerProcess_Collect(60000));
+    EXPECT_EQ(WorkerProcess_Status(hanging).state, WORKER_RUNNING);
+    WorkerProcess_ClearInterrupt();
+    EXPECT_FALSE(WorkerProcess_Interrupted());
+}
+
 // A worker that itself starts one, then is killed: the grandchild, which its
 // killer never knew of, goes with it.
 TEST_F(Workers, NoWorkerOutlivesItsParent)
