@@ -141,6 +141,6 @@ void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, int
         fprintf(stream, "%s%d %s", separator, count, result.c_str());
         separator = ", ";
     }
-    fprintf(stream, "%s\n", units.empty() ? " no unit answered." : ".");
+    fprintf(stream, "%s\n", units.empty() && exitCode == 4 ? " no unit answered." : ".");
     fflush(stream);
 }

@@ -128,17 +128,6 @@ TEST_F(Workers, ArgumentsArriveIntact)
     EXPECT_EQ(collectUntilEnded(worker).out, expected);
 }
 
-TEST_F(Workers, UnknownProgramIsNoWorker)
-{
-    const int worker = WorkerProcess_Start({(std::filesystem::path(fakeWorker()).parent_path() / "no-such-program")
-                                                .string()});
-    // Either refused at once or a worker that ends without running anything.
-    if (worker >= 0) {
-        collectUntilEnded(worker);
-        EXPECT_NE(WorkerProcess_Status(worker).code, 0);
-    }
-}
-
 TEST_F(Workers, EndAllLeavesNoneRunning)
 {
     std::vector<int> workers;
