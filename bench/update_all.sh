@@ -45,10 +45,10 @@ start_more_sim() {
 
 # Units on COM1..COM$1, alternately TX and RX at the rates above.
 start_units() {
-  local n=$1
+  local units=$1
   shift
   start_unit_sim "$build" --com 1 --variant tx --baud "${rates[0]}" "$@"
-  for com in $(seq 2 "$n"); do
+  for com in $(seq 2 "$units"); do
     local variant=tx
     [ $((com % 2)) -eq 0 ] && variant=rx
     start_more_sim "$com" --variant "$variant" --baud "${rates[$(((com - 1) % ${#rates[@]}))]}" "$@"
@@ -105,12 +105,14 @@ finish_folder() {
   work=
 }
 
+# (make_shadowed_folder counts with a global n: no caller of it may keep its
+# own n.)
 one_run() {
-  local n=$1
+  local units=$1
   shift
   make_shadowed_folder
-  start_units "$n" "$@"
-  timed_update_all "$n"
+  start_units "$units" "$@"
+  timed_update_all "$units"
   finish_folder
 }
 
@@ -134,11 +136,11 @@ done
 
 # Silent ports: units that never answer the probe.
 scan_time() {
-  local n=$1
+  local ports=$1
   make_shadowed_folder
-  start_units "$n" --fault probe:silence
+  start_units "$ports" --fault probe:silence
   local started=$EPOCHREALTIME
-  (cd "$work" && "$tool" scan --ports "1-$n" --json >/dev/null 2>&1) || true
+  (cd "$work" && "$tool" scan --ports "1-$ports" --json >/dev/null 2>&1) || true
   seconds=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }')
   finish_folder
 }
