@@ -185,6 +185,47 @@ bool updateUnits(std::vector<UnitRun> &units, const std::string &tool, FILE *con
     return finished;
 }
 
+ScanOutcome scanAndTell(const UpdateAllOptions &options, const std::string &tool, FILE *console)
+{
+    fprintf(console, "Scanning COM%d to COM%d ...\n", options.firstPort, options.lastPort);
+    fflush(console);
+    ScanOutcome scan = scanPortsSideBySide(options.firstPort, options.lastPort, tool);
+    for (const std::string &problem : scan.problems) {
+        fprintf(console, "%s\n", problem.c_str());
+    }
+    if (scan.interrupted) {
+        fputs("Interrupted during the scan: every scan worker was ended.\n", console);
+    }
+    return scan;
+}
+
+// The exit status; completed becomes false when an interrupt came first.
+int updateFoundUnits(std::vector<UnitRun> &units, const std::string &logDir, const std::string &tool, FILE *console,
+                     bool &completed)
+{
+    if (units.empty()) {
+        return 4;
+    }
+    if (!makeLogDir(logDir, console)) {
+        failEveryUnit(units);
+        return 1;
+    }
+    fprintf(console, "%zu unit(s) found, logs in %s\n", units.size(), logDir.c_str());
+    completed = updateUnits(units, tool, console);
+    return updateAllExitCode(units);
+}
+
+void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, int exitCode, bool completed,
+                     Clock::time_point start)
+{
+    nlohmann::json report = updateAllReport(units, scan.busy, exitCode, secondsSince(start));
+    if (!completed) {
+        report["interrupted"] = true;
+    }
+    printf("%s\n", report.dump().c_str());
+    fflush(stdout);
+}
+
 }  // namespace
 
 int runUpdateAll(const UpdateAllOptions &options)
@@ -194,36 +235,18 @@ int runUpdateAll(const UpdateAllOptions &options)
     WorkerProcess_CatchInterrupts();
     FILE *console = options.json ? stderr : stdout;
     const std::string tool = options.toolPath.empty() ? WorkerProcess_OwnPath(nullptr) : options.toolPath;
-    fprintf(console, "Scanning COM%d to COM%d ...\n", options.firstPort, options.lastPort);
-    fflush(console);
-    const ScanOutcome scan = scanPortsSideBySide(options.firstPort, options.lastPort, tool);
-    for (const std::string &problem : scan.problems) {
-        fprintf(console, "%s\n", problem.c_str());
-    }
+    const ScanOutcome scan = scanAndTell(options, tool, console);
     const std::string logDir = options.logDir.empty() ? defaultLogDir() : options.logDir;
-    std::vector<UnitRun> units = unitsFound(scan, options, logDir);
+    std::vector<UnitRun> units;
     bool completed = !scan.interrupted;
     int exitCode = 1;
-    if (scan.interrupted) {
-        fputs("Interrupted during the scan: every scan worker was ended.\n", console);
-        units.clear();
-    } else if (units.empty()) {
-        exitCode = 4;
-    } else if (!makeLogDir(logDir, console)) {
-        failEveryUnit(units);
-    } else {
-        fprintf(console, "%zu unit(s) found, logs in %s\n", units.size(), logDir.c_str());
-        completed = updateUnits(units, tool, console);
-        exitCode = updateAllExitCode(units);
+    if (!scan.interrupted) {
+        units = unitsFound(scan, options, logDir);
+        exitCode = updateFoundUnits(units, logDir, tool, console, completed);
     }
     UnitBoard_PrintSummary(console, units, exitCode);
     if (options.json) {
-        nlohmann::json report = updateAllReport(units, scan.busy, exitCode, secondsSince(start));
-        if (!completed) {
-            report["interrupted"] = true;
-        }
-        printf("%s\n", report.dump().c_str());
-        fflush(stdout);
+        printJsonReport(units, scan, exitCode, completed, start);
     }
     return exitCode;
 }

@@ -108,6 +108,50 @@ int64_t monotonicMs(void)
     _exit(127);
 }
 
+void closeAll(std::initializer_list<int> fds)
+{
+    for (int fd : fds) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+// A worker with input from nothing and its output and errors on two new
+// pipes, whose read ends (non-blocking) it leaves in readEnds; -1 when it
+// could not be started.
+pid_t forkWorker(std::vector<std::string> args, int readEnds[2])
+{
+    // Built before the fork: the child may only make async-signal-safe calls.
+    std::vector<char *> pointers;
+    for (std::string &arg : args) {
+        pointers.push_back(arg.data());
+    }
+    pointers.push_back(nullptr);
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
+    const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const bool ready = nothing >= 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0;
+    const pid_t parent = getpid();
+    const pid_t pid = ready ? fork() : -1;
+    if (pid == 0) {
+        becomeWorker(pointers.data(), parent, nothing, out[1], err[1]);
+    }
+    closeAll({nothing, out[1], err[1]});
+    if (pid < 0) {
+        closeAll({out[0], err[0]});
+        return -1;
+    }
+    // Also here, so that the group exists before any signal is sent to it.
+    setpgid(pid, pid);
+    readEnds[0] = out[0];
+    readEnds[1] = err[0];
+    for (int fd : {out[0], err[0]}) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    return pid;
+}
+
 void closePipe(Worker &worker, int stream)
 {
     if (worker.pipes[stream] >= 0) {
@@ -216,40 +260,12 @@ int WorkerProcess_Start(const std::vector<std::string> &argv)
     if (argv.empty() || g_workers.size() >= MAX_WORKERS || !openWakeupPipe()) {
         return -1;
     }
-    std::vector<std::string> args = argv;
-    std::vector<char *> pointers;
-    for (std::string &arg : args) {
-        pointers.push_back(arg.data());
-    }
-    pointers.push_back(nullptr);
-    int out[2] = {-1, -1};
-    int err[2] = {-1, -1};
-    const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const bool ready = nothing >= 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0;
-    const pid_t parent = getpid();
-    const pid_t pid = ready ? fork() : -1;
-    if (pid == 0) {
-        becomeWorker(pointers.data(), parent, nothing, out[1], err[1]);
-    }
-    for (int fd : {nothing, out[1], err[1]}) {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
+    int readEnds[2] = {-1, -1};
+    const pid_t pid = forkWorker(argv, readEnds);
     if (pid < 0) {
-        for (int fd : {out[0], err[0]}) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
         return -1;
     }
-    // Also here, so that the group exists before any signal is sent to it.
-    setpgid(pid, pid);
-    for (int fd : {out[0], err[0]}) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    g_workers.push_back({pid, WorkerOutput_Open(), {out[0], err[0]}, false, 0});
+    g_workers.push_back({pid, WorkerOutput_Open(), {readEnds[0], readEnds[1]}, false, 0});
     return static_cast<int>(g_workers.size()) - 1;
 }
 
