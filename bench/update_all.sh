@@ -103,6 +103,7 @@ finish_folder() {
   cleanup_shadowed_folder
   sim_pid=
   work=
+  trap - EXIT
 }
 
 # (make_shadowed_folder counts with a global n: no caller of it may keep its
