@@ -133,10 +133,17 @@ pid_t forkWorker(std::vector<std::string> args, int readEnds[2])
     const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const bool ready = nothing >= 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0;
     const pid_t parent = getpid();
+    // Signals wait until the child has its default handlers back: one that
+    // came in between would otherwise run the supervisor's handler there.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = ready ? fork() : -1;
     if (pid == 0) {
         becomeWorker(pointers.data(), parent, nothing, out[1], err[1]);
     }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     closeAll({nothing, out[1], err[1]});
     if (pid < 0) {
         closeAll({out[0], err[0]});
