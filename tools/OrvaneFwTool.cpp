@@ -1,8 +1,11 @@
 // The operations of the updater that its console dialogue does not reach,
 // and the update itself for scripts and production lines.
 #include "FlattenFile.h"
+#include "ParallelScan.h"
 #include "ToolCommands.h"
 #include "ToolExitCodes.h"
+#include "UpdateAll.h"
+#include "WorkerProcess.h"
 
 #include "base/ProgramState.h"
 
@@ -31,22 +34,46 @@ struct Choices {
     int firstPort = SCAN_DEFAULT_FIRST_PORT, lastPort = SCAN_DEFAULT_LAST_PORT;
     bool scanJson = false;
     UpdateOptions update;
+    bool all = false;
+    UpdateAllOptions updateAll;
 };
+
+// "A-B" into the two ports, or the usage error CLI11 reports.
+void takePortRange(const std::string &text, int *first, int *last)
+{
+    if (!parsePortRange(text, first, last)) {
+        throw CLI::ValidationError("--ports", "'" + text + "' is not a range A-B within 1-256");
+    }
+}
 
 void addScan(CLI::App &app, Choices &c)
 {
     CLI::App *scan = app.add_subcommand("scan", "Lists every unit and busy port, probed as the search does");
     scan->add_option_function<std::string>(
             "--ports",
-            [&c](const std::string &text) {
-                if (!parsePortRange(text, &c.firstPort, &c.lastPort)) {
-                    throw CLI::ValidationError("--ports", "'" + text + "' is not a range A-B within 1-256");
-                }
-            },
+            [&c](const std::string &text) { takePortRange(text, &c.firstPort, &c.lastPort); },
             "The ports to probe, within 1-256 (default 1-32)")
         ->type_name("A-B");
     scan->add_flag("--json", c.scanJson, "The table on standard error, a JSON object on standard output");
     scan->footer("Exit status: 0 a unit answered, 4 none did, 2 bad usage.");
+}
+
+// update --all: every unit found, all at once, each in a worker of its own.
+void addUpdateAll(CLI::App *update, CLI::Option *port, CLI::Option *log, Choices &c)
+{
+    CLI::Option *all = update->add_flag("--all", c.all, "Every unit on the ports at once, each in a worker of its own");
+    all->excludes(port)->excludes(log);
+    update->add_option_function<std::string>(
+            "--ports", [&c](const std::string &text) { takePortRange(text, &c.updateAll.firstPort, &c.updateAll.lastPort); },
+            "With --all: the ports to scan, within 1-256 (default 1-32)")
+        ->type_name("A-B")
+        ->needs(all);
+    update->add_option("--log-dir", c.updateAll.logDir, "With --all: the units' logs (default logs/DATE_TIME)")
+        ->type_name("DIR")
+        ->needs(all);
+    update->add_flag("--skip-current", c.updateAll.skipCurrent,
+                     "With --all: leaves alone the units that already run " FIRMWARE_VERSION_TO_UPLOAD)
+        ->needs(all);
 }
 
 void addUpdate(CLI::App &app, Choices &c)
@@ -59,8 +86,9 @@ void addUpdate(CLI::App &app, Choices &c)
         ->check(CLI::PositiveNumber.description(""))
         ->needs(port)
         ->type_name("B");
-    update->add_option("--log", c.update.log, "Writes an update log to FILE as it goes")->type_name("FILE");
+    CLI::Option *log = update->add_option("--log", c.update.log, "Writes an update log to FILE as it goes")->type_name("FILE");
     update->add_flag("--json", c.update.json, "The console text on standard error, a JSON object on standard output");
+    addUpdateAll(update, port, log, c);
     update->footer(EXIT_STATUSES);
 }
 
@@ -121,6 +149,15 @@ int main(int argc, char **argv)
     const std::string command = app.get_subcommands().front()->get_name();
     if (command == "flatten") {
         return flattenHexFile(choices.flattenIn.c_str(), choices.flattenOut.c_str());
+    }
+    // The supervisors of many workers need none of the program's buffers.
+    if (command == "update" && choices.all) {
+        choices.updateAll.json = choices.update.json;
+        choices.updateAll.toolPath = WorkerProcess_OwnPath(argv[0]);
+        return runUpdateAll(choices.updateAll);
+    }
+    if (command == "scan" && choices.firstPort != choices.lastPort) {
+        return runParallelScan({choices.firstPort, choices.lastPort, choices.scanJson, WorkerProcess_OwnPath(argv[0])});
     }
     choices.update.commandLine = commandLineOf(argc, argv);
     if (!allocateProgramBuffers()) {

@@ -192,10 +192,31 @@ tool_update() {
   echo "confirmed, logged, both images received intact"
 }
 
+# update --all: two units updated side by side, each by a worker of the
+# Windows tool (CreateProcess, pipes, a job object).
+tool_update_all() {
+  mkdir -p "$work/received3" "$work/received12"
+  start_unit_sim --com 3 --variant tx --baud 9600 --dir "$WINEPREFIX" --images "$work/received3"
+  start_unit_sim --com 12 --variant rx --baud 57600 --dir "$WINEPREFIX" --images "$work/received12"
+  local status=0 started=$SECONDS
+  (cd "$work" && run_wine 480 "$WIN_BUILD/tools/OrvaneFwTool.exe" update --all --json --log-dir logs \
+    </dev/null >"$work/stdout" 2>"$work/stderr") || status=$?
+  echo "OrvaneFwTool.exe update --all: exit status $status after $((SECONDS - started)) s"
+  stop_unit_sims
+  show "board (standard error)" "$work/stderr"
+  show "JSON (standard output)" "$work/stdout"
+  [ "$status" -eq 0 ] || fail "exit status $status, 0 expected"
+  [ "$(grep -o '"result":"confirmed"' "$work/stdout" | wc -l)" -eq 2 ] || fail "not both units confirmed"
+  grep -q "verdict confirmed, exit status 0" "$work/logs/unit-com3.log" || fail "no verdict in COM3's log"
+  check_received_images tx "$work/received3" || fail "the TX unit did not receive both images intact"
+  check_received_images rx "$work/received12" || fail "the RX unit did not receive both images intact"
+  echo "both units confirmed, logged, their images received intact"
+}
+
 case "${1:-}" in
 prefix-up) prefix_up ;;
 prefix-down) prefix_down ;;
-update | manual-port | identification-transcript | streams | read-timeouts | tool-update)
+update | manual-port | identification-transcript | streams | read-timeouts | tool-update | tool-update-all)
   [ -f "$WINEPREFIX/orvane-ports.reg" ] || fail "no Wine prefix at $WINEPREFIX (the prefix-up test makes it)"
   make_work_folder
   shadowed_at_exit=("$WINEPREFIX")

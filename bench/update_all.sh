@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Updating many units at once against updating one, in one run:
+#   bench/update_all.sh BUILD_DIR [N]          (N units, 8 by default)
+# For each of two emulators, one pacing itself at the wire rate (--pace) and
+# one handing bytes over as fast as the pseudo-terminal takes them:
+#   - `OrvaneFwTool update --all --json` against one unit, then against N
+#     units at once; the ratio of the two times (target for N = 8: at most
+#     1.15);
+#   - the peak memory of each worker (target at most 20 MB) and of the
+#     supervising tool (target at most 10 MB), from /proc while they run and
+#     /usr/bin/time for the tool;
+# then a scan of N silent ports side by side against a scan of one (a silent
+# port opens but never answers the probe: about 6.5 s).
+# Each run gets a temporary folder of its own (scripts/orvane-test-env.sh).
+set -euo pipefail
+build=$(cd "${1:?usage: update_all.sh BUILD_DIR [N]}" && pwd)
+count=${2:-8}
+UNIT_SIM=$build/emulator/OrvaneUnitSim
+FW_TOOL=$build/tools/OrvaneFwTool
+tool=$FW_TOOL
+. "$(dirname "$0")/../scripts/orvane-test-env.sh"
+
+if ! "$tool" update --help 2>&1 | grep -q -- "--all"; then
+  echo "OrvaneFwTool has no 'update --all' yet" >&2
+  exit 2
+fi
+
+rates=(9600 57600 115200 4800 2400 1200 9600 57600)
+
+# Units on COM1..COM$1 of the work folder, alternately TX and RX at the
+# rates above.
+start_units() {
+  local units=$1 com variant
+  shift
+  for com in $(seq 1 "$units"); do
+    variant=tx
+    [ $((com % 2)) -eq 0 ] && variant=rx
+    start_unit_sim --com "$com" --variant "$variant" --baud "${rates[$(((com - 1) % ${#rates[@]}))]}" \
+      --dir "$work" "$@"
+  done
+}
+
+# Peak resident memory (VmHWM, kB) of the tool and of its workers, sampled
+# from /proc every half second while the tool runs: "tool_kb worker_kb".
+# (/usr/bin/time alone cannot tell them apart: the peak it gives for the tool
+# takes in the workers it waited for.)
+vm_hwm() { awk '/VmHWM/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
+sample_peaks() {
+  local tool_pid=$1 tool_peak=0 worker_peak=0 kb
+  while kill -0 "$tool_pid" 2>/dev/null; do
+    kb=$(vm_hwm "$tool_pid")
+    [ "${kb:-0}" -gt "$tool_peak" ] && tool_peak=$kb
+    for pid in $(pgrep -P "$tool_pid" 2>/dev/null); do
+      kb=$(vm_hwm "$pid")
+      [ "${kb:-0}" -gt "$worker_peak" ] && worker_peak=$kb
+    done
+    sleep 0.5
+  done
+  echo "$tool_peak $worker_peak"
+}
+
+# update --all in the folder; sets figures to "seconds tool_peak_kb worker_peak_kb".
+timed_update_all() {
+  local expected=$1
+  (cd "$work" && exec /usr/bin/time -f "%e" -o "$work/time.txt" "$tool" update --all --json \
+    >"$work/report.json" 2>"$work/console.txt") &
+  local runner=$! tool_pid=
+  for _ in $(seq 1 50); do
+    tool_pid=$(pgrep -P "$runner" || true)
+    [ -n "$tool_pid" ] && break
+    sleep 0.02
+  done
+  local peaks="0 0"
+  [ -n "$tool_pid" ] && peaks=$(sample_peaks "$tool_pid")
+  local status=0
+  wait "$runner" || status=$?
+  [ "$status" -eq 0 ] || { cat "$work/console.txt" >&2; echo "update --all: exit status $status" >&2; return 1; }
+  local confirmed
+  confirmed=$(grep -o '"result":"confirmed"' "$work/report.json" | wc -l)
+  [ "$confirmed" -eq "$expected" ] || { echo "$confirmed of $expected units confirmed" >&2; return 1; }
+  figures="$(cat "$work/time.txt") $peaks"
+}
+
+# A fresh work folder with `units` emulated units.
+begin_run() {
+  local units=$1
+  shift
+  make_work_folder
+  shadow_com_ports "$work"
+  start_units "$units" "$@"
+}
+
+# In this shell, not a subshell: the folder's clean-up only runs in the
+# script's own shell.
+end_run() {
+  cleanup_work_folder
+  work=
+  trap - EXIT
+}
+
+one_run() {
+  local units=$1
+  shift
+  begin_run "$units" "$@"
+  timed_update_all "$units"
+  end_run
+}
+
+report() {
+  local label=$1 one=$2 many=$3
+  read -r t1 m1 w1 <<<"$one"
+  read -r tn mn wn <<<"$many"
+  awk -v l="$label" -v n="$count" -v t1="$t1" -v tn="$tn" -v m="$((m1 > mn ? m1 : mn))" \
+    -v w="$((w1 > wn ? w1 : wn))" 'BEGIN {
+    printf "%-22s one unit %8.1f s   %d units %8.1f s   ratio %.3f (target at most 1.15)\n", l, t1, n, tn, tn / t1
+    printf "%-22s peak memory: tool %.1f MB (target at most 10), worker %.1f MB (target at most 20)\n", "", m / 1024, w / 1024
+  }'
+}
+
+for pace in --pace ""; do
+  one_run 1 $pace
+  one=$figures
+  one_run "$count" $pace
+  report "emulator ${pace:-unpaced}" "$one" "$figures"
+done
+
+# Silent ports: units that never answer the probe.
+scan_time() {
+  local ports=$1
+  begin_run "$ports" --fault probe:silence
+  local started=$EPOCHREALTIME
+  (cd "$work" && "$tool" scan --ports "1-$ports" --json >/dev/null 2>&1) || true
+  seconds=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }')
+  end_run
+}
+scan_time 1
+one=$seconds
+scan_time "$count"
+awk -v n="$count" -v a="$one" -v b="$seconds" 'BEGIN {
+  printf "scan of silent ports    one %6.2f s   %d side by side %6.2f s   ratio %.2f\n", a, n, b, b / a
+}'

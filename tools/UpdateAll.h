@@ -1,0 +1,24 @@
+// Every attached unit updated at once: a scan side by side, then one worker
+// per unit found, each running the tool's own one-port update, watched on one
+// board until all have ended.
+#ifndef UPDATEALL_H_
+#define UPDATEALL_H_
+
+#include <string>
+
+struct UpdateAllOptions {
+    int firstPort = 1;
+    int lastPort = 32;
+    std::string logDir;  // empty: logs/ and the date and time
+    bool json = false;   // the board on standard error, one JSON object on standard output
+    bool skipCurrent = false;
+    std::string toolPath;  // the program the workers run; empty: this one
+};
+
+// The exit status: 0 when every unit confirmed (or was left alone as
+// current), 1 when any failed or the run was interrupted, 3 when some were
+// not confirmed by the unit's closing text and none failed, 4 when no unit
+// answered.
+int runUpdateAll(const UpdateAllOptions &options);
+
+#endif
