@@ -5,6 +5,7 @@
 #include "base/UpdateLog.h"
 #include "channel/PortDetection.h"
 #include "serial/ComPortAPI.h"
+#include "update/StatusLabels.h"
 
 #include <windows.h>
 
@@ -44,7 +45,7 @@ std::string probeOnePort(int port, int baud)
 
 std::string findAndOpenUnit(int port, int baud)
 {
-    printf("\n\r\n\rDetecting COM port and Baud Rate..................");
+    printf("\n\r\n\r" DETECTING_PORT_LABEL);
     ComPortAPI_SetHardwareFlowControl(FALSE);
     std::string failure;
     if (port != 0) {
@@ -58,7 +59,7 @@ std::string findAndOpenUnit(int port, int baud)
         return failure;
     }
     puts("OK\r");
-    printf("COM PORT Number : %d\r\nBaud rate       : %d \r\n\r\n", gComPortNumber, gBaudRate);
+    printf(PORT_FOUND_TEXT "%d\r\nBaud rate       : %d \r\n\r\n", gComPortNumber, gBaudRate);
     return "";
 }
 

@@ -1,5 +1,7 @@
 #include "ParallelScan.h"
 
+#include "ScanTable.h"
+
 #include "WorkerProcess.h"
 #include "WorkerProgress.h"
 #include "serial/ComPortAPI.h"
@@ -92,35 +94,41 @@ std::string whyNoAnswer(const ScanWorker &w)
 
 void mergeAnswer(const ScanWorker &w, ScanOutcome &outcome)
 {
-    const nlohmann::json answer = nlohmann::json::parse(w.reply, nullptr, false);
+    const nlohmann::ordered_json answer = nlohmann::ordered_json::parse(w.reply, nullptr, false);
     if (!answer.is_object() || !answer.contains("units") || !answer["units"].is_array()) {
         outcome.problems.push_back(whyNoAnswer(w));
         return;
     }
-    for (const nlohmann::json &unit : answer["units"]) {
+    for (const nlohmann::ordered_json &unit : answer["units"]) {
         outcome.units.push_back(unit);
     }
     if (answer.contains("busy") && answer["busy"].is_array()) {
-        for (const nlohmann::json &port : answer["busy"]) {
+        for (const nlohmann::ordered_json &port : answer["busy"]) {
             outcome.busy.push_back(port.get<int>());
         }
     }
 }
 
-int portOf(const nlohmann::json &unit)
+int portOf(const nlohmann::ordered_json &unit)
 {
     return unit.contains("port") && unit["port"].is_number_integer() ? unit["port"].get<int>() : 0;
 }
 
+std::string textOf(const nlohmann::ordered_json &unit, const char *field)
+{
+    return unit.contains(field) && unit[field].is_string() ? unit[field].get<std::string>() : "";
+}
+
 void printListing(const ScanOutcome &outcome)
 {
-    for (const nlohmann::json &unit : outcome.units) {
-        printf("COM%-4d %6d  %-3s firmware %s  fpga %s\n", portOf(unit), unit.value("baud", 0),
-               unit.value("product", "?").c_str(), unit.value("firmware", "?").c_str(),
-               unit.value("fpga", "?").c_str());
+    printScanHeading();
+    for (const nlohmann::ordered_json &unit : outcome.units) {
+        const int device = unit.contains("device") && unit["device"].is_number_integer() ? unit["device"].get<int>() : -1;
+        printScanUnit(portOf(unit), unit.value("baud", 0), textOf(unit, "product"), textOf(unit, "firmware"),
+                      textOf(unit, "fpga"), device, unit.value("current", false));
     }
     for (int port : outcome.busy) {
-        printf("COM%-4d busy\n", port);
+        printScanBusy(port);
     }
 }
 
@@ -136,13 +144,13 @@ ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &
     }
     WorkerProcess_ReleaseAll();
     std::stable_sort(outcome.units.begin(), outcome.units.end(),
-                     [](const nlohmann::json &a, const nlohmann::json &b) { return portOf(a) < portOf(b); });
+                     [](const nlohmann::ordered_json &a, const nlohmann::ordered_json &b) { return portOf(a) < portOf(b); });
     std::sort(outcome.busy.begin(), outcome.busy.end());
     outcome.busy.erase(std::unique(outcome.busy.begin(), outcome.busy.end()), outcome.busy.end());
     return outcome;
 }
 
-nlohmann::json scanReport(const ScanOutcome &outcome)
+nlohmann::ordered_json scanReport(const ScanOutcome &outcome)
 {
     return {{"units", outcome.units}, {"busy", outcome.busy}};
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 struct ScanOutcome {
-    std::vector<nlohmann::json> units;  // each unit's object, in port order
+    std::vector<nlohmann::ordered_json> units;  // each unit's object, in port order
     std::vector<int> busy;              // ports held by another program
     std::vector<std::string> problems;  // ports whose worker gave no answer, and why
     bool interrupted = false;
@@ -21,7 +21,7 @@ struct ScanOutcome {
 ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &toolPath);
 
 // {"units":[...],"busy":[...]}, as the one-port scan reports.
-nlohmann::json scanReport(const ScanOutcome &outcome);
+nlohmann::ordered_json scanReport(const ScanOutcome &outcome);
 
 struct ParallelScanOptions {
     int firstPort = 1;

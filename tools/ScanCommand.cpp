@@ -2,6 +2,7 @@
 // without stopping at the first unit.
 #include "ToolCommands.h"
 
+#include "ScanTable.h"
 #include "ToolConsole.h"
 #include "ToolExitCodes.h"
 #include "ToolJson.h"
@@ -17,26 +18,10 @@
 
 namespace {
 
-const char *const TABLE_LINE = "%-6s %6s  %-7s  %-9s  %-13s  %-6s  %s\n";
-
-void printHeading(void)
-{
-    printf(TABLE_LINE, "PORT", "BAUD", "PRODUCT", "FIRMWARE", "FPGA", "DEVICE", "FIRMWARE " FIRMWARE_VERSION_TO_UPLOAD);
-}
-
 void printUnit(const UnitFacts &unit)
 {
-    const std::string port = "COM" + std::to_string(unit.port);
-    const std::string device = unit.versionFields == 7 ? std::to_string(unit.versions.fpga_type) : "-";
-    const std::string firmware = firmwareText(unit), fpga = fpgaText(unit);
-    const char *status = unit.versionFields != 7 ? "unknown" : firmwareIsCurrent(unit) ? "current" : "to update";
-    printf(TABLE_LINE, port.c_str(), std::to_string(unit.baud).c_str(), productText(unit),
-           firmware.empty() ? "-" : firmware.c_str(), fpga.empty() ? "-" : fpga.c_str(), device.c_str(), status);
-}
-
-void printBusy(int port)
-{
-    printf("%-6s %6s  held by another program, or access denied\n", ("COM" + std::to_string(port)).c_str(), "busy");
+    printScanUnit(unit.port, unit.baud, productText(unit), firmwareText(unit), fpgaText(unit),
+                  unit.versionFields == 7 ? unit.versions.fpga_type : -1, firmwareIsCurrent(unit));
 }
 
 // The unit on the open port: its versions and product, asked as the update
@@ -80,12 +65,12 @@ ScanResult scanPorts(int first, int last)
     ScanResult scan;
     // As the updater searches: without CTS flow control.
     ComPortAPI_SetHardwareFlowControl(FALSE);
-    printHeading();
+    printScanHeading();
     for (int port = first; port <= last; ++port) {
         const PortProbe found = probeComPort(port, 0);
         if (found == PORT_BUSY) {
             scan.busy.push_back(port);
-            printBusy(port);
+            printScanBusy(port);
         } else if (found == PORT_UNIT_FOUND) {
             scan.units.push_back(identifyOpenUnit());
             printUnit(scan.units.back());

@@ -22,7 +22,7 @@
 struct UnitRun {
     int port = 0;
     int baud = 0;
-    nlohmann::json found;  // the scan's object for the unit
+    nlohmann::ordered_json found;  // the scan's object for the unit
     int worker = -1;
     std::string logPath;
     WorkerProgress progress;

@@ -37,7 +37,7 @@ std::string defaultLogDir(void)
 std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions &options, const std::string &logDir)
 {
     std::vector<UnitRun> units;
-    for (const nlohmann::json &found : scan.units) {
+    for (const nlohmann::ordered_json &found : scan.units) {
         UnitRun unit;
         unit.port = found.value("port", 0);
         unit.baud = found.value("baud", 0);
@@ -218,7 +218,7 @@ int updateFoundUnits(std::vector<UnitRun> &units, const std::string &logDir, con
 void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, int exitCode, bool completed,
                      Clock::time_point start)
 {
-    nlohmann::json report = updateAllReport(units, scan.busy, exitCode, secondsSince(start));
+    nlohmann::ordered_json report = updateAllReport(units, scan.busy, exitCode, secondsSince(start));
     if (!completed) {
         report["interrupted"] = true;
     }

@@ -6,10 +6,10 @@
 namespace {
 
 // A worker's standard output holds one JSON object; null when it does not.
-nlohmann::json workerObject(const std::string &reply)
+nlohmann::ordered_json workerObject(const std::string &reply)
 {
-    nlohmann::json object = nlohmann::json::parse(reply, nullptr, false);
-    return object.is_object() ? object : nlohmann::json();
+    nlohmann::ordered_json object = nlohmann::ordered_json::parse(reply, nullptr, false);
+    return object.is_object() ? object : nlohmann::ordered_json();
 }
 
 const char *resultOfExit(int code)
@@ -52,7 +52,7 @@ void concludeUnit(UnitRun &unit)
         unit.death = WorkerProcess_DescribeDeath(unit.ended.code);
         return;
     }
-    const nlohmann::json object = workerObject(unit.reply);
+    const nlohmann::ordered_json object = workerObject(unit.reply);
     const bool named = object.contains("result") && object["result"].is_string();
     unit.result = named ? object["result"].get<std::string>() : resultOfExit(unit.ended.code);
     if (unit.result == RESULT_CONFIRMED || unit.result == RESULT_UNCONFIRMED) {
@@ -61,11 +61,11 @@ void concludeUnit(UnitRun &unit)
     }
 }
 
-nlohmann::json unitReport(const UnitRun &unit)
+nlohmann::ordered_json unitReport(const UnitRun &unit)
 {
-    nlohmann::json report = workerObject(unit.reply);
+    nlohmann::ordered_json report = workerObject(unit.reply);
     if (report.is_null()) {
-        report = nlohmann::json::object();
+        report = nlohmann::ordered_json::object();
     }
     report["port"] = unit.port;
     report["baud"] = unit.baud;
@@ -94,11 +94,11 @@ nlohmann::json unitReport(const UnitRun &unit)
     return report;
 }
 
-nlohmann::json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy, int exitCode,
+nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy, int exitCode,
                                double seconds)
 {
-    nlohmann::json all = nlohmann::json::object();
-    all["units"] = nlohmann::json::array();
+    nlohmann::ordered_json all = nlohmann::ordered_json::object();
+    all["units"] = nlohmann::ordered_json::array();
     for (const UnitRun &unit : units) {
         all["units"].push_back(unitReport(unit));
     }

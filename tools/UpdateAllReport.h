@@ -21,9 +21,9 @@ void concludeUnit(UnitRun &unit);
 // The worker's JSON object with what the supervisor knows added: port, rate,
 // product, the phase an unfinished update was left in, and for a worker that
 // died, how, with the last lines of its log (or of its console text).
-nlohmann::json unitReport(const UnitRun &unit);
+nlohmann::ordered_json unitReport(const UnitRun &unit);
 
-nlohmann::json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy, int exitCode,
+nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy, int exitCode,
                                double seconds);
 
 // 4 when no unit answered, 1 when any failed, 3 when some were not

@@ -12,6 +12,7 @@
 #include "base/UpdateLog.h"
 #include "firmware/BinImage.h"
 #include "serial/ComPortAPI.h"
+#include "update/StatusLabels.h"
 #include "update/UpdateDriver.h"
 
 #include <cerrno>
@@ -19,10 +20,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-#ifndef ORVANE_TOOL_VERSION
-#error "the tool's version must be given by the build"
-#endif
 
 namespace {
 
@@ -70,7 +67,7 @@ UpdateOutcome performUpdate(int port, int baud)
     outcome.unit.versionFields = updateVersionsLearnt(&outcome.unit.versions);
     outcome.unit.product = updateProductLearnt();
     if (!updated) {
-        printf("\n\rERROR: The update was not successful.\r\n");
+        printf(UPDATE_NOT_SUCCESSFUL_TEXT);
         finish(outcome, "failed", TOOL_EXIT_FAILED);
     } else if (!updateWasConfirmed()) {
         printf("\n\rERROR: The unit took both images but did not confirm the update after its reboot.\r\n");

@@ -3,6 +3,7 @@
 #include "channel/PortDetection.h"
 #include "serial/ComPortAPI.h"
 #include "update/ConsoleInput.h"
+#include "update/StatusLabels.h"
 #include "update/UpdateDriver.h"
 
 #include <cstdio>
@@ -55,11 +56,11 @@ int main()
         return -1;
     }
     printf("\n\rYou are about to upload the firmware version %s", FIRMWARE_VERSION_TO_UPLOAD);
-    printf("\n\r\n\rDetecting COM port and Baud Rate..................");
+    printf("\n\r\n\r" DETECTING_PORT_LABEL);
     ComPortAPI_SetHardwareFlowControl(FALSE);
     if (detectComPortAndBaudrate()) {
         puts("OK\r");
-        printf("COM PORT Number : %d", gComPortNumber);
+        printf(PORT_FOUND_TEXT "%d", gComPortNumber);
         printf("\r\nBaud rate       : %d \r\n\r\n", gBaudRate);
     } else if (!selectPortByHand()) {
         return endWithoutUpdate();
@@ -67,7 +68,7 @@ int main()
     ComPortAPI_SetHardwareFlowControl(TRUE);
     const BOOL updated = updateFirmware();
     ComPortAPI_CloseCOM();
-    dipsplayLastMessageToUserBeforeExit(updated ? "" : "\n\rERROR: The update was not successful.\r\n");
+    dipsplayLastMessageToUserBeforeExit(updated ? "" : UPDATE_NOT_SUCCESSFUL_TEXT);
     releaseProgramBuffers();
     return 0;
 }

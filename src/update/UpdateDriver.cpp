@@ -7,6 +7,7 @@
 #include "image/ImageFlattening.h"
 #include "image/StringOperations.h"
 #include "serial/ComPortAPI.h"
+#include "update/StatusLabels.h"
 #include "update/UploadCommand.h"
 #include "update/VersionReply.h"
 
@@ -39,9 +40,9 @@ VersionReply queryVersions(void)
     g_versionFields = queryUnitVersions(&g_versions);
     const VersionReply &reply = g_versions;
     if (g_versionFields == 7) {
-        printf("Checking firmware version ..............  " FIRMWARE_VERSION_FORMAT " \r\n", reply.fw_ver,
+        printf(FIRMWARE_VERSION_LABEL FIRMWARE_VERSION_FORMAT " \r\n", reply.fw_ver,
                reply.fw_rev, reply.fw_sub);
-        printf("Checking fpga version ..................  " FPGA_VERSION_FORMAT "  device:%d\r\n", reply.model,
+        printf(FPGA_VERSION_LABEL FPGA_VERSION_FORMAT "  device:%d\r\n", reply.model,
                reply.fpga_ver, reply.fpga_rev, reply.fpga_type);
     }
     return reply;
@@ -81,9 +82,9 @@ ImageIndex identifyVariant(void)
 ImageIndex identifyUnit(void)
 {
     const VersionReply reply = queryVersions();
-    printf("Checking product .......... ");
+    printf(CHECKING_PRODUCT_LABEL);
     if (!deviceIsSupported(reply.fpga_type)) {
-        puts("FAILED, Unknown product\r");
+        puts(UNKNOWN_PRODUCT_TEXT);
         return IMAGE_COUNT;
     }
     const ImageIndex page_idx = identifyVariant();
@@ -105,12 +106,10 @@ struct UploadStep {
     const char *sendingLabel;
 };
 
-const UploadStep FPGA_UPLOAD = {"\r\nERROR: Programmable Logic data is not valid !\r",
-                                "Preparing to Upload Programmable Logic ............ ", FPGA_READY_TIMEOUT_MS,
-                                "Sending Programmable Logic data ................... "};
-const UploadStep FIRMWARE_UPLOAD = {"\r\nERROR: uC Firmware data is not valid !\r",
-                                    "Preparing to Upload Firmware ...................... ", MCU_READY_TIMEOUT_MS,
-                                    "Sending data ...................................... "};
+const UploadStep FPGA_UPLOAD = {FPGA_DATA_INVALID_TEXT, PREPARING_FPGA_LABEL, FPGA_READY_TIMEOUT_MS,
+                                SENDING_FPGA_LABEL};
+const UploadStep FIRMWARE_UPLOAD = {FIRMWARE_DATA_INVALID_TEXT, PREPARING_FIRMWARE_LABEL, MCU_READY_TIMEOUT_MS,
+                                    SENDING_FIRMWARE_LABEL};
 
 // Flatten, announce with checksum and length, wait for "Ready", stream at
 // 115200 and wait for "SUCCESS". Leaves the port at 115200.
@@ -127,7 +126,7 @@ BOOL uploadImage(char *hexText, ImageIndex image, const UploadStep &step)
                        gDataConcatenatedCheckSum, gDataConcatenatedLenght);
     ComPortAPI_SetReadingTimeoutInMs(step.readyTimeoutMs);
     if (!sendCommand(commandToSend, FALSE, TRUE, "Ready")) {
-        puts("FAILED [Unit not ready]\r");
+        puts(UNIT_NOT_READY_TEXT);
         return FALSE;
     }
     puts("OK\r");
@@ -148,7 +147,7 @@ void waitForReboot(void)
     const int max_cnt = REBOOT_PAUSES;
     ComPortAPI_SetBaudRate(gBaudRate);
     printf(" OK\n\r\n\r");
-    printf("Please wait while the unit is rebooting ........... ");
+    printf(REBOOTING_LABEL);
     int i = 0;
     for (; i < max_cnt; ++i) {
         printf("%3d%%", i * 100 / max_cnt);
@@ -163,7 +162,7 @@ void waitForReboot(void)
     printf("100%%");
     const size_t length = strlen(gDataBuffer);
     if (length >= 2 && gDataBuffer[0] == '[' && gDataBuffer[length - 2] == '>' && gDataBuffer[length - 1] == '>') {
-        puts("\n\r\n\rThe update was successful, the unit is now operational\r");
+        puts(UPDATE_SUCCESSFUL_TEXT);
         g_confirmed = TRUE;
     }
 }

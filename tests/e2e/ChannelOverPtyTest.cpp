@@ -24,10 +24,6 @@
 #include <string>
 #include <vector>
 
-#ifndef ORVANE_UNIT_SIM
-#error "ORVANE_UNIT_SIM must name the OrvaneUnitSim binary"
-#endif
-
 namespace {
 
 // The unit's side of the dialogue, written out here rather than taken from

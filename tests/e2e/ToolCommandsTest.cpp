@@ -20,9 +20,6 @@
 #include <string>
 #include <vector>
 
-#if !defined(ORVANE_UNIT_SIM) || !defined(ORVANE_FW_TOOL) || !defined(ORVANE_IMAGES_DIR)
-#error "the unit, tool and image paths must be given by the build"
-#endif
 
 namespace {
 

@@ -21,10 +21,6 @@
 #include <string>
 #include <vector>
 
-#ifndef ORVANE_UNIT_SIM
-#error "ORVANE_UNIT_SIM must name the OrvaneUnitSim binary"
-#endif
-
 namespace {
 
 const std::string PROBE = "%%%help -c version\n\r";

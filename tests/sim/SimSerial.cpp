@@ -214,11 +214,6 @@ UnitModel *simPort_attachUnit(int com, const UnitConfig &config)
     return p.unit.get();
 }
 
-UnitModel *simPort_unit(int com)
-{
-    return port(com).unit.get();
-}
-
 void simPort_arrive(int com, int64_t atUs, const std::string &bytes)
 {
     port(com).scripted.emplace(atUs, bytes);

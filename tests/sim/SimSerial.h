@@ -19,7 +19,6 @@ void simPort_setSilent(int com);
 void simPort_setHeld(int com, bool held = true);
 // A unit behind the port; the simulation owns it until the next reset.
 UnitModel *simPort_attachUnit(int com, const UnitConfig &config);
-UnitModel *simPort_unit(int com);
 // The test plays the device on the far end of a present port: `bytes` reach
 // the port at `atUs` on the virtual clock, whatever the line's rate. What the
 // port writes is in the event log.

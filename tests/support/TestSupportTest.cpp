@@ -13,10 +13,6 @@
 #include <fstream>
 #include <string>
 
-#ifndef ORVANE_FW_TOOL
-#error "the tool's path must be given by the build"
-#endif
-
 namespace fs = std::filesystem;
 
 TEST(RunToCompletion, CollectsBothStreamsAndTheExitStatus)

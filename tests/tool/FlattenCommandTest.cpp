@@ -11,10 +11,6 @@
 #include <string>
 #include <vector>
 
-#ifndef ORVANE_FW_TOOL
-#error "the tool's path must be given by the build"
-#endif
-
 namespace {
 
 class FlattenCommand : public ::testing::Test {

@@ -5,7 +5,7 @@
 #include "UpdateAll.h"
 #include "WorkerProcess.h"
 
-#include "CaseName.h"
+#include "NamedCase.h"
 #include "ProcessCheck.h"
 #include "ReadFile.h"
 #include "TempFolder.h"
@@ -60,7 +60,7 @@ std::string identification(const Unit &unit)
 
 std::string reply(const Unit &unit, const char *result, int exit)
 {
-    return "out:" + nlohmann::json{{"port", unit.port}, {"baud", unit.baud},     {"result", result},
+    return "out:" + nlohmann::ordered_json{{"port", unit.port}, {"baud", unit.baud},     {"result", result},
                                    {"exit", exit},      {"seconds", 190.2},      {"log", "whatever.log"},
                                    {"product", unit.product}}
                         .dump() +
@@ -94,10 +94,10 @@ std::vector<std::string> updateScript(const Unit &unit, Outcome outcome)
 
 std::string scanAnswer(const Unit &unit, bool current)
 {
-    const nlohmann::json found = {{"port", unit.port},         {"baud", unit.baud},   {"product", unit.product},
+    const nlohmann::ordered_json found = {{"port", unit.port},         {"baud", unit.baud},   {"product", unit.product},
                                   {"firmware", current ? "1.00.05" : "1.00.04"},    {"fpga", "MDL 1.04"},
                                   {"device", 1},                {"current", current}};
-    return "out:" + nlohmann::json{{"units", {found}}, {"busy", nlohmann::json::array()}}.dump() + "\\n";
+    return "out:" + nlohmann::ordered_json{{"units", {found}}, {"busy", nlohmann::ordered_json::array()}}.dump() + "\\n";
 }
 
 class Fleet : public ::testing::Test {
@@ -166,7 +166,7 @@ protected:
 
     struct Run {
         int exitCode;
-        nlohmann::json report;
+        nlohmann::ordered_json report;
         std::string console;
     };
 
@@ -182,13 +182,13 @@ protected:
         const int exitCode = runUpdateAll(options);
         const std::string out = ::testing::internal::GetCapturedStdout();
         const std::string console = ::testing::internal::GetCapturedStderr();
-        return {exitCode, nlohmann::json::parse(out, nullptr, false), console};
+        return {exitCode, nlohmann::ordered_json::parse(out, nullptr, false), console};
     }
 
-    static std::map<int, std::string> resultsOf(const nlohmann::json &report)
+    static std::map<int, std::string> resultsOf(const nlohmann::ordered_json &report)
     {
         std::map<int, std::string> results;
-        for (const nlohmann::json &unit : report["units"]) {
+        for (const nlohmann::ordered_json &unit : report["units"]) {
             results[unit["port"].get<int>()] = unit["result"].get<std::string>();
         }
         return results;
@@ -213,15 +213,15 @@ TEST_F(Fleet, ScanRunsSideBySideAndMergesInPortOrder)
 
     const ScanOutcome scan = scanPortsSideBySide(1, 32, fakeWorker());
     std::vector<int> ports;
-    for (const nlohmann::json &unit : scan.units) {
+    for (const nlohmann::ordered_json &unit : scan.units) {
         ports.push_back(unit["port"].get<int>());
     }
     EXPECT_EQ(ports, (std::vector<int>{2, 5, 9, 17}));
     EXPECT_EQ(scan.busy, std::vector<int>{6});
     EXPECT_TRUE(scan.problems.empty()) << scan.problems.front();
-    const nlohmann::json report = scanReport(scan);
+    const nlohmann::ordered_json report = scanReport(scan);
     EXPECT_EQ(report["units"][3]["baud"], 4800);
-    EXPECT_EQ(report["busy"], nlohmann::json::parse("[6]"));
+    EXPECT_EQ(report["busy"], nlohmann::ordered_json::parse("[6]"));
     EXPECT_EQ(workerArgs("scan-com17"), "scan\n--ports\n17-17\n--json\n");
     // Absent ports cost no worker.
     EXPECT_FALSE(workerRan("scan-com1"));
@@ -303,14 +303,14 @@ INSTANTIATE_TEST_SUITE_P(
                  false,
                  0,
                  {{2, "confirmed"}, {5, "confirmed"}, {9, "confirmed"}, {17, "confirmed"}}}),
-    caseName<LineCase>);
+    CaseName());
 
 TEST_F(Fleet, DeadWorkerReportedAsFailedWithItsLog)
 {
     lineWith({{5, CRASHES}});
     const Run run = updateAll();
     EXPECT_EQ(run.exitCode, 1);
-    const nlohmann::json &dead = run.report["units"][1];
+    const nlohmann::ordered_json &dead = run.report["units"][1];
     EXPECT_EQ(dead["port"], 5);
     EXPECT_EQ(dead["result"], "failed");
     EXPECT_EQ(dead["phase"], "FPGA upload");
@@ -326,7 +326,7 @@ TEST_F(Fleet, NoUnitAnswered)
     script("scan-com3", {"out:{\"units\":[],\"busy\":[]}", "exit:4"});
     const Run run = updateAll();
     EXPECT_EQ(run.exitCode, 4);
-    EXPECT_EQ(run.report["units"], nlohmann::json::array());
+    EXPECT_EQ(run.report["units"], nlohmann::ordered_json::array());
     EXPECT_FALSE(std::filesystem::exists("logs"));
 }
 
@@ -350,7 +350,7 @@ TEST_F(Fleet, InterruptEndsEveryWorker)
     const Run run = updateAll();
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.report["interrupted"], true);
-    for (const nlohmann::json &unit : run.report["units"]) {
+    for (const nlohmann::ordered_json &unit : run.report["units"]) {
         EXPECT_EQ(unit["result"], "interrupted");
         EXPECT_EQ(unit["phase"], "firmware upload");
     }

@@ -11,10 +11,6 @@
 
 #include <string>
 
-#ifndef ORVANE_FW_TOOL
-#error "the tool's path must be given by the build"
-#endif
-
 namespace {
 
 class WebCommand : public ::testing::Test {

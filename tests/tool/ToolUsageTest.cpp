@@ -8,10 +8,6 @@
 #include <string>
 #include <vector>
 
-#ifndef ORVANE_FW_TOOL
-#error "the tool's path must be given by the build"
-#endif
-
 namespace {
 
 RunResult runTool(std::vector<std::string> args, const std::string &folder)

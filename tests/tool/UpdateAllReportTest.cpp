@@ -7,7 +7,7 @@
 #include "ReadFile.h"
 #include "TempFolder.h"
 
-#include "CaseName.h"
+#include "NamedCase.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"no_unit_by_status", {WORKER_EXITED, 4}, "", "no-unit"},
                       EndCase{"usage_error", {WORKER_EXITED, 2}, "", "failed"},
                       EndCase{"died", {WORKER_DIED, 9}, R"({"result":"confirmed"})", "failed"}),
-    caseName<EndCase>);
+    CaseName());
 
 struct ExitCase {
     const char *name;
@@ -99,14 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"unit_gone_before_its_update", {"confirmed", "no-unit"}, 1},
                       ExitCase{"interrupted", {"confirmed", "interrupted"}, 1},
                       ExitCase{"unknown_result", {"confirmed", "strange"}, 1}),
-    caseName<ExitCase>);
+    CaseName());
 
 TEST(UnitReport, WorkerObjectKeptAndCompleted)
 {
     UnitRun unit = endedUnit({WORKER_EXITED, 0}, R"({"port":4,"baud":9600,"result":"confirmed","exit":0,)"
                                                  R"("seconds":190.2,"log":"logs/unit-com4.log","product":"TX"})");
     EXPECT_EQ(unitReport(unit),
-              nlohmann::json::parse(R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
+              nlohmann::ordered_json::parse(R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
                                     R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04"})"));
 }
 
@@ -115,7 +115,7 @@ TEST(UnitReport, FailedUpdateTellsItsPhase)
     UnitRun unit = endedUnit({WORKER_EXITED, 1}, "");
     unit.progress.phase = PHASE_FIRMWARE_UPLOAD;
     unit.seconds = 61.26;
-    const nlohmann::json report = unitReport(unit);
+    const nlohmann::ordered_json report = unitReport(unit);
     EXPECT_EQ(report["result"], "failed");
     EXPECT_EQ(report["exit"], 1);
     EXPECT_EQ(report["phase"], "firmware upload");
@@ -136,12 +136,12 @@ TEST(UnitReport, DeadWorkerShownWithTheEndOfItsLog)
     unit.ended = {WORKER_DIED, 9};
     unit.progress.phase = PHASE_FIRMWARE_UPLOAD;
     concludeUnit(unit);
-    const nlohmann::json report = unitReport(unit);
+    const nlohmann::ordered_json report = unitReport(unit);
     EXPECT_EQ(report["result"], "failed");
     EXPECT_EQ(report["phase"], "firmware upload");
     EXPECT_EQ(report["died"], WorkerProcess_DescribeDeath(9));
     EXPECT_EQ(report["log_tail"],
-              nlohmann::json::parse(R"(["line 2","line 3","line 4","Sending data ...... 3%","last words"])"));
+              nlohmann::ordered_json::parse(R"(["line 2","line 3","line 4","Sending data ...... 3%","last words"])"));
     EXPECT_FALSE(report.contains("exit"));
 }
 
@@ -163,8 +163,9 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
     units[1].result = "skipped";
     units[1].logPath.clear();
     units[1].found["firmware"] = "1.00.05";
-    const nlohmann::json report = updateAllReport(units, {6}, 0, 201.46);
-    EXPECT_EQ(report, nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
+    const nlohmann::ordered_json report = updateAllReport(units, {6}, 0, 201.46);
+    // Field order aside.
+    EXPECT_EQ(nlohmann::json::parse(report.dump()), nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
                                             R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
                                             R"("product":"TX","result":"confirmed","seconds":190.2,)"
                                             R"("log":"logs/unit-com2.log"},)"

@@ -5,7 +5,7 @@
 
 #include "ProcessCheck.h"
 
-#include "CaseName.h"
+#include "NamedCase.h"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Ends, WorkerEnd,
                                            EndCase{"unconfirmed", {"out:x", "exit:3"}, WORKER_EXITED, 3},
                                            EndCase{"no_unit", {"exit:4"}, WORKER_EXITED, 4},
                                            EndCase{"crash", {"err:about to crash\\n", "crash"}, WORKER_DIED, 0}),
-                         caseName<EndCase>);
+                         CaseName());
 
 TEST_F(Workers, ArgumentsArriveIntact)
 {

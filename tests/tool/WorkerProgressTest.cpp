@@ -4,7 +4,7 @@
 
 #include "UpdateTranscript.h"
 
-#include "CaseName.h"
+#include "NamedCase.h"
 
 #include <gtest/gtest.h>
 
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Both images acknowledged, no closing text of the right shape.
         StandCase{"unconfirmed", UPLOADS + transcript::PRESS_ANY_KEY, PHASE_REBOOT_WAIT, 100, false},
         StandCase{"confirmed", UPDATE, PHASE_DONE, 100, true}),
-    caseName<StandCase>);
+    CaseName());
 
 TEST(ScreenLines, BackspacesAppliedAndBlankLinesLeftOut)
 {

@@ -98,9 +98,7 @@ int openExclusive(const char *path)
     // Exclusive mode is a flag of the port, not of our descriptor: when we
     // lose the lock below, it is ours to clear only if we set it.
     int wasExclusive = 1;
-#ifdef TIOCGEXCL
     ioctl(fd, TIOCGEXCL, &wasExclusive);
-#endif
     if (ioctl(fd, TIOCEXCL) != 0) {
         const int error = errno;
         close(fd);
@@ -145,13 +143,8 @@ bool speedOf(DWORD rate, speed_t *speed)
     } rates[] = {
         {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
         {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400},
-#ifdef B460800
-        {460800, B460800},
-#endif
-#ifdef B921600
+        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
         {921600, B921600},
-#endif
     };
     for (const auto &entry : rates) {
         if (entry.rate == rate) {
