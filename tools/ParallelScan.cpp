@@ -1,6 +1,7 @@
 #include "ParallelScan.h"
 
 #include "ScanTable.h"
+#include "ToolExitCodes.h"
 
 #include "WorkerProcess.h"
 #include "WorkerProgress.h"
@@ -119,16 +120,17 @@ std::string textOf(const nlohmann::ordered_json &unit, const char *field)
     return unit.contains(field) && unit[field].is_string() ? unit[field].get<std::string>() : "";
 }
 
-void printListing(const ScanOutcome &outcome)
+// With --json the listing goes to standard error, as the console text does.
+void printListing(const ScanOutcome &outcome, FILE *out)
 {
-    printScanHeading();
+    printScanHeading(out);
     for (const nlohmann::ordered_json &unit : outcome.units) {
         const int device = unit.contains("device") && unit["device"].is_number_integer() ? unit["device"].get<int>() : -1;
-        printScanUnit(portOf(unit), unit.value("baud", 0), textOf(unit, "product"), textOf(unit, "firmware"),
+        printScanUnit(out, portOf(unit), unit.value("baud", 0), textOf(unit, "product"), textOf(unit, "firmware"),
                       textOf(unit, "fpga"), device, unit.value("current", false));
     }
     for (int port : outcome.busy) {
-        printScanBusy(port);
+        printScanBusy(out, port);
     }
 }
 
@@ -164,18 +166,18 @@ int runParallelScan(const ParallelScanOptions &options)
     for (const std::string &problem : outcome.problems) {
         fprintf(stderr, "%s\n", problem.c_str());
     }
+    FILE *listing = options.json ? stderr : stdout;
+    printListing(outcome, listing);
+    if (outcome.units.empty()) {
+        fprintf(listing, "No unit answered on COM%d to COM%d.\n", options.firstPort, options.lastPort);
+    }
     if (options.json) {
         printf("%s\n", scanReport(outcome).dump().c_str());
-    } else {
-        printListing(outcome);
-        if (outcome.units.empty()) {
-            printf("No unit answered on COM%d to COM%d.\n", options.firstPort, options.lastPort);
-        }
     }
     fflush(stdout);
     if (outcome.interrupted) {
         fputs("Interrupted: every scan worker was ended.\n", stderr);
-        return 1;
+        return TOOL_EXIT_FAILED;
     }
-    return outcome.units.empty() ? 4 : 0;
+    return outcome.units.empty() ? TOOL_EXIT_NO_UNIT : TOOL_EXIT_CONFIRMED;
 }

@@ -20,7 +20,7 @@ namespace {
 
 void printUnit(const UnitFacts &unit)
 {
-    printScanUnit(unit.port, unit.baud, productText(unit), firmwareText(unit), fpgaText(unit),
+    printScanUnit(stdout, unit.port, unit.baud, productText(unit), firmwareText(unit), fpgaText(unit),
                   unit.versionFields == 7 ? unit.versions.fpga_type : -1, firmwareIsCurrent(unit));
 }
 
@@ -65,12 +65,12 @@ ScanResult scanPorts(int first, int last)
     ScanResult scan;
     // As the updater searches: without CTS flow control.
     ComPortAPI_SetHardwareFlowControl(FALSE);
-    printScanHeading();
+    printScanHeading(stdout);
     for (int port = first; port <= last; ++port) {
         const PortProbe found = probeComPort(port, 0);
         if (found == PORT_BUSY) {
             scan.busy.push_back(port);
-            printScanBusy(port);
+            printScanBusy(stdout, port);
         } else if (found == PORT_UNIT_FOUND) {
             scan.units.push_back(identifyOpenUnit());
             printUnit(scan.units.back());

@@ -19,26 +19,26 @@ inline std::string orDash(const std::string &text)
 
 }  // namespace scan_table
 
-inline void printScanHeading(void)
+inline void printScanHeading(FILE *out)
 {
-    printf(scan_table::LINE, "PORT", "BAUD", "PRODUCT", "FIRMWARE", "FPGA", "DEVICE",
+    fprintf(out, scan_table::LINE, "PORT", "BAUD", "PRODUCT", "FIRMWARE", "FPGA", "DEVICE",
            "FIRMWARE " FIRMWARE_VERSION_TO_UPLOAD);
 }
 
 // Empty firmware and FPGA texts, and a device of -1, mean the version reply
 // was not whole.
-inline void printScanUnit(int port, int baud, const std::string &product, const std::string &firmware,
+inline void printScanUnit(FILE *out, int port, int baud, const std::string &product, const std::string &firmware,
                           const std::string &fpga, int device, bool current)
 {
     using namespace scan_table;
     const char *status = firmware.empty() ? "unknown" : current ? "current" : "to update";
-    printf(LINE, ("COM" + std::to_string(port)).c_str(), std::to_string(baud).c_str(), product.c_str(),
+    fprintf(out, LINE, ("COM" + std::to_string(port)).c_str(), std::to_string(baud).c_str(), product.c_str(),
            orDash(firmware).c_str(), orDash(fpga).c_str(), device < 0 ? "-" : std::to_string(device).c_str(), status);
 }
 
-inline void printScanBusy(int port)
+inline void printScanBusy(FILE *out, int port)
 {
-    printf("%-6s %6s  held by another program, or access denied\n", ("COM" + std::to_string(port)).c_str(), "busy");
+    fprintf(out, "%-6s %6s  held by another program, or access denied\n", ("COM" + std::to_string(port)).c_str(), "busy");
 }
 
 #endif

@@ -51,7 +51,8 @@ Port *findPort(HANDLE h)
 // as a link to nothing, which then stands for an absent port.
 bool devicePath(unsigned long n, char *out, std::size_t size)
 {
-    char local[32];
+    // Room for any unsigned long, though port numbers stop at eight digits.
+    char local[40];
     std::snprintf(local, sizeof local, "dosdevices/com%lu", n);
     struct stat entry {};
     const int length = lstat(local, &entry) == 0 ? std::snprintf(out, size, "%s", local)
