@@ -1,28 +1,15 @@
 #include "SimTest.h"
 
+#include "base/UpdateLog.h"
+
 #include <cstdio>
 
 namespace {
 
+// As the update log shows bytes, and how many when they are cut.
 std::string printable(const std::string &bytes, size_t limit)
 {
-    std::string shown;
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c == '\r') {
-            shown += "\\r";
-        } else if (c == '\n') {
-            shown += "\\n";
-        } else if (c == '\b') {
-            shown += "\\b";
-        } else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            shown += hex;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
+    std::string shown = UpdateLog_Escaped(bytes, limit);
     if (bytes.size() > limit) {
         shown += "... (" + std::to_string(bytes.size()) + " bytes)";
     }
