@@ -72,8 +72,18 @@ arm_ports() {
     rm -rf "$devices/com$n"
     mkdir -p "$devices/com$n/reserved"
   done
-  "$WINESERVER" -p600 </dev/null >/dev/null 2>&1
-  run_wine 120 wineboot </dev/null >/dev/null 2>&1 || fail "Wine did not start"
+  # A server started right after the last one ended now and then refuses
+  # wineboot once (seen in CI); the ports are not armed until it answers.
+  local attempt
+  for attempt in 1 2 3; do
+    "$WINESERVER" -p600 </dev/null >/dev/null 2>&1
+    run_wine 120 wineboot </dev/null >"$WINEPREFIX/wineboot-arm.log" 2>&1 && break
+    [ "$attempt" -lt 3 ] || fail "Wine did not start: $(tail -n 5 "$WINEPREFIX/wineboot-arm.log")"
+    echo "wineboot failed (attempt $attempt), starting Wine's server again"
+    "$WINESERVER" -k 2>/dev/null
+    "$WINESERVER" -w
+    sleep 1
+  done
   shadow_com_ports "$WINEPREFIX"
 }
 
