@@ -1,11 +1,11 @@
 // The operations of the updater that its console dialogue does not reach,
 // and the update itself for scripts and production lines.
-#include "FlattenFile.h"
-#include "ParallelScan.h"
-#include "ToolCommands.h"
-#include "ToolExitCodes.h"
-#include "UpdateAll.h"
-#include "WorkerProcess.h"
+#include "commands/Commands.h"
+#include "fleet/ParallelScan.h"
+#include "commands/Commands.h"
+#include "ToolOutcome.h"
+#include "fleet/UpdateAll.h"
+#include "platform/WorkerProcess.h"
 
 #include "base/ProgramState.h"
 

@@ -1,0 +1,382 @@
+// The scan side by side and the update of every unit, with a scripted
+// stand-in for the tool's workers on ports that are pseudo-terminals (a
+// present port) or links to nothing (an absent one).
+#include "fleet/ParallelScan.h"
+#include "fleet/UpdateAll.h"
+#include "platform/WorkerProcess.h"
+
+#include "NamedCase.h"
+#include "ProcessCheck.h"
+#include "ReadFile.h"
+#include "TempFolder.h"
+#include "UpdateTranscript.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+namespace {
+
+std::string fakeWorker()
+{
+    return (std::filesystem::path(WorkerProcess_OwnPath(nullptr)).parent_path() / FAKE_WORKER_NAME).string();
+}
+
+// A text as one operation line of the stand-in's script.
+std::string escaped(const std::string &text)
+{
+    std::string line;
+    for (char c : text) {
+        line += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\b' ? "\\b" : c == '\\' ? "\\\\" : std::string(1, c);
+    }
+    return line;
+}
+
+enum Outcome { CONFIRMED, REFUSES_FIRMWARE, UNCONFIRMED, CRASHES, CURRENT };
+
+struct Unit {
+    int port;
+    int baud;
+    const char *product;
+};
+
+// The four units of a production line: TX and RX at various rates.
+const Unit LINE[] = {{2, 9600, "TX"}, {5, 57600, "RX"}, {9, 115200, "TX"}, {17, 4800, "RX"}};
+
+const int FPGA_LENGTH = 40000;
+const int MCU_LENGTH = 25000;
+
+std::string identification(const Unit &unit)
+{
+    return transcript::VERSIONS + transcript::CHECKING_PRODUCT + transcript::productOk(unit.product);
+}
+
+std::string reply(const Unit &unit, const char *result, int exit)
+{
+    return "out:" + nlohmann::ordered_json{{"port", unit.port}, {"baud", unit.baud},     {"result", result},
+                                   {"exit", exit},      {"seconds", 190.2},      {"log", "whatever.log"},
+                                   {"product", unit.product}}
+                        .dump() +
+           "\\n";
+}
+
+std::vector<std::string> updateScript(const Unit &unit, Outcome outcome)
+{
+    const std::string uploads = transcript::uploads(FPGA_LENGTH, MCU_LENGTH);
+    switch (outcome) {
+    case REFUSES_FIRMWARE: {
+        const std::string text = identification(unit) + uploads.substr(0, uploads.find(transcript::SENDING_MCU)) +
+                                 transcript::SENDING_MCU + transcript::progress(MCU_LENGTH) +
+                                 "\r\nExpected : SUCCESS  received : \r\n"
+                                 "\r\nError: Expected response did  not matched !\r\nFAILED\r\n" +
+                                 transcript::NOT_SUCCESSFUL;
+        return {"err:" + escaped(text), "log:" + escaped(text), reply(unit, "failed", 1), "exit:1"};
+    }
+    case UNCONFIRMED:
+        return {"err:" + escaped(identification(unit) + uploads), reply(unit, "unconfirmed", 3), "exit:3"};
+    case CRASHES: {
+        const std::string text = identification(unit) + transcript::PREPARING_FPGA + "OK\r\n" +
+                                 transcript::SENDING_FPGA + "1%\b\b2%";
+        return {"err:" + escaped(text), "log:" + escaped(text), "crash"};
+    }
+    default:
+        return {"err:" + escaped(identification(unit) + uploads + transcript::SUCCESS_LINE),
+                reply(unit, "confirmed", 0), "exit:0"};
+    }
+}
+
+std::string scanAnswer(const Unit &unit, bool current)
+{
+    const nlohmann::ordered_json found = {{"port", unit.port},         {"baud", unit.baud},   {"product", unit.product},
+                                  {"firmware", current ? "1.00.05" : "1.00.04"},    {"fpga", "MDL 1.04"},
+                                  {"device", 1},                {"current", current}};
+    return "out:" + nlohmann::ordered_json{{"units", {found}}, {"busy", nlohmann::ordered_json::array()}}.dump() + "\\n";
+}
+
+class Fleet : public ::testing::Test {
+protected:
+    Fleet() : inFolder_(folder_.path())
+    {
+        std::filesystem::create_directory("dosdevices");
+        std::filesystem::create_directory("scripts");
+        for (int n = 1; n <= 32; ++n) {
+            std::filesystem::create_symlink("/nonexistent", "dosdevices/com" + std::to_string(n));
+        }
+        setenv("ORVANE_FAKE_WORKER_SCRIPTS", folder_.path("scripts").c_str(), 1);
+    }
+    ~Fleet() override
+    {
+        for (int fd : fds_) {
+            close(fd);
+        }
+    }
+
+    // A pseudo-terminal behind COMn: a port that opens.
+    void presentPort(int n)
+    {
+        int master = -1;
+        int slave = -1;
+        char name[256];
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        close(slave);
+        fds_.push_back(master);
+        const std::string link = "dosdevices/com" + std::to_string(n);
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(name, link);
+    }
+
+    // A port another program holds.
+    void busyPort(int n)
+    {
+        presentPort(n);
+        const int fd = open(("dosdevices/com" + std::to_string(n)).c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+        fds_.push_back(fd);
+    }
+
+    void script(const std::string &name, const std::vector<std::string> &ops)
+    {
+        std::ofstream file("scripts/" + name + ".txt", std::ios::binary);
+        for (const std::string &op : ops) {
+            file << op << "\n";
+        }
+    }
+
+    std::string workerArgs(const std::string &name) { return readFile("scripts/" + name + ".args"); }
+    bool workerRan(const std::string &name) { return std::filesystem::exists("scripts/" + name + ".args"); }
+
+    // The line's four units, each found by the scan and updated as told.
+    void lineWith(const std::map<int, Outcome> &outcomes)
+    {
+        for (const Unit &unit : LINE) {
+            const Outcome outcome = outcomes.count(unit.port) ? outcomes.at(unit.port) : CONFIRMED;
+            presentPort(unit.port);
+            script("scan-com" + std::to_string(unit.port), {scanAnswer(unit, outcome == CURRENT), "exit:0"});
+            script("update-com" + std::to_string(unit.port), updateScript(unit, outcome));
+        }
+    }
+
+    struct Run {
+        int exitCode;
+        nlohmann::ordered_json report;
+        std::string console;
+    };
+
+    Run updateAll(bool skipCurrent = false)
+    {
+        UpdateAllOptions options;
+        options.json = true;
+        options.skipCurrent = skipCurrent;
+        options.toolPath = fakeWorker();
+        options.logDir = "logs";
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const int exitCode = runUpdateAll(options);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        const std::string console = ::testing::internal::GetCapturedStderr();
+        return {exitCode, nlohmann::ordered_json::parse(out, nullptr, false), console};
+    }
+
+    static std::map<int, std::string> resultsOf(const nlohmann::ordered_json &report)
+    {
+        std::map<int, std::string> results;
+        for (const nlohmann::ordered_json &unit : report["units"]) {
+            results[unit["port"].get<int>()] = unit["result"].get<std::string>();
+        }
+        return results;
+    }
+
+    TempFolder folder_;
+    InFolder inFolder_;
+    std::vector<int> fds_;
+};
+
+TEST_F(Fleet, ScanRunsSideBySideAndMergesInPortOrder)
+{
+    // Each of the four scan workers waits until all four have started: they
+    // can only finish if they run at the same time. Port 9 answers first.
+    for (const Unit &unit : LINE) {
+        presentPort(unit.port);
+        script("scan-com" + std::to_string(unit.port),
+               {"meet:5", "sleep:" + std::to_string(unit.port == 9 ? 0 : 200), scanAnswer(unit, false), "exit:0"});
+    }
+    busyPort(6);
+    script("scan-com6", {"meet:5", "out:{\"units\":[],\"busy\":[6]}", "exit:4"});
+
+    const ScanOutcome scan = scanPortsSideBySide(1, 32, fakeWorker());
+    std::vector<int> ports;
+    for (const nlohmann::ordered_json &unit : scan.units) {
+        ports.push_back(unit["port"].get<int>());
+    }
+    EXPECT_EQ(ports, (std::vector<int>{2, 5, 9, 17}));
+    EXPECT_EQ(scan.busy, std::vector<int>{6});
+    EXPECT_TRUE(scan.problems.empty()) << scan.problems.front();
+    const nlohmann::ordered_json report = scanReport(scan);
+    EXPECT_EQ(report["units"][3]["baud"], 4800);
+    EXPECT_EQ(report["busy"], nlohmann::ordered_json::parse("[6]"));
+    EXPECT_EQ(workerArgs("scan-com17"), "scan\n--ports\n17-17\n--json\n");
+    // Absent ports cost no worker.
+    EXPECT_FALSE(workerRan("scan-com1"));
+    EXPECT_FALSE(workerRan("scan-com3"));
+}
+
+TEST_F(Fleet, ScanWorkerThatDiesOrSaysNothingIsReported)
+{
+    presentPort(2);
+    script("scan-com2", {scanAnswer(LINE[0], false), "exit:0"});
+    presentPort(3);
+    script("scan-com3", {"err:about to fail\\r\\n", "crash"});
+    presentPort(4);
+    script("scan-com4", {"err:garbled\\n", "out:not json", "exit:1"});
+
+    const ScanOutcome scan = scanPortsSideBySide(1, 8, fakeWorker());
+    ASSERT_EQ(scan.units.size(), 1u);
+    EXPECT_EQ(scan.problems, (std::vector<std::string>{
+                                 "COM3: its scan worker was " + WorkerProcess_DescribeDeath(SIGSEGV) + ": about to fail",
+                                 "COM4: its scan worker gave no answer (exit status 1): garbled"}));
+}
+
+struct LineCase {
+    const char *name;
+    std::map<int, Outcome> outcomes;
+    bool skipCurrent;
+    int exitCode;
+    std::map<int, std::string> results;
+};
+
+void PrintTo(const LineCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class WholeLine : public Fleet, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(WholeLine, EveryUnitUpdatedInItsOwnWorker)
+{
+    lineWith(GetParam().outcomes);
+    const Run run = updateAll(GetParam().skipCurrent);
+    EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.console;
+    ASSERT_TRUE(run.report.is_object()) << run.console;
+    EXPECT_EQ(resultsOf(run.report), GetParam().results);
+    EXPECT_EQ(run.report["exit"], GetParam().exitCode);
+    for (const Unit &unit : LINE) {
+        const std::string port = std::to_string(unit.port);
+        if (GetParam().results.at(unit.port) == "skipped") {
+            EXPECT_FALSE(workerRan("update-com" + port));
+            continue;
+        }
+        EXPECT_EQ(workerArgs("update-com" + port), "update\n--port\n" + port + "\n--baud\n" +
+                                                       std::to_string(unit.baud) + "\n--log\nlogs/unit-com" + port +
+                                                       ".log\n--json\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, WholeLine,
+    ::testing::Values(
+        LineCase{"all_confirmed", {}, false, 0, {{2, "confirmed"}, {5, "confirmed"}, {9, "confirmed"}, {17, "confirmed"}}},
+        LineCase{"one_refuses_firmware",
+                 {{5, REFUSES_FIRMWARE}},
+                 false,
+                 1,
+                 {{2, "confirmed"}, {5, "failed"}, {9, "confirmed"}, {17, "confirmed"}}},
+        LineCase{"failure_outweighs_unconfirmed",
+                 {{9, UNCONFIRMED}, {17, CRASHES}},
+                 false,
+                 1,
+                 {{2, "confirmed"}, {5, "confirmed"}, {9, "unconfirmed"}, {17, "failed"}}},
+        LineCase{"current_one_skipped",
+                 {{17, CURRENT}},
+                 true,
+                 0,
+                 {{2, "confirmed"}, {5, "confirmed"}, {9, "confirmed"}, {17, "skipped"}}},
+        LineCase{"current_one_updated_unless_asked",
+                 {{17, CURRENT}},
+                 false,
+                 0,
+                 {{2, "confirmed"}, {5, "confirmed"}, {9, "confirmed"}, {17, "confirmed"}}}),
+    CaseName());
+
+TEST_F(Fleet, DeadWorkerReportedAsFailedWithItsLog)
+{
+    lineWith({{5, CRASHES}});
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 1);
+    const nlohmann::ordered_json &dead = run.report["units"][1];
+    EXPECT_EQ(dead["port"], 5);
+    EXPECT_EQ(dead["result"], "failed");
+    EXPECT_EQ(dead["phase"], "FPGA upload");
+    EXPECT_EQ(dead["died"], WorkerProcess_DescribeDeath(SIGSEGV));
+    EXPECT_EQ(dead["log_tail"].back(), transcript::SENDING_FPGA + "2%");
+    EXPECT_EQ(dead["log"], "logs/unit-com5.log");
+    EXPECT_NE(run.console.find("COM5: the worker was " + WorkerProcess_DescribeDeath(SIGSEGV)), std::string::npos);
+}
+
+TEST_F(Fleet, NoUnitAnswered)
+{
+    presentPort(3);
+    script("scan-com3", {"out:{\"units\":[],\"busy\":[]}", "exit:4"});
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(run.report["units"], nlohmann::ordered_json::array());
+    EXPECT_FALSE(std::filesystem::exists("logs"));
+}
+
+// Ctrl-C while every unit is in its firmware upload: all workers ended, each
+// unit reported where it was left, none left running.
+TEST_F(Fleet, InterruptEndsEveryWorker)
+{
+    for (const Unit &unit : LINE) {
+        presentPort(unit.port);
+        script("scan-com" + std::to_string(unit.port), {scanAnswer(unit, false), "exit:0"});
+        const std::string uploads = transcript::uploads(FPGA_LENGTH, MCU_LENGTH);
+        std::vector<std::string> ops = {
+            "err:" + escaped(identification(unit) + uploads.substr(0, uploads.find(transcript::SENDING_MCU))),
+            "meet:4"};
+        if (unit.port == 9) {
+            ops.push_back("interrupt");
+        }
+        ops.push_back("hang");
+        script("update-com" + std::to_string(unit.port), ops);
+    }
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.report["interrupted"], true);
+    for (const nlohmann::ordered_json &unit : run.report["units"]) {
+        EXPECT_EQ(unit["result"], "interrupted");
+        EXPECT_EQ(unit["phase"], "firmware upload");
+    }
+    for (const Unit &unit : LINE) {
+        const long pid = std::stol(readFile("scripts/update-com" + std::to_string(unit.port) + ".pid"));
+        EXPECT_TRUE(processGone(pid)) << "COM" << unit.port;
+    }
+    WorkerProcess_ClearInterrupt();
+}
+
+TEST_F(Fleet, PlainBoardAndSummaryWithoutJson)
+{
+    lineWith({});
+    UpdateAllOptions options;
+    options.toolPath = fakeWorker();
+    options.logDir = "logs";
+    ::testing::internal::CaptureStdout();
+    const int exitCode = runUpdateAll(options);
+    const std::string console = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(console.rfind("Scanning COM1 to COM32 ...\n4 unit(s) found, logs in logs\n", 0), 0u) << console;
+    for (const char *line : {"COM2    TX  search             0%\n", "COM17   RX  done             100%  confirmed\n",
+                             "\nExit status 0: 4 confirmed.\n"}) {
+        EXPECT_NE(console.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(console.find('{'), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,253 @@
+// How an update of every attached unit is judged and shown: each unit's
+// result from how its worker ended, the exit status of the whole, the JSON
+// report, the board's lines and the summary.
+#include "fleet/UnitBoard.h"
+#include "fleet/UpdateAllReport.h"
+
+#include "ReadFile.h"
+#include "TempFolder.h"
+
+#include "NamedCase.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+UnitRun unitOn(int port, const char *product = "TX")
+{
+    UnitRun unit;
+    unit.port = port;
+    unit.baud = 9600;
+    unit.found = {{"port", port},           {"baud", 9600},         {"product", product},
+                  {"firmware", "1.00.04"}, {"fpga", "MDL 1.04"}, {"current", false}};
+    unit.logPath = "logs/unit-com" + std::to_string(port) + ".log";
+    return unit;
+}
+
+UnitRun endedUnit(WorkerStatus ended, const std::string &reply)
+{
+    UnitRun unit = unitOn(4);
+    unit.ended = ended;
+    unit.reply = reply;
+    concludeUnit(unit);
+    return unit;
+}
+
+struct EndCase {
+    const char *name;
+    WorkerStatus ended;
+    std::string reply;
+    std::string result;
+};
+
+void PrintTo(const EndCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class UnitConclusion : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(UnitConclusion, ResultFromHowTheWorkerEnded)
+{
+    const UnitRun unit = endedUnit(GetParam().ended, GetParam().reply);
+    EXPECT_EQ(unit.result, GetParam().result);
+    EXPECT_EQ(unit.death.empty(), GetParam().ended.state != WORKER_DIED);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, UnitConclusion,
+    ::testing::Values(EndCase{"confirmed", {WORKER_EXITED, 0}, R"({"port":4,"result":"confirmed","exit":0})", "confirmed"},
+                      // The worker's own word counts over its status.
+                      EndCase{"object_over_status", {WORKER_EXITED, 0}, R"({"result":"failed"})", "failed"},
+                      EndCase{"unconfirmed_by_status", {WORKER_EXITED, 3}, "", "unconfirmed"},
+                      EndCase{"failed_by_status", {WORKER_EXITED, 1}, "not json", "failed"},
+                      EndCase{"no_unit_by_status", {WORKER_EXITED, 4}, "", "no-unit"},
+                      EndCase{"usage_error", {WORKER_EXITED, 2}, "", "failed"},
+                      EndCase{"died", {WORKER_DIED, 9}, R"({"result":"confirmed"})", "failed"}),
+    CaseName());
+
+struct ExitCase {
+    const char *name;
+    std::vector<std::string> results;
+    int exitCode;
+};
+
+void PrintTo(const ExitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class WholeRunExit : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(WholeRunExit, ExitStatusRules)
+{
+    std::vector<UnitRun> units;
+    for (const std::string &result : GetParam().results) {
+        units.push_back(unitOn(static_cast<int>(units.size()) + 1));
+        units.back().result = result;
+    }
+    EXPECT_EQ(updateAllExitCode(units), GetParam().exitCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, WholeRunExit,
+    ::testing::Values(ExitCase{"no_unit_answered", {}, 4}, ExitCase{"all_confirmed", {"confirmed", "confirmed"}, 0},
+                      ExitCase{"current_ones_skipped", {"skipped", "confirmed"}, 0},
+                      ExitCase{"all_skipped", {"skipped"}, 0},
+                      ExitCase{"some_unconfirmed", {"confirmed", "unconfirmed"}, 3},
+                      ExitCase{"failure_over_unconfirmed", {"unconfirmed", "failed", "confirmed"}, 1},
+                      ExitCase{"unit_gone_before_its_update", {"confirmed", "no-unit"}, 1},
+                      ExitCase{"interrupted", {"confirmed", "interrupted"}, 1},
+                      ExitCase{"unknown_result", {"confirmed", "strange"}, 1}),
+    CaseName());
+
+TEST(UnitReport, WorkerObjectKeptAndCompleted)
+{
+    UnitRun unit = endedUnit({WORKER_EXITED, 0}, R"({"port":4,"baud":9600,"result":"confirmed","exit":0,)"
+                                                 R"("seconds":190.2,"log":"logs/unit-com4.log","product":"TX"})");
+    EXPECT_EQ(unitReport(unit),
+              nlohmann::ordered_json::parse(R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
+                                    R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04"})"));
+}
+
+TEST(UnitReport, FailedUpdateTellsItsPhase)
+{
+    UnitRun unit = endedUnit({WORKER_EXITED, 1}, "");
+    unit.progress.phase = PHASE_FIRMWARE_UPLOAD;
+    unit.seconds = 61.26;
+    const nlohmann::ordered_json report = unitReport(unit);
+    EXPECT_EQ(report["result"], "failed");
+    EXPECT_EQ(report["exit"], 1);
+    EXPECT_EQ(report["phase"], "firmware upload");
+    EXPECT_EQ(report["seconds"], 61.3);
+    EXPECT_FALSE(report.contains("died"));
+}
+
+TEST(UnitReport, DeadWorkerShownWithTheEndOfItsLog)
+{
+    TempFolder folder;
+    UnitRun unit = unitOn(5);
+    unit.logPath = folder.path("unit-com5.log");
+    {
+        std::ofstream log(unit.logPath, std::ios::binary);
+        log << "line 1\nline 2\nline 3\nline 4\n" << "Sending data ...... 1%\b\b2%\b\b3%\r\nlast words\r\n";
+    }
+    unit.consoleTail = "console\n";
+    unit.ended = {WORKER_DIED, 9};
+    unit.progress.phase = PHASE_FIRMWARE_UPLOAD;
+    concludeUnit(unit);
+    const nlohmann::ordered_json report = unitReport(unit);
+    EXPECT_EQ(report["result"], "failed");
+    EXPECT_EQ(report["phase"], "firmware upload");
+    EXPECT_EQ(report["died"], WorkerProcess_DescribeDeath(9));
+    EXPECT_EQ(report["log_tail"],
+              nlohmann::ordered_json::parse(R"(["line 2","line 3","line 4","Sending data ...... 3%","last words"])"));
+    EXPECT_FALSE(report.contains("exit"));
+}
+
+TEST(UnitReport, DeadWorkerWithoutLogShownWithItsConsole)
+{
+    UnitRun unit = unitOn(5);
+    unit.logPath = "no/such/folder/com5.log";
+    unit.consoleTail = "Checking product .......... TX OK\r\n";
+    unit.ended = {WORKER_DIED, 11};
+    concludeUnit(unit);
+    EXPECT_EQ(deathEvidence(unit), std::vector<std::string>{"Checking product .......... TX OK"});
+}
+
+TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
+{
+    std::vector<UnitRun> units = {unitOn(2), unitOn(9, "RX")};
+    units[0].result = "confirmed";
+    units[0].seconds = 190.24;
+    units[1].result = "skipped";
+    units[1].logPath.clear();
+    units[1].found["firmware"] = "1.00.05";
+    const nlohmann::ordered_json report = updateAllReport(units, {6}, 0, 201.46);
+    // Field order aside.
+    EXPECT_EQ(nlohmann::json::parse(report.dump()), nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
+                                            R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
+                                            R"("product":"TX","result":"confirmed","seconds":190.2,)"
+                                            R"("log":"logs/unit-com2.log"},)"
+                                            R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
+                                            R"("product":"RX","result":"skipped"}]})"));
+}
+
+class Board : public ::testing::Test {
+protected:
+    void SetUp() override { stream_ = fopen(folder_.path("board.txt").c_str(), "w+b"); }
+    void TearDown() override { fclose(stream_); }
+    std::string shown()
+    {
+        fflush(stream_);
+        return readFile(folder_.path("board.txt"));
+    }
+    TempFolder folder_;
+    FILE *stream_ = nullptr;
+};
+
+TEST_F(Board, PlainLinesAtPhaseChangesEveryTenPercentAndResults)
+{
+    std::vector<UnitRun> units = {unitOn(2), unitOn(17, "RX")};
+    UnitBoard_Begin(stream_, false);
+    UnitBoard_Show(units);
+    units[0].progress.phase = PHASE_FPGA_UPLOAD;
+    UnitBoard_Show(units);
+    for (int percentage : {4, 9, 10, 19, 25}) {
+        units[0].progress.percentage = percentage;
+        UnitBoard_Show(units);
+    }
+    units[1].progress.phase = PHASE_IDENTIFICATION;
+    units[1].result = "failed";
+    UnitBoard_Show(units);
+    UnitBoard_Show(units);
+    EXPECT_EQ(shown(), "COM2    TX  search             0%\n"
+                       "COM17   RX  search             0%\n"
+                       "COM2    TX  FPGA upload        0%\n"
+                       "COM2    TX  FPGA upload       10%\n"
+                       "COM2    TX  FPGA upload       25%\n"
+                       "COM17   RX  identification     0%  failed\n");
+}
+
+TEST_F(Board, RedrawnInPlaceOnlyWhenALineChanged)
+{
+    std::vector<UnitRun> units = {unitOn(2), unitOn(5, "RX")};
+    units[1].result = "skipped";
+    UnitBoard_Begin(stream_, true);
+    UnitBoard_Show(units);
+    UnitBoard_Show(units);
+    units[0].progress.phase = PHASE_REBOOT_WAIT;
+    units[0].progress.percentage = 4;
+    UnitBoard_Show(units);
+    const std::string first = "\r\x1b[2KCOM2    TX  search             0%\n"
+                              "\r\x1b[2KCOM5    RX  runs 1.00.04          skipped\n";
+    EXPECT_EQ(shown(), first + "\x1b[2A" + "\r\x1b[2KCOM2    TX  reboot wait        4%\n"
+                                           "\r\x1b[2KCOM5    RX  runs 1.00.04          skipped\n");
+}
+
+TEST_F(Board, SummaryTable)
+{
+    TempFolder logs;
+    std::vector<UnitRun> units = {unitOn(2), unitOn(5, "RX"), unitOn(9)};
+    units[0].result = "confirmed";
+    units[0].seconds = 190.24;
+    units[1].ended = {WORKER_DIED, 9};
+    units[1].progress.phase = PHASE_FPGA_UPLOAD;
+    units[1].seconds = 40;
+    units[1].logPath = logs.path("unit-com5.log");
+    std::ofstream(units[1].logPath) << "Sending Programmable Logic data ..... 1%\b\b2%\n";
+    concludeUnit(units[1]);
+    units[2].result = "skipped";
+    units[2].logPath.clear();
+    UnitBoard_PrintSummary(stream_, units, 1);
+    EXPECT_EQ(shown(), "\nPort    Product Firmware  Result       Left in          Seconds  Log\n"
+                       "COM2    TX      1.00.04   confirmed                       190.2  logs/unit-com2.log\n"
+                       "COM5    RX      1.00.04   failed       FPGA upload         40.0  " +
+                           units[1].logPath + "\n" + "COM9    TX      1.00.04   skipped\n" + "COM5: the worker was " +
+                           WorkerProcess_DescribeDeath(9) +
+                           "; the end of its log:\n"
+                           "  | Sending Programmable Logic data ..... 2%\n"
+                           "\nExit status 1: 1 confirmed, 1 failed, 1 skipped.\n");
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+// OrvaneFwTool product: the check as the updater's own routine makes it, and,
+// when the unit is not the product asked for, what the unit said it is.
+#include "ToolSimTest.h"
+
+#include "commands/Commands.h"
+#include "ToolOutcome.h"
+
+#include <string>
+
+namespace {
+
+struct ProductCase {
+    const char *name;
+    bool askTransmitter;
+    UnitVariant variant;
+    UnitFault fault;
+    int exitStatus;
+    const char *ending;  // the console's last words before the key wait
+};
+
+class ToolProductSearch : public ToolSimTest {};
+
+class ToolProduct : public ToolProductSearch, public ::testing::WithParamInterface<ProductCase> {};
+
+}  // namespace
+
+TEST_P(ToolProduct, SaysWhatTheUnitIsWhenItIsNotTheOneAskedFor)
+{
+    const ProductCase &c = GetParam();
+    UnitConfig config;
+    config.variant = c.variant;
+    if (c.fault != UnitFault::None) {
+        config.faults.push_back({UnitExchange::Product, c.fault});
+    }
+    simPort_attachUnit(2, config);
+
+    EXPECT_EQ(runProductCheck(c.askTransmitter), c.exitStatus);
+
+    const std::string tail = std::string(c.ending) + "\r\nPress any key to exit";
+    const std::string console = simConsole_text();
+    ASSERT_GE(console.size(), tail.size());
+    EXPECT_EQ(console.substr(console.size() - tail.size()), tail) << console;
+    EXPECT_EQ(simConsole_keyWaits(), 1);
+    EXPECT_EQ(simPorts_openHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ToolProduct,
+    ::testing::Values(
+        ProductCase{"asked_for", true, UnitVariant::TX, UnitFault::None, TOOL_EXIT_CONFIRMED,
+                    "Checking product ...OK\r\n"},
+        ProductCase{"other_variant", false, UnitVariant::TX, UnitFault::None, TOOL_EXIT_FAILED,
+                    "Checking product ...FALIED\r\nThe unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\\r\\n>>\": "
+                    "it is a TX unit.\r\n"},
+        ProductCase{"other_text", true, UnitVariant::RX, UnitFault::ExtraLineEnd, TOOL_EXIT_FAILED,
+                    "Checking product ...FALIED\r\nThe unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR RX\\r\\n>>\\r\\n\"."
+                    "\r\n"},
+        ProductCase{"silent", false, UnitVariant::RX, UnitFault::Silence, TOOL_EXIT_FAILED,
+                    "Checking product ...FALIED\r\nThe unit did not answer \"%fw -p\".\r\n"}),
+    [](const ::testing::TestParamInfo<ProductCase> &c) { return std::string(c.param.name); });
+
+TEST_F(ToolProductSearch, WithoutAUnitExitsFour)
+{
+    EXPECT_EQ(runProductCheck(true), TOOL_EXIT_NO_UNIT);
+    EXPECT_NE(simConsole_text().find("ERROR: No unit answered on COM1 to COM32.\r\n"), std::string::npos);
+}

@@ -1,0 +1,133 @@
+// OrvaneFwTool scan on the simulated platform: every port of the range probed
+// as the updater's search probes it, every unit listed, busy ports named.
+#include "ToolSimTest.h"
+
+#include "commands/Commands.h"
+#include "ToolOutcome.h"
+#include "unit/UnitJson.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string PROBE_ON_WIRE = "%%%help -c version\n\r";
+
+class ToolScan : public ToolSimTest {
+protected:
+    static UnitConfig unit(UnitVariant variant, int baud)
+    {
+        UnitConfig config;
+        config.variant = variant;
+        config.normalBaud = baud;
+        return config;
+    }
+};
+
+}  // namespace
+
+TEST_F(ToolScan, ListsEveryUnitAndBusyPortAndLeavesNothingOpen)
+{
+    simPort_setSilent(2);
+    simPort_attachUnit(4, unit(UnitVariant::TX, 9600));
+    simPort_setHeld(6);
+    UnitConfig current = unit(UnitVariant::RX, 57600);
+    current.fwSub = 5;
+    simPort_attachUnit(9, current);
+
+    const ScanResult scan = scanPorts(1, 32);
+
+    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
+                                 "COM4     9600  TX       1.00.04    SDI6G 1.04     1       to update\n"
+                                 "COM6     busy  held by another program, or access denied\n"
+                                 "COM9    57600  RX       1.00.05    SDI6G 1.04     1       current\n");
+    EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":4,\"baud\":9600,\"product\":\"TX\",\"firmware\":\"1.00.04\","
+                              "\"fpga\":\"SDI6G 1.04\",\"device\":1,\"current\":false},"
+                              "{\"port\":9,\"baud\":57600,\"product\":\"RX\",\"firmware\":\"1.00.05\","
+                              "\"fpga\":\"SDI6G 1.04\",\"device\":1,\"current\":true}],\"busy\":[6]}");
+    EXPECT_EQ(simPorts_openHandles(), 0);
+    // The units were only asked, never sent an upload command.
+    for (int com : {4, 9}) {
+        for (const std::string &w : writes(com)) {
+            EXPECT_TRUE(w == PROBE_ON_WIRE || w == "%%%fw -v\n\r" || w == "%%%fw -p\n\r") << w;
+        }
+    }
+}
+
+TEST_F(ToolScan, ProbesEachPortAsTheSearchDoesAfterAUnitWasQueried)
+{
+    simPort_attachUnit(1, unit(UnitVariant::TX, 115200));
+    simPort_setSilent(2);
+    scanPorts(1, 2);
+    // The queries leave the search's read windows (500 ms) and flow control
+    // (off) in place for the next port: six rates in order, two probes each,
+    // one silent window per probe.
+    const std::vector<int> tried = {115200, 115200, 9600, 9600, 57600, 57600, 4800, 4800, 2400, 2400, 1200, 1200};
+    std::vector<int> rates;
+    for (const SimEvent &event : events(SimEventKind::Write, 2)) {
+        rates.push_back(event.baud);
+        EXPECT_EQ(event.bytes, PROBE_ON_WIRE);
+    }
+    EXPECT_EQ(rates, tried);
+    const int64_t secondPortFrom = events(SimEventKind::Open, 2).front().timeUs;
+    int64_t expected = 0;
+    for (int rate : tried) {
+        expected += wire(20, rate) + 500000;
+    }
+    EXPECT_EQ(simClock_nowUs() - secondPortFrom, expected);
+    EXPECT_EQ(g_dcb.fOutxCtsFlow, 0u);
+}
+
+TEST_F(ToolScan, UnitThatIsNeitherProductNorReadableIsListedAsUnknown)
+{
+    UnitConfig odd = unit(UnitVariant::TX, 9600);
+    odd.productReply = "Dexrig something else\r\n>>";
+    odd.faults.push_back({UnitExchange::Version, UnitFault::Garbled});
+    simPort_attachUnit(3, odd);
+
+    const ScanResult scan = scanPorts(3, 3);
+
+    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
+                                 "COM3     9600  unknown  -          -              -       unknown\n");
+    EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":3,\"baud\":9600,\"product\":\"unknown\",\"firmware\":null,"
+                              "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[]}");
+}
+
+TEST_F(ToolScan, ExitsFourWhenNoUnitAnswersWithinTheRange)
+{
+    simPort_attachUnit(4, unit(UnitVariant::TX, 9600));
+    simPort_setHeld(5);
+    EXPECT_EQ(runScan(5, 32, false), TOOL_EXIT_NO_UNIT);
+    EXPECT_TRUE(events(SimEventKind::Open, 4).empty());
+    EXPECT_EQ(runScan(4, 4, false), TOOL_EXIT_CONFIRMED);
+}
+
+struct RangeCase {
+    const char *text;
+    bool valid;
+    int first, last;
+};
+
+class PortRange : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(PortRange, IsReadWithinOneTo256)
+{
+    const RangeCase &c = GetParam();
+    int first = 0, last = 0;
+    ASSERT_EQ(parsePortRange(c.text, &first, &last), c.valid) << c.text;
+    if (c.valid) {
+        EXPECT_EQ(first, c.first);
+        EXPECT_EQ(last, c.last);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scan, PortRange,
+                         ::testing::Values(RangeCase{"1-32", true, 1, 32}, RangeCase{"7", true, 7, 7},
+                                           RangeCase{"1-256", true, 1, 256}, RangeCase{"9-9", true, 9, 9},
+                                           RangeCase{"0-4", false, 0, 0}, RangeCase{"1-257", false, 0, 0},
+                                           RangeCase{"5-3", false, 0, 0}, RangeCase{"-3", false, 0, 0},
+                                           RangeCase{"3-", false, 0, 0}, RangeCase{"a-b", false, 0, 0},
+                                           RangeCase{"", false, 0, 0}, RangeCase{"1-2-3", false, 0, 0}),
+                         [](const ::testing::TestParamInfo<RangeCase> &c) {
+                             return std::string(c.param.valid ? "valid_" : "invalid_") + std::to_string(c.index);
+                         });

@@ -1,0 +1,178 @@
+// OrvaneFwTool update on the simulated platform: how each way an update can
+// end maps to its result and exit status, what the user is told when no unit
+// can be reached, and the JSON object a script reads.
+#include "ToolSimTest.h"
+#include "UpdateTranscript.h"
+
+#include "commands/Commands.h"
+#include "ToolOutcome.h"
+#include "unit/UnitJson.h"
+
+#include <string>
+
+namespace {
+
+using namespace transcript;
+
+struct OutcomeCase {
+    const char *name;
+    UnitExchange at;
+    UnitFault what;
+    int deviceCode;
+    const char *result;
+    int exitStatus;
+    const char *lastWords;  // how the console ends
+};
+
+const char *const SUCCESS_END = "The update was successful, the unit is now operational\r\n";
+const char *const FAILURE_END = "\n\rERROR: The update was not successful.\r\n";
+const char *const UNCONFIRMED_END =
+    "100%\n\rERROR: The unit took both images but did not confirm the update after its reboot.\r\n";
+
+bool endsWith(const std::string &text, const std::string &tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class ToolUpdate : public ToolSimTest {};
+
+class ToolUpdateOutcome : public ToolUpdate, public ::testing::WithParamInterface<OutcomeCase> {};
+
+}  // namespace
+
+TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
+{
+    const OutcomeCase &c = GetParam();
+    UnitConfig config;
+    config.deviceCode = c.deviceCode;
+    if (c.what != UnitFault::None) {
+        config.faults.push_back({c.at, c.what});
+    }
+    simPort_attachUnit(3, config);
+
+    const UpdateOutcome outcome = performUpdate(0, 0);
+
+    EXPECT_STREQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.exitStatus, c.exitStatus);
+    EXPECT_EQ(outcome.unit.port, 3);
+    EXPECT_EQ(outcome.unit.baud, 9600);
+    const std::string console = simConsole_text();
+    EXPECT_EQ(console.substr(0, BANNER.size()), BANNER);
+    EXPECT_TRUE(endsWith(console, c.lastWords)) << console;
+    EXPECT_EQ(console.find("Press any key"), std::string::npos);
+    EXPECT_EQ(simConsole_keyWaits(), 0);
+    EXPECT_EQ(simPorts_openHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryEnd, ToolUpdateOutcome,
+    ::testing::Values(
+        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, "confirmed", TOOL_EXIT_CONFIRMED, SUCCESS_END},
+        OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1, "unconfirmed",
+                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END},
+        OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1, "unconfirmed",
+                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END},
+        OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1, "failed",
+                    TOOL_EXIT_FAILED, FAILURE_END},
+        OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1, "failed", TOOL_EXIT_FAILED,
+                    FAILURE_END},
+        OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, "failed", TOOL_EXIT_FAILED,
+                    FAILURE_END}),
+    [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });
+
+struct NoUnitCase {
+    const char *name;
+    int port, baud;
+    const char *reason;
+};
+
+class ToolUpdateNoUnit : public ToolUpdate, public ::testing::WithParamInterface<NoUnitCase> {};
+
+TEST_P(ToolUpdateNoUnit, SaysWhyAndExitsFour)
+{
+    const NoUnitCase &c = GetParam();
+    simPort_setHeld(5);
+    simPort_setSilent(6);
+    simPort_attachUnit(8, UnitConfig{});  // at 9600
+
+    const UpdateOutcome outcome = performUpdate(c.port, c.baud);
+
+    EXPECT_STREQ(outcome.result, "no-unit");
+    EXPECT_EQ(outcome.exitStatus, TOOL_EXIT_NO_UNIT);
+    EXPECT_EQ(outcome.unit.port, c.port);
+    EXPECT_EQ(outcome.unit.baud, 0);
+    EXPECT_EQ(simConsole_text(), "\n\rYou are about to upload the firmware version 1.0.5"
+                                 "\n\r\n\rDetecting COM port and Baud Rate..................FAILED\r\n"
+                                 "\r\nERROR: " + std::string(c.reason) + ".\r\n");
+    EXPECT_EQ(simPorts_openHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryReason, ToolUpdateNoUnit,
+    ::testing::Values(
+        NoUnitCase{"absent", 7, 0,
+                   "COM7 cannot be opened: it is absent (The system cannot find the file specified)"},
+        NoUnitCase{"held", 5, 0,
+                   "COM5 cannot be opened: another program holds it, or access is denied (The process cannot "
+                   "access the file because it is being used by another process)"},
+        NoUnitCase{"silent", 6, 0, "No unit answered on COM6 at 115200, 9600, 57600, 4800, 2400 or 1200 baud"},
+        NoUnitCase{"other_rate", 8, 57600, "No unit answered on COM8 at 57600 baud"}),
+    [](const ::testing::TestParamInfo<NoUnitCase> &c) { return std::string(c.param.name); });
+
+TEST_F(ToolUpdate, ConsoleTextIsTheUpdatersWithoutItsKeyWait)
+{
+    simPort_attachUnit(3, UnitConfig{});
+    performUpdate(0, 0);
+    EXPECT_EQ(simConsole_text(), BANNER + found(3, 9600) + VERSIONS + CHECKING_PRODUCT + productOk("TX") +
+                                     uploads(1055216, 117648) + SUCCESS_LINE);
+}
+
+TEST_F(ToolUpdate, SearchThatFindsNothingSaysSoAndExitsFour)
+{
+    const UpdateOutcome outcome = performUpdate(0, 0);
+    EXPECT_EQ(outcome.exitStatus, TOOL_EXIT_NO_UNIT);
+    EXPECT_EQ(outcome.unit.port, 0);
+    EXPECT_TRUE(endsWith(simConsole_text(), "FAILED\r\n\r\nERROR: No unit answered on COM1 to COM32.\r\n"));
+}
+
+TEST_F(ToolUpdate, NamedPortAndRateAreTheOnlyOnesTried)
+{
+    UnitConfig config;
+    config.normalBaud = 57600;
+    simPort_attachUnit(3, config);
+    simPort_attachUnit(1, UnitConfig{});
+    const UpdateOutcome outcome = performUpdate(3, 57600);
+    EXPECT_EQ(outcome.exitStatus, TOOL_EXIT_CONFIRMED);
+    EXPECT_TRUE(events(SimEventKind::Open, 1).empty());
+    EXPECT_EQ(events(SimEventKind::Write, 3).front().baud, 57600);
+    EXPECT_EQ(writes(3).front(), "%%%help -c version\n\r");
+}
+
+TEST(ToolJson, UpdateObjectCarriesWhatWasLearnt)
+{
+    UpdateOutcome outcome;
+    outcome.unit.port = 9;
+    outcome.unit.baud = 57600;
+    outcome.unit.versionFields = 7;
+    outcome.unit.versions.fw_ver = 1;
+    outcome.unit.versions.fw_sub = 4;
+    snprintf(outcome.unit.versions.model, sizeof outcome.unit.versions.model, "MDL");
+    outcome.unit.versions.fpga_ver = 1;
+    outcome.unit.versions.fpga_rev = 4;
+    outcome.unit.versions.fpga_type = 1;
+    outcome.unit.product = IMAGE_RX_FPGA;
+    outcome.result = "confirmed";
+    outcome.seconds = 190.24;
+    outcome.log = "update.log";
+    EXPECT_EQ(updateJson(outcome), "{\"port\":9,\"baud\":57600,\"result\":\"confirmed\",\"exit\":0,\"seconds\":190.2,"
+                                   "\"log\":\"update.log\",\"product\":\"RX\",\"firmware\":\"1.00.04\","
+                                   "\"fpga\":\"MDL 1.04\",\"device\":1}");
+}
+
+TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)
+{
+    UpdateOutcome outcome;
+    outcome.exitStatus = TOOL_EXIT_NO_UNIT;
+    EXPECT_EQ(updateJson(outcome),
+              "{\"port\":null,\"baud\":null,\"result\":\"no-unit\",\"exit\":4,\"seconds\":0.0,\"log\":null}");
+}

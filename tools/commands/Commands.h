@@ -1,0 +1,55 @@
+// The tool's commands, one file each; each gives the tool's exit status
+// (ToolExitCodes.h).
+#ifndef COMMANDS_H_
+#define COMMANDS_H_
+
+#include "unit/UnitFacts.h"
+
+#include "base/Catalogue.h"
+
+#include <cstdint>
+#include <string>
+
+// One embedded image flattened (in gDataConcatenated, which it overwrites).
+struct ImageFigures {
+    bool valid = false;  // flattened; false also when memory ran out
+    int imageLength = 0;
+    uint32_t checksum = 0;
+};
+ImageFigures embeddedImageFigures(ImageIndex index);
+
+int runInfo(void);
+int runWebFile(void);
+int runProductCheck(bool transmitter);
+int runDiagnostics(void);
+
+// flatten: 0 when OUT holds the image, after one line on stdout: OUT, the
+// image length and its checksum. Otherwise 1 after a message on stderr (for an
+// invalid text: the line and what is wrong with it), with OUT untouched, or
+// removed if a write failed half-way. OUT may not be IN, under any path.
+int flattenHexFile(const char *inPath, const char *outPath);
+
+#define SCAN_DEFAULT_FIRST_PORT 1
+#define SCAN_DEFAULT_LAST_PORT 32
+#define SCAN_HIGHEST_PORT 256
+
+// "A-B" or "N", within 1 to SCAN_HIGHEST_PORT, A not above B.
+bool parsePortRange(const std::string &text, int *first, int *last);
+// Probes every port of the range as the search does, without stopping at
+// the first unit; prints one line per port found busy or with a unit.
+ScanResult scanPorts(int first, int last);
+int runScan(int first, int last, bool json);
+
+struct UpdateOptions {
+    int port = 0;  // 0: the updater's own search
+    int baud = 0;  // 0: the search's six rates
+    std::string log;
+    bool json = false;
+    std::string commandLine;  // for the log's heading
+};
+// Finds the unit (or opens the port named) and updates it, with the
+// updater's console text and without any prompt or key wait.
+UpdateOutcome performUpdate(int port, int baud);
+int runUpdate(const UpdateOptions &options);
+
+#endif

@@ -1,0 +1,47 @@
+// product tx|rx: finds the unit and checks its product identity.
+#include "commands/Commands.h"
+
+#include "unit/FindUnit.h"
+#include "ToolOutcome.h"
+
+#include "base/ProgramState.h"
+#include "base/UpdateLog.h"
+#include "channel/ProductCheck.h"
+#include "serial/ComPortAPI.h"
+
+#include <cstring>
+
+namespace {
+
+// What the unit said it is, when it is not the product asked for.
+std::string whatTheUnitSaid(const char *reply)
+{
+    if (reply[0] == '\0') {
+        return "\r\nThe unit did not answer \"" PRODUCT_QUERY_COMMAND "\".\r\n";
+    }
+    std::string said = "\r\nThe unit answered \"" + UpdateLog_Escaped(reply, UPDATE_LOG_TEXT_LIMIT) + "\"";
+    for (ImageIndex index : FPGA_IMAGES) {
+        if (strcmp(reply, IMAGE_CATALOGUE[index].productIdentity) == 0) {
+            said += std::string(": it is a ") + IMAGE_CATALOGUE[index].variant + " unit";
+        }
+    }
+    return said + ".\r\n";
+}
+
+}  // namespace
+
+int runProductCheck(bool transmitter)
+{
+    if (!findUnitOrSayWhy()) {
+        return TOOL_EXIT_NO_UNIT;
+    }
+    const ImageIndex asked = transmitter ? IMAGE_TX_FPGA : IMAGE_RX_FPGA;
+    const BOOL matches = validateProductId(IMAGE_CATALOGUE[asked].productIdentity);
+    if (matches) {
+        ComPortAPI_CloseCOM();
+        dipsplayLastMessageToUserBeforeExit("\r\n");
+        return TOOL_EXIT_CONFIRMED;
+    }
+    dipsplayLastMessageToUserBeforeExit(whatTheUnitSaid(productIdReported()).c_str());
+    return TOOL_EXIT_FAILED;
+}

@@ -1,0 +1,183 @@
+#include "fleet/ParallelScan.h"
+
+#include "unit/ScanListing.h"
+#include "ToolOutcome.h"
+
+#include "platform/WorkerProcess.h"
+#include "fleet/WorkerProgress.h"
+#include "serial/ComPortAPI.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+// A one-port scan ends by itself within seconds; one that has not after
+// this long is stopped and reported.
+const std::chrono::seconds SCAN_WORKER_DEADLINE(120);
+const int COLLECT_INTERVAL_MS = 250;
+const int END_GRACE_MS = 1000;
+
+struct ScanWorker {
+    int port;
+    int worker;
+    std::string reply;
+    std::string console;
+};
+
+// The updater's own quiet first look: a port that opens, or that another
+// program holds, gets a worker; an absent one costs nothing.
+bool portMayHoldUnit(int port)
+{
+    const HANDLE device = ComPortAPI_OpenDevice(port);
+    if (device != INVALID_HANDLE_VALUE) {
+        CloseHandle(device);
+        return true;
+    }
+    const DWORD reason = GetLastError();
+    return reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION;
+}
+
+std::vector<ScanWorker> startScanWorkers(int firstPort, int lastPort, const std::string &toolPath,
+                                         ScanOutcome &outcome)
+{
+    std::vector<ScanWorker> workers;
+    for (int port = firstPort; port <= lastPort; ++port) {
+        if (!portMayHoldUnit(port)) {
+            continue;
+        }
+        const std::string range = std::to_string(port) + "-" + std::to_string(port);
+        const int worker = WorkerProcess_Start({toolPath, "scan", "--ports", range, "--json"});
+        if (worker < 0) {
+            outcome.problems.push_back("COM" + std::to_string(port) + ": its scan worker could not be started");
+            continue;
+        }
+        workers.push_back({port, worker, "", ""});
+    }
+    return workers;
+}
+
+bool anyRunning(const std::vector<ScanWorker> &workers)
+{
+    for (const ScanWorker &w : workers) {
+        if (WorkerProcess_Status(w.worker).state == WORKER_RUNNING) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void collectUntilAllEnded(std::vector<ScanWorker> &workers, ScanOutcome &outcome)
+{
+    const auto deadline = std::chrono::steady_clock::now() + SCAN_WORKER_DEADLINE;
+    while (anyRunning(workers)) {
+        WorkerProcess_Collect(COLLECT_INTERVAL_MS);
+        for (ScanWorker &w : workers) {
+            w.reply += WorkerProcess_TakeOutput(w.worker, WORKER_STDOUT);
+            w.console += WorkerProcess_TakeOutput(w.worker, WORKER_STDERR);
+        }
+        outcome.interrupted = WorkerProcess_Interrupted();
+        if (outcome.interrupted || std::chrono::steady_clock::now() >= deadline) {
+            WorkerProcess_EndAll(END_GRACE_MS);
+        }
+    }
+}
+
+std::string whyNoAnswer(const ScanWorker &w)
+{
+    const WorkerStatus status = WorkerProcess_Status(w.worker);
+    std::string why = status.state == WORKER_DIED ? "its scan worker was " + WorkerProcess_DescribeDeath(status.code)
+                                                  : "its scan worker gave no answer (exit status " +
+                                                        std::to_string(status.code) + ")";
+    const std::vector<std::string> last = lastScreenLines(w.console, 1);
+    return "COM" + std::to_string(w.port) + ": " + why + (last.empty() ? "" : ": " + last[0]);
+}
+
+void mergeAnswer(const ScanWorker &w, ScanOutcome &outcome)
+{
+    const nlohmann::ordered_json answer = nlohmann::ordered_json::parse(w.reply, nullptr, false);
+    if (!answer.is_object() || !answer.contains("units") || !answer["units"].is_array()) {
+        outcome.problems.push_back(whyNoAnswer(w));
+        return;
+    }
+    for (const nlohmann::ordered_json &unit : answer["units"]) {
+        outcome.units.push_back(unit);
+    }
+    if (answer.contains("busy") && answer["busy"].is_array()) {
+        for (const nlohmann::ordered_json &port : answer["busy"]) {
+            outcome.busy.push_back(port.get<int>());
+        }
+    }
+}
+
+int portOf(const nlohmann::ordered_json &unit)
+{
+    return unit.contains("port") && unit["port"].is_number_integer() ? unit["port"].get<int>() : 0;
+}
+
+std::string textOf(const nlohmann::ordered_json &unit, const char *field)
+{
+    return unit.contains(field) && unit[field].is_string() ? unit[field].get<std::string>() : "";
+}
+
+// With --json the listing goes to standard error, as the console text does.
+void printListing(const ScanOutcome &outcome, FILE *out)
+{
+    printScanHeading(out);
+    for (const nlohmann::ordered_json &unit : outcome.units) {
+        const int device = unit.contains("device") && unit["device"].is_number_integer() ? unit["device"].get<int>() : -1;
+        printScanUnit(out, portOf(unit), unit.value("baud", 0), textOf(unit, "product"), textOf(unit, "firmware"),
+                      textOf(unit, "fpga"), device, unit.value("current", false));
+    }
+    for (int port : outcome.busy) {
+        printScanBusy(out, port);
+    }
+}
+
+}  // namespace
+
+ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &toolPath)
+{
+    ScanOutcome outcome;
+    std::vector<ScanWorker> workers = startScanWorkers(firstPort, lastPort, toolPath, outcome);
+    collectUntilAllEnded(workers, outcome);
+    for (const ScanWorker &w : workers) {
+        mergeAnswer(w, outcome);
+    }
+    WorkerProcess_ReleaseAll();
+    std::stable_sort(outcome.units.begin(), outcome.units.end(),
+                     [](const nlohmann::ordered_json &a, const nlohmann::ordered_json &b) { return portOf(a) < portOf(b); });
+    std::sort(outcome.busy.begin(), outcome.busy.end());
+    outcome.busy.erase(std::unique(outcome.busy.begin(), outcome.busy.end()), outcome.busy.end());
+    return outcome;
+}
+
+nlohmann::ordered_json scanReport(const ScanOutcome &outcome)
+{
+    return {{"units", outcome.units}, {"busy", outcome.busy}};
+}
+
+int runParallelScan(const ParallelScanOptions &options)
+{
+    WorkerProcess_ClearInterrupt();
+    WorkerProcess_CatchInterrupts();
+    const std::string tool = options.toolPath.empty() ? WorkerProcess_OwnPath(nullptr) : options.toolPath;
+    const ScanOutcome outcome = scanPortsSideBySide(options.firstPort, options.lastPort, tool);
+    for (const std::string &problem : outcome.problems) {
+        fprintf(stderr, "%s\n", problem.c_str());
+    }
+    FILE *listing = options.json ? stderr : stdout;
+    printListing(outcome, listing);
+    if (outcome.units.empty()) {
+        fprintf(listing, "No unit answered on COM%d to COM%d.\n", options.firstPort, options.lastPort);
+    }
+    if (options.json) {
+        printf("%s\n", scanReport(outcome).dump().c_str());
+    }
+    fflush(stdout);
+    if (outcome.interrupted) {
+        fputs("Interrupted: every scan worker was ended.\n", stderr);
+        return TOOL_EXIT_FAILED;
+    }
+    return outcome.units.empty() ? TOOL_EXIT_NO_UNIT : TOOL_EXIT_CONFIRMED;
+}

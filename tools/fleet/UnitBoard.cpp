@@ -1,0 +1,146 @@
+#include "fleet/UnitBoard.h"
+
+#include "fleet/UpdateAllReport.h"
+
+#include <map>
+
+namespace {
+
+// What each line last showed: the redraw compares whole texts, plain lines
+// compare the phase, the tens of percent and the result.
+struct ShownLine {
+    std::string text;
+    UpdatePhase phase;
+    int tens;
+    std::string result;
+};
+
+FILE *g_stream = stdout;
+bool g_redraw = false;
+std::vector<ShownLine> g_shown;
+
+std::string withoutTrailingBlanks(const std::string &text)
+{
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+std::string foundText(const UnitRun &unit, const char *key)
+{
+    const auto value = unit.found.find(key);
+    return value != unit.found.end() && value->is_string() ? value->get<std::string>() : "?";
+}
+
+void redrawAll(const std::vector<UnitRun> &units)
+{
+    bool changed = g_shown.size() != units.size();
+    std::vector<ShownLine> lines;
+    for (const UnitRun &unit : units) {
+        lines.push_back({UnitBoard_LineText(unit), unit.progress.phase, 0, unit.result});
+        changed = changed || g_shown[lines.size() - 1].text != lines.back().text;
+    }
+    if (!changed) {
+        return;
+    }
+    // Back to the board's first line, then every line cleared and rewritten.
+    if (!g_shown.empty()) {
+        fprintf(g_stream, "\x1b[%zuA", g_shown.size());
+    }
+    for (const ShownLine &line : lines) {
+        fprintf(g_stream, "\r\x1b[2K%s\n", line.text.c_str());
+    }
+    g_shown = lines;
+}
+
+void printChangedLines(const std::vector<UnitRun> &units)
+{
+    g_shown.resize(units.size(), {"", PHASE_SEARCH, -1, "?"});
+    for (size_t i = 0; i < units.size(); ++i) {
+        const UnitRun &unit = units[i];
+        ShownLine now = {UnitBoard_LineText(unit), unit.progress.phase, unit.progress.percentage / 10, unit.result};
+        ShownLine &shown = g_shown[i];
+        if (now.phase != shown.phase || now.tens != shown.tens || now.result != shown.result) {
+            fprintf(g_stream, "%s\n", now.text.c_str());
+            shown = now;
+        }
+    }
+}
+
+std::string summaryRow(const UnitRun &unit)
+{
+    const bool left = unit.result != RESULT_CONFIRMED && unit.result != RESULT_UNCONFIRMED &&
+                      unit.result != RESULT_SKIPPED;
+    char seconds[16] = "";
+    if (unit.result != RESULT_SKIPPED) {
+        snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
+    }
+    char row[512];
+    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-12s %-16s %7s  %s", unit.port, foundText(unit, "product").c_str(),
+             foundText(unit, "firmware").c_str(), unit.result.c_str(), left ? phaseName(unit.progress.phase) : "",
+             seconds, unit.logPath.c_str());
+    return row;
+}
+
+void printDeaths(FILE *stream, const std::vector<UnitRun> &units)
+{
+    for (const UnitRun &unit : units) {
+        if (unit.death.empty()) {
+            continue;
+        }
+        fprintf(stream, "COM%d: the worker was %s; the end of its log:\n", unit.port, unit.death.c_str());
+        for (const std::string &line : deathEvidence(unit)) {
+            fprintf(stream, "  | %s\n", line.c_str());
+        }
+    }
+}
+
+}  // namespace
+
+void UnitBoard_Begin(FILE *stream, bool redraw)
+{
+    g_stream = stream;
+    g_redraw = redraw;
+    g_shown.clear();
+}
+
+void UnitBoard_Show(const std::vector<UnitRun> &units)
+{
+    if (g_redraw) {
+        redrawAll(units);
+    } else {
+        printChangedLines(units);
+    }
+    fflush(g_stream);
+}
+
+std::string UnitBoard_LineText(const UnitRun &unit)
+{
+    char line[256];
+    if (unit.result == RESULT_SKIPPED) {
+        snprintf(line, sizeof line, "COM%-4d %-3s runs %-16s skipped", unit.port, foundText(unit, "product").c_str(),
+                 foundText(unit, "firmware").c_str());
+        return line;
+    }
+    snprintf(line, sizeof line, "COM%-4d %-3s %-16s %3d%%  %s", unit.port, foundText(unit, "product").c_str(),
+             phaseName(unit.progress.phase), unit.progress.percentage, unit.result.c_str());
+    return withoutTrailingBlanks(line);
+}
+
+void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, int exitCode)
+{
+    fprintf(stream, "\n%-7s %-7s %-9s %-12s %-16s %7s  %s\n", "Port", "Product", "Firmware", "Result", "Left in",
+            "Seconds", "Log");
+    std::map<std::string, int> counts;
+    for (const UnitRun &unit : units) {
+        fprintf(stream, "%s\n", withoutTrailingBlanks(summaryRow(unit)).c_str());
+        ++counts[unit.result];
+    }
+    printDeaths(stream, units);
+    fprintf(stream, "\nExit status %d:", exitCode);
+    const char *separator = " ";
+    for (const auto &[result, count] : counts) {
+        fprintf(stream, "%s%d %s", separator, count, result.c_str());
+        separator = ", ";
+    }
+    fprintf(stream, "%s\n", units.empty() && exitCode == 4 ? " no unit answered." : ".");
+    fflush(stream);
+}

@@ -1,0 +1,252 @@
+#include "fleet/UpdateAll.h"
+
+#include "platform/BoardTerminal.h"
+#include "fleet/ParallelScan.h"
+#include "fleet/UnitBoard.h"
+#include "fleet/UpdateAllReport.h"
+#include "platform/WorkerProcess.h"
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const int COLLECT_INTERVAL_MS = 200;
+// The board is redrawn at most this often, and at once when a unit ends.
+const std::chrono::milliseconds BOARD_INTERVAL(100);
+// An update asked to stop has this long before it is killed.
+const int END_GRACE_MS = 2000;
+const size_t CONSOLE_TAIL_KEPT = 4096;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string defaultLogDir(void)
+{
+    const std::time_t now = std::time(nullptr);
+    char name[64];
+    std::strftime(name, sizeof name, "logs/%Y-%m-%d_%H-%M-%S", std::localtime(&now));
+    return name;
+}
+
+std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions &options, const std::string &logDir)
+{
+    std::vector<UnitRun> units;
+    for (const nlohmann::ordered_json &found : scan.units) {
+        UnitRun unit;
+        unit.port = found.value("port", 0);
+        unit.baud = found.value("baud", 0);
+        unit.found = found;
+        if (options.skipCurrent && found.value("current", false)) {
+            unit.result = RESULT_SKIPPED;
+            unit.progress.phase = PHASE_DONE;
+        } else {
+            // Not "comN.log": Windows takes a name that begins with a device
+            // name and a dot for the device itself.
+            unit.logPath = logDir + "/unit-com" + std::to_string(unit.port) + ".log";
+        }
+        units.push_back(unit);
+    }
+    return units;
+}
+
+void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
+{
+    for (UnitRun &unit : units) {
+        if (unit.result != RESULT_RUNNING) {
+            continue;
+        }
+        unit.worker = WorkerProcess_Start({tool, "update", "--port", std::to_string(unit.port), "--baud",
+                                           std::to_string(unit.baud), "--log", unit.logPath, "--json"});
+        if (unit.worker < 0) {
+            unit.result = RESULT_FAILED;
+            unit.death = "never started";
+        }
+    }
+}
+
+bool isRunning(const UnitRun &unit)
+{
+    return unit.worker >= 0 && unit.result == RESULT_RUNNING;
+}
+
+void takeOutput(UnitRun &unit)
+{
+    const std::string console = WorkerProcess_TakeOutput(unit.worker, WORKER_STDERR);
+    readWorkerProgress(unit.progress, console);
+    unit.consoleTail += console;
+    if (unit.consoleTail.size() > 2 * CONSOLE_TAIL_KEPT) {
+        unit.consoleTail.erase(0, unit.consoleTail.size() - CONSOLE_TAIL_KEPT);
+    }
+    unit.reply += WorkerProcess_TakeOutput(unit.worker, WORKER_STDOUT);
+}
+
+// Takes in what every worker sent; true when one of them has ended.
+bool takeNews(std::vector<UnitRun> &units, Clock::time_point start)
+{
+    bool ended = false;
+    for (UnitRun &unit : units) {
+        if (!isRunning(unit)) {
+            continue;
+        }
+        takeOutput(unit);
+        unit.ended = WorkerProcess_Status(unit.worker);
+        if (unit.ended.state != WORKER_RUNNING) {
+            unit.seconds = secondsSince(start);
+            concludeUnit(unit);
+            ended = true;
+        }
+    }
+    return ended;
+}
+
+bool anyRunning(const std::vector<UnitRun> &units)
+{
+    for (const UnitRun &unit : units) {
+        if (isRunning(unit)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Until every worker has ended; false when an interrupt came first.
+bool followWorkers(std::vector<UnitRun> &units, Clock::time_point start)
+{
+    Clock::time_point shown = Clock::now();
+    UnitBoard_Show(units);
+    while (anyRunning(units)) {
+        if (WorkerProcess_Interrupted()) {
+            return false;
+        }
+        WorkerProcess_Collect(COLLECT_INTERVAL_MS);
+        if (takeNews(units, start) || Clock::now() - shown >= BOARD_INTERVAL) {
+            UnitBoard_Show(units);
+            shown = Clock::now();
+        }
+    }
+    return true;
+}
+
+// Every worker still running is ended, which closes its port; each such
+// unit is reported in the phase it had reached.
+void endEveryWorker(std::vector<UnitRun> &units, Clock::time_point start)
+{
+    WorkerProcess_EndAll(END_GRACE_MS);
+    for (UnitRun &unit : units) {
+        if (!isRunning(unit)) {
+            continue;
+        }
+        takeOutput(unit);
+        unit.ended = WorkerProcess_Status(unit.worker);
+        unit.seconds = secondsSince(start);
+        unit.result = RESULT_INTERRUPTED;
+    }
+}
+
+bool makeLogDir(const std::string &logDir, FILE *console)
+{
+    std::error_code error;
+    std::filesystem::create_directories(logDir, error);
+    if (error) {
+        fprintf(console, "ERROR: the log folder %s cannot be made: %s\n", logDir.c_str(), error.message().c_str());
+        return false;
+    }
+    return true;
+}
+
+void failEveryUnit(std::vector<UnitRun> &units)
+{
+    for (UnitRun &unit : units) {
+        if (unit.result == RESULT_RUNNING) {
+            unit.result = RESULT_FAILED;
+        }
+    }
+}
+
+// The update of the units the scan found; false when interrupted.
+bool updateUnits(std::vector<UnitRun> &units, const std::string &tool, FILE *console)
+{
+    const Clock::time_point start = Clock::now();
+    startUpdateWorkers(units, tool);
+    UnitBoard_Begin(console, BoardTerminal_CanRedraw(console));
+    const bool finished = followWorkers(units, start);
+    if (!finished) {
+        endEveryWorker(units, start);
+        UnitBoard_Show(units);
+        fputs("Interrupted: every worker was ended and its port closed.\n", console);
+    }
+    WorkerProcess_ReleaseAll();
+    return finished;
+}
+
+ScanOutcome scanAndTell(const UpdateAllOptions &options, const std::string &tool, FILE *console)
+{
+    fprintf(console, "Scanning COM%d to COM%d ...\n", options.firstPort, options.lastPort);
+    fflush(console);
+    ScanOutcome scan = scanPortsSideBySide(options.firstPort, options.lastPort, tool);
+    for (const std::string &problem : scan.problems) {
+        fprintf(console, "%s\n", problem.c_str());
+    }
+    if (scan.interrupted) {
+        fputs("Interrupted during the scan: every scan worker was ended.\n", console);
+    }
+    return scan;
+}
+
+// The exit status; completed becomes false when an interrupt came first.
+int updateFoundUnits(std::vector<UnitRun> &units, const std::string &logDir, const std::string &tool, FILE *console,
+                     bool &completed)
+{
+    if (units.empty()) {
+        return 4;
+    }
+    if (!makeLogDir(logDir, console)) {
+        failEveryUnit(units);
+        return 1;
+    }
+    fprintf(console, "%zu unit(s) found, logs in %s\n", units.size(), logDir.c_str());
+    completed = updateUnits(units, tool, console);
+    return updateAllExitCode(units);
+}
+
+void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, int exitCode, bool completed,
+                     Clock::time_point start)
+{
+    nlohmann::ordered_json report = updateAllReport(units, scan.busy, exitCode, secondsSince(start));
+    if (!completed) {
+        report["interrupted"] = true;
+    }
+    printf("%s\n", report.dump().c_str());
+    fflush(stdout);
+}
+
+}  // namespace
+
+int runUpdateAll(const UpdateAllOptions &options)
+{
+    const Clock::time_point start = Clock::now();
+    WorkerProcess_ClearInterrupt();
+    WorkerProcess_CatchInterrupts();
+    FILE *console = options.json ? stderr : stdout;
+    const std::string tool = options.toolPath.empty() ? WorkerProcess_OwnPath(nullptr) : options.toolPath;
+    const ScanOutcome scan = scanAndTell(options, tool, console);
+    const std::string logDir = options.logDir.empty() ? defaultLogDir() : options.logDir;
+    std::vector<UnitRun> units;
+    bool completed = !scan.interrupted;
+    int exitCode = 1;
+    if (!scan.interrupted) {
+        units = unitsFound(scan, options, logDir);
+        exitCode = updateFoundUnits(units, logDir, tool, console, completed);
+    }
+    UnitBoard_PrintSummary(console, units, exitCode);
+    if (options.json) {
+        printJsonReport(units, scan, exitCode, completed, start);
+    }
+    return exitCode;
+}

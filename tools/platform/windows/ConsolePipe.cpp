@@ -1,0 +1,14 @@
+#include "platform/ConsolePipe.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+bool consolePipe_create(int fds[2])
+{
+    return _pipe(fds, 64 * 1024, _O_BINARY | _O_NOINHERIT) == 0;
+}
+
+void consolePipe_binaryOutput(int fd)
+{
+    _setmode(fd, _O_BINARY);
+}

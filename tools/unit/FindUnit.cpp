@@ -1,0 +1,79 @@
+#include "unit/FindUnit.h"
+
+#include "base/ErrorText.h"
+#include "base/ProgramState.h"
+#include "base/UpdateLog.h"
+#include "channel/PortDetection.h"
+#include "serial/ComPortAPI.h"
+#include "update/StatusLabels.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+std::string ratesTried(int baud)
+{
+    if (baud != 0) {
+        return std::to_string(baud) + " baud";
+    }
+    std::string rates;
+    for (int i = 0; i < SEARCH_BAUD_RATE_COUNT; ++i) {
+        rates += std::to_string(SEARCH_BAUD_RATES[i]);
+        rates += i + 2 < SEARCH_BAUD_RATE_COUNT ? ", " : i + 2 == SEARCH_BAUD_RATE_COUNT ? " or " : " baud";
+    }
+    return rates;
+}
+
+std::string probeOnePort(int port, int baud)
+{
+    const PortProbe found = probeComPort(port, baud);
+    const std::string name = "COM" + std::to_string(port);
+    switch (found) {
+    case PORT_UNIT_FOUND: return "";
+    case PORT_ABSENT: return name + " cannot be opened: it is absent (" + ErrorText_Of(GetLastError()) + ")";
+    case PORT_BUSY:
+        return name + " cannot be opened: another program holds it, or access is denied (" +
+               ErrorText_Of(GetLastError()) + ")";
+    case PORT_NO_UNIT: break;
+    }
+    return "No unit answered on " + name + " at " + ratesTried(baud);
+}
+
+}  // namespace
+
+std::string findAndOpenUnit(int port, int baud)
+{
+    printf("\n\r\n\r" DETECTING_PORT_LABEL);
+    ComPortAPI_SetHardwareFlowControl(FALSE);
+    std::string failure;
+    if (port != 0) {
+        failure = probeOnePort(port, baud);
+    } else if (!detectComPortAndBaudrate()) {
+        failure = "No unit answered on COM" + std::to_string(FIRST_COM_PORT) + " to COM" + std::to_string(LAST_COM_PORT);
+    }
+    if (!failure.empty()) {
+        puts("FAILED\r");
+        UpdateLog_Event("error", "%s", failure.c_str());
+        return failure;
+    }
+    puts("OK\r");
+    printf(PORT_FOUND_TEXT "%d\r\nBaud rate       : %d \r\n\r\n", gComPortNumber, gBaudRate);
+    return "";
+}
+
+std::string errorLine(const std::string &failure)
+{
+    return "\r\nERROR: " + failure + ".\r\n";
+}
+
+bool findUnitOrSayWhy(void)
+{
+    const std::string failure = findAndOpenUnit(0, 0);
+    if (!failure.empty()) {
+        dipsplayLastMessageToUserBeforeExit(errorLine(failure).c_str());
+        return false;
+    }
+    return true;
+}
