@@ -9,6 +9,8 @@
 // stand in the host's way, and this program never flocks it.
 #include "UnitModel.h"
 
+#include "base/EscapedBytes.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -114,26 +116,7 @@ int64_t monotonicUs()
 
 std::string escaped(const uint8_t *bytes, size_t count)
 {
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t b = bytes[i];
-        switch (b) {
-        case '\r': text += "\\r"; break;
-        case '\n': text += "\\n"; break;
-        case '\t': text += "\\t"; break;
-        case '\\': text += "\\\\"; break;
-        case '"': text += "\\\""; break;
-        default:
-            if (b >= 0x20 && b < 0x7F) {
-                text += static_cast<char>(b);
-            } else {
-                char hex[5];
-                snprintf(hex, sizeof hex, "\\x%02X", b);
-                text += hex;
-            }
-        }
-    }
-    return text;
+    return escapedBytes(std::string_view(reinterpret_cast<const char *>(bytes), count));
 }
 
 // One line per event, with the milliseconds since the start.

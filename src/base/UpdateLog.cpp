@@ -1,6 +1,7 @@
 #include "base/UpdateLog.h"
 
 #include "base/ErrorText.h"
+#include "base/EscapedBytes.h"
 
 #include <chrono>
 #include <cstdarg>
@@ -122,35 +123,12 @@ void UpdateLog_Event(const char *kind, const char *format, ...)
     writeEvent(kind, text);
 }
 
-std::string UpdateLog_Escaped(std::string_view bytes, size_t limit)
-{
-    std::string shown;
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        switch (c) {
-        case '\r': shown += "\\r"; break;
-        case '\n': shown += "\\n"; break;
-        case '"': shown += "\\\""; break;
-        case '\\': shown += "\\\\"; break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                char hex[8];
-                snprintf(hex, sizeof hex, "\\x%02X", c);
-                shown += hex;
-            } else {
-                shown += static_cast<char>(c);
-            }
-        }
-    }
-    return shown;
-}
-
 void UpdateLog_Bytes(const char *kind, std::string_view bytes, const char *note)
 {
     if (g_logFile == nullptr) {
         return;
     }
-    std::string text = "\"" + UpdateLog_Escaped(bytes, UPDATE_LOG_TEXT_LIMIT) + "\"";
+    std::string text = "\"" + escapedBytes(bytes, UPDATE_LOG_TEXT_LIMIT) + "\"";
     if (bytes.size() > UPDATE_LOG_TEXT_LIMIT) {
         text += "...";
     }

@@ -32,10 +32,6 @@ void UpdateLog_Event(const char *kind, const char *format, ...);
 // and an optional note behind it.
 void UpdateLog_Bytes(const char *kind, std::string_view bytes, const char *note = nullptr);
 
-// Bytes as a log line shows them: "\r", "\n", "\"", "\\" and "\xNN" for
-// every other byte outside printable ASCII; cut after `limit` bytes.
-std::string UpdateLog_Escaped(std::string_view bytes, size_t limit);
-
 // Where events go while the console is captured: each is written to
 // `stream` as a zero byte, its kind, a space, its text and "\n", between the
 // console text around it (console text never holds a zero byte), and whoever

@@ -1,5 +1,6 @@
 #include "SimTest.h"
 
+#include "base/EscapedBytes.h"
 #include "base/UpdateLog.h"
 
 #include <cstdio>
@@ -9,7 +10,7 @@ namespace {
 // As the update log shows bytes, and how many when they are cut.
 std::string printable(const std::string &bytes, size_t limit)
 {
-    std::string shown = UpdateLog_Escaped(bytes, limit);
+    std::string shown = escapedBytes(bytes, limit);
     if (bytes.size() > limit) {
         shown += "... (" + std::to_string(bytes.size()) + " bytes)";
     }

@@ -9,6 +9,7 @@
 #include "console/StatusLines.h"
 #include "commands/Commands.h"
 
+#include "base/EscapedBytes.h"
 #include "base/UpdateLog.h"
 
 #include <sstream>
@@ -168,7 +169,7 @@ class LogEscape : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(LogEscape, ShowsEveryByteReadably)
 {
-    EXPECT_EQ(UpdateLog_Escaped(GetParam().bytes, GetParam().limit), GetParam().shown);
+    EXPECT_EQ(escapedBytes(GetParam().bytes, GetParam().limit), GetParam().shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -5,6 +5,7 @@
 #include "ToolOutcome.h"
 
 #include "base/ProgramState.h"
+#include "base/EscapedBytes.h"
 #include "base/UpdateLog.h"
 #include "channel/ProductCheck.h"
 #include "serial/ComPortAPI.h"
@@ -19,7 +20,7 @@ std::string whatTheUnitSaid(const char *reply)
     if (reply[0] == '\0') {
         return "\r\nThe unit did not answer \"" PRODUCT_QUERY_COMMAND "\".\r\n";
     }
-    std::string said = "\r\nThe unit answered \"" + UpdateLog_Escaped(reply, UPDATE_LOG_TEXT_LIMIT) + "\"";
+    std::string said = "\r\nThe unit answered \"" + escapedBytes(reply, UPDATE_LOG_TEXT_LIMIT) + "\"";
     for (ImageIndex index : FPGA_IMAGES) {
         if (strcmp(reply, IMAGE_CATALOGUE[index].productIdentity) == 0) {
             said += std::string(": it is a ") + IMAGE_CATALOGUE[index].variant + " unit";
