@@ -11,7 +11,9 @@ namespace {
 FILE *g_logFile = nullptr;
 FILE *g_routeStream = nullptr;
 std::chrono::steady_clock::time_point g_start;
-int g_portInUse = 0;
+// The routed stream's record in progress, when a chunk ended inside one.
+std::string g_record;
+bool g_inRecord = false;
 
 constexpr size_t LINE_SIZE = 1024;
 
@@ -50,20 +52,16 @@ void writeEvent(const char *kind, std::string_view text)
     fflush(g_routeStream);
 }
 
-// An event about a failed call: the text, then the reason. Writing the log
-// must not lose that reason for the caller.
-void writeFailure(const char *kind, const std::string &text)
+// An event as routed (without its zero byte and "\n").
+void writeRouted(std::string_view record)
 {
-    const DWORD code = GetLastError();
-    writeEvent(kind, text + ", error " + std::to_string(code) + ": " + ErrorText_Of(code));
-    if (GetLastError() != code) {
-        SetLastError(code);
+    if (g_logFile == nullptr) {
+        return;
     }
-}
-
-std::string lineSettings(DWORD baudRate, BOOL ctsFlow)
-{
-    return "at " + std::to_string(baudRate) + " baud, CTS flow control " + (ctsFlow ? "on" : "off");
+    const size_t space = record.find(' ');
+    const std::string kind(record.substr(0, space));
+    const std::string_view text = space == std::string_view::npos ? "" : record.substr(space + 1);
+    writeToFile(stampedLine(kind.c_str(), text));
 }
 
 }  // namespace
@@ -73,7 +71,8 @@ BOOL UpdateLog_Open(const char *path)
     UpdateLog_Close();
     g_logFile = fopen(path, "wb");
     g_start = std::chrono::steady_clock::now();
-    g_portInUse = 0;
+    g_record.clear();
+    g_inRecord = false;
     return g_logFile != nullptr ? TRUE : FALSE;
 }
 
@@ -123,6 +122,23 @@ void UpdateLog_Event(const char *kind, const char *format, ...)
     writeEvent(kind, text);
 }
 
+// Writing the log must not lose the reason of the failure for the caller.
+void UpdateLog_Failure(const char *kind, const char *format, ...)
+{
+    if (g_logFile == nullptr) {
+        return;
+    }
+    const DWORD code = GetLastError();
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = formatted(format, arguments);
+    va_end(arguments);
+    writeEvent(kind, text + ", error " + std::to_string(code) + ": " + ErrorText_Of(code));
+    if (GetLastError() != code) {
+        SetLastError(code);
+    }
+}
+
 void UpdateLog_Bytes(const char *kind, std::string_view bytes, const char *note)
 {
     if (g_logFile == nullptr) {
@@ -144,17 +160,6 @@ void UpdateLog_RouteThrough(FILE *stream)
     g_routeStream = stream;
 }
 
-void UpdateLog_WriteRouted(std::string_view record)
-{
-    if (g_logFile == nullptr) {
-        return;
-    }
-    const size_t space = record.find(' ');
-    const std::string kind(record.substr(0, space));
-    const std::string_view text = space == std::string_view::npos ? "" : record.substr(space + 1);
-    writeToFile(stampedLine(kind.c_str(), text));
-}
-
 void UpdateLog_Status(std::string_view text)
 {
     if (g_logFile == nullptr) {
@@ -163,81 +168,25 @@ void UpdateLog_Status(std::string_view text)
     writeToFile(stampedLine("status", text));
 }
 
-void UpdateLog_PortLook(int nId, BOOL present)
+void UpdateLog_ReadRouted(std::string_view bytes, void (*text)(std::string_view piece), void (*beforeEvent)(void))
 {
-    if (g_logFile == nullptr) {
-        return;
+    while (!bytes.empty()) {
+        const size_t end = bytes.find(g_inRecord ? '\n' : '\0');
+        const std::string_view piece = bytes.substr(0, end);
+        if (g_inRecord) {
+            g_record.append(piece);
+        } else if (!piece.empty()) {
+            text(piece);
+        }
+        if (end == std::string_view::npos) {
+            return;
+        }
+        if (g_inRecord) {
+            beforeEvent();
+            writeRouted(g_record);
+            g_record.clear();
+        }
+        g_inRecord = !g_inRecord;
+        bytes.remove_prefix(end + 1);
     }
-    const std::string port = "COM" + std::to_string(nId);
-    if (present) {
-        writeEvent("look", port + " present");
-    } else {
-        writeFailure("look", port + " cannot be opened");
-    }
-}
-
-void UpdateLog_PortOpened(int nId, BOOL opened, DWORD baudRate, BOOL ctsFlow)
-{
-    if (g_logFile == nullptr) {
-        return;
-    }
-    const std::string port = "COM" + std::to_string(nId);
-    if (opened) {
-        g_portInUse = nId;
-        writeEvent("open", port + " " + lineSettings(baudRate, ctsFlow));
-    } else {
-        writeFailure("open", port + " failed " + lineSettings(baudRate, ctsFlow));
-    }
-}
-
-void UpdateLog_PortClosed(DWORD baudRate, BOOL ctsFlow)
-{
-    if (g_logFile == nullptr) {
-        return;
-    }
-    writeEvent("close", "COM" + std::to_string(g_portInUse) + " " + lineSettings(baudRate, ctsFlow));
-    g_portInUse = 0;
-}
-
-void UpdateLog_Setting(const char *name, int value, const char *unit, BOOL applied)
-{
-    if (g_logFile == nullptr) {
-        return;
-    }
-    // With no port open a setter only stages its value for the next open.
-    const char *outcome = g_portInUse == 0 ? " (staged)" : applied ? "" : " (refused)";
-    if (unit == nullptr) {
-        UpdateLog_Event("set", "%s %s%s", name, value != 0 ? "on" : "off", outcome);
-    } else {
-        UpdateLog_Event("set", "%s %d%s%s", name, value, unit, outcome);
-    }
-}
-
-void UpdateLog_CommandSent(std::string_view line, BOOL written)
-{
-    UpdateLog_Bytes("sent", line, written ? nullptr : "write FAILED");
-}
-
-void UpdateLog_ReplyReceived(std::string_view text, size_t bytesReceived, BOOL cutShort)
-{
-    if (g_logFile == nullptr) {
-        return;
-    }
-    std::string note;
-    if (bytesReceived != text.size()) {
-        note = std::to_string(bytesReceived) + " bytes on the line";
-    }
-    if (cutShort) {
-        note += note.empty() ? "cut short" : ", cut short";
-    }
-    UpdateLog_Bytes("reply", text, note.empty() ? nullptr : note.c_str());
-}
-
-void UpdateLog_DataBlock(int bytes, BOOL written, int64_t startedMs)
-{
-    if (g_logFile == nullptr) {
-        return;
-    }
-    const long long duration = static_cast<long long>(UpdateLog_Now() - startedMs);
-    UpdateLog_Event("data", "%d bytes in %lld ms%s", bytes, duration, written ? "" : ", write FAILED");
 }

@@ -37,6 +37,22 @@ int bytesToAskFor(size_t budgetLeft)
     return budgetLeft + 1 < DATA_BUFFER_SIZE - 1 ? static_cast<int>(budgetLeft + 1) : DATA_BUFFER_SIZE - 1;
 }
 
+// The reply as kept, and why it may differ from what came over the line.
+void logReply(size_t received)
+{
+    if (!UpdateLog_IsOpen()) {
+        return;
+    }
+    char note[64] = "";
+    if (received != responseLength) {
+        snprintf(note, sizeof note, "%llu bytes on the line", static_cast<unsigned long long>(received));
+    }
+    if (responseCutShort) {
+        strcat(note, note[0] == '\0' ? "cut short" : ", cut short");
+    }
+    UpdateLog_Bytes("reply", std::string_view(responseReceivedCopy, responseLength), note[0] == '\0' ? nullptr : note);
+}
+
 }  // namespace
 
 BOOL writeCommandLine(const char *commandToSend, BOOL isEchoON)
@@ -45,7 +61,7 @@ BOOL writeCommandLine(const char *commandToSend, BOOL isEchoON)
     int written = 0;
     const int length = static_cast<int>(strlen(gDataBuffer));
     const BOOL ok = ComPortAPI_WriteCOM(gDataBuffer, length, &written) ? TRUE : FALSE;
-    UpdateLog_CommandSent(std::string_view(gDataBuffer, static_cast<size_t>(length)), ok);
+    UpdateLog_Bytes("sent", std::string_view(gDataBuffer, static_cast<size_t>(length)), ok ? nullptr : "write FAILED");
     return ok;
 }
 
@@ -74,8 +90,7 @@ const char *collectResponse(const char *expectedResponse, BOOL stopWhenLonger)
             break;
         }
     }
-    UpdateLog_ReplyReceived(std::string_view(responseReceivedCopy, responseLength), received,
-                            responseCutShort ? TRUE : FALSE);
+    logReply(received);
     return responseReceivedCopy;
 }
 
@@ -111,7 +126,8 @@ BOOL sendData(const uint8_t *dataToSend, int dataToSendLength, BOOL validateResp
         int written = 0;
         const int64_t startedMs = UpdateLog_Now();
         const BOOL ok = ComPortAPI_WriteCOM(const_cast<uint8_t *>(dataToSend + dataSent), chunk, &written);
-        UpdateLog_DataBlock(chunk, ok, startedMs);
+        UpdateLog_Event("data", "%d bytes in %lld ms%s", chunk, static_cast<long long>(UpdateLog_Now() - startedMs),
+                        ok ? "" : ", write FAILED");
         if (!ok) {
             return FALSE;
         }

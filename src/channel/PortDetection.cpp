@@ -43,12 +43,13 @@ PortProbe probeComPort(int nId, int onlyBaudRate)
     // A quiet first look: absent or busy ports are passed over without a
     // message and without six rate attempts.
     g_hCOM = ComPortAPI_OpenDevice(nId);
-    UpdateLog_PortLook(nId, g_hCOM != INVALID_HANDLE_VALUE);
     if (g_hCOM == INVALID_HANDLE_VALUE) {
+        UpdateLog_Failure("look", "COM%d cannot be opened", nId);
         gComPortNumber = 0;
         gBaudRate = 0;
         return heldElsewhere(GetLastError()) ? PORT_BUSY : PORT_ABSENT;
     }
+    UpdateLog_Event("look", "COM%d present", nId);
     CloseHandle(g_hCOM);
     gComPortNumber = nId;
     char ResponseExpected[100];

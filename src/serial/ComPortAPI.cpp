@@ -53,6 +53,31 @@ HANDLE g_hCOM = nullptr;
 COMMTIMEOUTS g_cto = ComPortAPI_DefaultTimeouts();
 DCB g_dcb = ComPortAPI_DefaultLineSettings();
 
+namespace {
+
+// The port OpenCOM opened and CloseCOM has not closed yet; 0: none.
+int g_openPort = 0;
+
+// An open or close line: the port and the line settings it has.
+void logPort(const char *kind, int nId, BOOL succeeded)
+{
+    const unsigned long rate = g_dcb.BaudRate;
+    const char *cts = g_dcb.fOutxCtsFlow ? "on" : "off";
+    if (succeeded) {
+        UpdateLog_Event(kind, "COM%d at %lu baud, CTS flow control %s", nId, rate, cts);
+    } else {
+        UpdateLog_Failure(kind, "COM%d failed at %lu baud, CTS flow control %s", nId, rate, cts);
+    }
+}
+
+// With no port open a setter only stages its value for the next open.
+const char *settingOutcome(BOOL applied)
+{
+    return g_openPort == 0 ? " (staged)" : applied ? "" : " (refused)";
+}
+
+}  // namespace
+
 HANDLE ComPortAPI_OpenDevice(int nId)
 {
     char szCOM[COM_PATH_SIZE];
@@ -69,27 +94,29 @@ BOOL ComPortAPI_OpenCOM(int nId)
 {
     g_hCOM = ComPortAPI_OpenDevice(nId);
     if (g_hCOM == INVALID_HANDLE_VALUE) {
-        UpdateLog_PortOpened(nId, FALSE, g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
+        logPort("open", nId, FALSE);
         printf("ERROR: Opening COM%d failed !", nId);
         return FALSE;
     }
     SetupComm(g_hCOM, RX_SIZE, TX_SIZE);
     if (!SetCommTimeouts(g_hCOM, &g_cto) || !SetCommState(g_hCOM, &g_dcb)) {
-        UpdateLog_PortOpened(nId, FALSE, g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
+        logPort("open", nId, FALSE);
         printf("ERROR: COM%d configuration failed !", nId);
         CloseHandle(g_hCOM);
         return FALSE;
     }
     PurgeComm(g_hCOM, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     EscapeCommFunction(g_hCOM, SETDTR);
-    UpdateLog_PortOpened(nId, TRUE, g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
+    g_openPort = nId;
+    logPort("open", nId, TRUE);
     return TRUE;
 }
 
 BOOL ComPortAPI_CloseCOM(void)
 {
     CloseHandle(g_hCOM);
-    UpdateLog_PortClosed(g_dcb.BaudRate, g_dcb.fOutxCtsFlow);
+    logPort("close", g_openPort, TRUE);
+    g_openPort = 0;
     return TRUE;
 }
 
@@ -119,7 +146,7 @@ BOOL ComPortAPI_SetReadingTimeoutInMs(int timeoutInMs)
     g_cto.ReadIntervalTimeout = static_cast<DWORD>(timeoutInMs);
     g_cto.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutInMs);
     const BOOL applied = SetCommTimeouts(g_hCOM, &g_cto) ? TRUE : FALSE;
-    UpdateLog_Setting("read time-out", timeoutInMs, " ms", applied);
+    UpdateLog_Event("set", "read time-out %d ms%s", timeoutInMs, settingOutcome(applied));
     return applied;
 }
 
@@ -130,7 +157,7 @@ BOOL ComPortAPI_SetBaudRate(int baudrate)
     }
     g_dcb.BaudRate = static_cast<DWORD>(baudrate);
     const BOOL applied = SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
-    UpdateLog_Setting("rate", baudrate, " baud", applied);
+    UpdateLog_Event("set", "rate %d baud%s", baudrate, settingOutcome(applied));
     return applied;
 }
 
@@ -141,6 +168,6 @@ BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable)
     }
     g_dcb.fOutxCtsFlow = static_cast<DWORD>(isEnable != 0);
     const BOOL applied = SetCommState(g_hCOM, &g_dcb) ? TRUE : FALSE;
-    UpdateLog_Setting("CTS flow control", isEnable != 0, nullptr, applied);
+    UpdateLog_Event("set", "CTS flow control %s%s", isEnable ? "on" : "off", settingOutcome(applied));
     return applied;
 }

@@ -28,8 +28,7 @@ int readReply(void)
 {
     int nBytesRead = 0;
     ComPortAPI_ReadCOM(gDataBuffer, DATA_BUFFER_SIZE - 1, &nBytesRead);
-    UpdateLog_ReplyReceived(std::string_view(gDataBuffer, static_cast<size_t>(nBytesRead)),
-                            static_cast<size_t>(nBytesRead), FALSE);
+    UpdateLog_Bytes("reply", std::string_view(gDataBuffer, static_cast<size_t>(nBytesRead)));
     gDataBuffer[nBytesRead] = '\0';
     return nBytesRead;
 }

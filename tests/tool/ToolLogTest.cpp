@@ -1,7 +1,9 @@
 // The update log: its event lines from the serial module and the command
-// channel, how it shows bytes, the status lines made of the console text,
-// and that keeping a log changes nothing on the wire or in its timing.
+// channel, how it shows bytes, how it takes events back out of a captured
+// console's text, the status lines made of that text, and that keeping a log
+// changes nothing on the wire or in its timing.
 #include "ToolSimTest.h"
+#include "NamedCase.h"
 #include "ReadFile.h"
 #include "TempFolder.h"
 #include "UpdateTranscript.h"
@@ -14,6 +16,7 @@
 
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -149,15 +152,77 @@ TEST_F(ToolLog, BytesAreCutAtTheLimitWithTheirFullLength)
     EXPECT_EQ(events[1], "reply   \"" + std::string(UPDATE_LOG_TEXT_LIMIT, 'b') + "\" (200 bytes) cut short");
 }
 
-TEST(UpdateLogClosed, EveryHookReturnsAtOnce)
+namespace {
+
+// What a captured console's pipe carries: text, an event, text, an event, text.
+const std::string ROUTED = std::string("Checking product ...") + '\0' + "sent \"%%%fw -p\\n\\r\" (10 bytes)\n" +
+                           " OK" + '\0' + "look COM3 present\n" + " done";
+
+struct RoutedCase : NamedCase {
+    std::vector<size_t> cuts;  // where the pipe's bytes come apart into reads
+};
+
+std::vector<size_t> everyByte(void)
 {
-    EXPECT_FALSE(UpdateLog_IsOpen());
-    EXPECT_EQ(UpdateLog_Now(), 0);
-    UpdateLog_CommandSent("%%%fw -v\n\r", TRUE);
-    UpdateLog_PortOpened(3, TRUE, 9600, FALSE);
-    UpdateLog_Status("anything");
-    EXPECT_FALSE(UpdateLog_IsOpen());
+    std::vector<size_t> cuts;
+    for (size_t at = 1; at < ROUTED.size(); ++at) {
+        cuts.push_back(at);
+    }
+    return cuts;
 }
+
+std::string g_consoleText;
+
+void takeConsoleText(std::string_view piece)
+{
+    g_consoleText += piece;
+}
+
+// Stands for the label a captured console logs before an event.
+void logConsoleSoFar(void)
+{
+    UpdateLog_Status(g_consoleText);
+}
+
+class RoutedStream : public ::testing::TestWithParam<RoutedCase> {
+protected:
+    void TearDown() override { UpdateLog_Close(); }
+};
+
+}  // namespace
+
+TEST_P(RoutedStream, GivesTheSameTextAndEventsHoweverItIsCut)
+{
+    TempFolder folder;
+    const std::string path = folder.path("routed.log");
+    ASSERT_TRUE(UpdateLog_Open(path.c_str()));
+    g_consoleText.clear();
+    std::vector<size_t> cuts = GetParam().cuts;
+    cuts.push_back(ROUTED.size());
+    size_t from = 0;
+    for (const size_t cut : cuts) {
+        UpdateLog_ReadRouted(std::string_view(ROUTED).substr(from, cut - from), takeConsoleText, logConsoleSoFar);
+        from = cut;
+    }
+    UpdateLog_Close();
+    EXPECT_EQ(g_consoleText, "Checking product ... OK done");
+    const std::vector<std::string> expected = {
+        "status  Checking product ...",
+        "sent    \"%%%fw -p\\n\\r\" (10 bytes)",
+        "status  Checking product ... OK",
+        "look    COM3 present",
+    };
+    EXPECT_EQ(eventsOf(readFile(path)), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UpdateLog, RoutedStream,
+    ::testing::Values(RoutedCase{{"whole"}, {}}, RoutedCase{{"text_cut"}, {5}},
+                      RoutedCase{{"zero_byte_ends_a_read"}, {ROUTED.find('\0') + 1}},
+                      RoutedCase{{"record_cut"}, {ROUTED.find('\0') + 8}},
+                      RoutedCase{{"line_end_starts_a_read"}, {ROUTED.find('\n')}},
+                      RoutedCase{{"every_byte"}, everyByte()}),
+    CaseName());
 
 struct EscapeCase {
     std::string bytes;

@@ -8,6 +8,18 @@
 #include <string_view>
 #include <vector>
 
+// One line as a screen shows it while it is drawn.
+struct ScreenLine {
+    std::string shown;
+    size_t cursor = 0;  // where the next character lands
+};
+
+// Draws one character: a backspace takes the cursor one column back, a
+// carriage return to the start, anything else replaces what stands there.
+void screenLine_put(ScreenLine &line, char c);
+// `raw` (without its "\n") as it stands once drawn.
+std::string screenLine_of(std::string_view raw);
+
 // Forgets the line in progress.
 void statusLines_reset(void);
 // Takes console bytes; gives the lines they finished or took to a new tenth.

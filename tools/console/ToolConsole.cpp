@@ -1,7 +1,8 @@
 // While a log is open, standard output is a pipe, and a reader thread hands
 // every byte on to the console and turns the text into status lines. The
 // log's events travel through the same pipe (see UpdateLog_RouteThrough), so
-// the one reader writes the whole log in the order things happened.
+// the one reader writes the whole log in the order things happened; the log
+// module takes the events out of what it reads.
 #include "console/ToolConsole.h"
 
 #include "platform/ConsolePipe.h"
@@ -20,6 +21,8 @@
 namespace {
 
 int g_realStdout = -1;
+// Where the reader hands the console text on to.
+int g_console = -1;
 std::thread g_reader;
 
 void writeAll(int fd, std::string_view bytes)
@@ -44,25 +47,22 @@ void logStatus(const std::string &line)
 }
 
 // Console text: on to the console at once, and into status lines.
-void passText(std::string_view text, int console)
+void passText(std::string_view text)
 {
-    writeAll(console, text);
+    writeAll(g_console, text);
     for (const std::string &line : statusLines_feed(text)) {
         logStatus(line);
     }
 }
 
-// An event finished: the label it belongs to goes first.
-void passEvent(const std::string &record)
+// An event is about to be logged: the label it belongs to goes first.
+void passLabel(void)
 {
     logStatus(statusLines_pending());
-    UpdateLog_WriteRouted(record);
 }
 
-void forward(int pipeEnd, int console)
+void forward(int pipeEnd)
 {
-    std::string record;
-    bool inRecord = false;
     char buffer[4096];
     for (;;) {
         const int n = static_cast<int>(read(pipeEnd, buffer, sizeof buffer));
@@ -72,25 +72,7 @@ void forward(int pipeEnd, int console)
         if (n <= 0) {
             break;
         }
-        std::string_view chunk(buffer, static_cast<size_t>(n));
-        while (!chunk.empty()) {
-            const size_t end = chunk.find(inRecord ? '\n' : '\0');
-            const std::string_view piece = chunk.substr(0, end);
-            if (inRecord) {
-                record.append(piece);
-            } else {
-                passText(piece, console);
-            }
-            if (end == std::string_view::npos) {
-                break;
-            }
-            if (inRecord) {
-                passEvent(record);
-                record.clear();
-            }
-            inRecord = !inRecord;
-            chunk.remove_prefix(end + 1);
-        }
+        UpdateLog_ReadRouted(std::string_view(buffer, static_cast<size_t>(n)), passText, passLabel);
     }
     logStatus(statusLines_finish());
     close(pipeEnd);
@@ -111,7 +93,8 @@ bool startReader(int console)
     close(ends[1]);
     statusLines_reset();
     UpdateLog_RouteThrough(stdout);
-    g_reader = std::thread(forward, ends[0], console);
+    g_console = console;
+    g_reader = std::thread(forward, ends[0]);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "fleet/WorkerProgress.h"
 
+#include "console/StatusLines.h"
 #include "update/StatusLabels.h"
 
 #include <sstream>
@@ -69,29 +70,6 @@ void noteFigure(WorkerProgress &progress, char c)
     progress.figure = -1;
 }
 
-// One line as a screen shows it: a backspace takes back the character before
-// it, a carriage return starts over only where text follows it.
-std::string screenLine(const std::string &raw)
-{
-    std::string shown;
-    size_t column = 0;
-    for (char c : raw) {
-        if (c == '\b') {
-            column = column > 0 ? column - 1 : 0;
-        } else if (c == '\r') {
-            column = 0;
-        } else {
-            if (column < shown.size()) {
-                shown[column] = c;
-            } else {
-                shown += c;
-            }
-            ++column;
-        }
-    }
-    return shown;
-}
-
 }  // namespace
 
 void readWorkerProgress(WorkerProgress &progress, std::string_view text)
@@ -119,7 +97,7 @@ std::vector<std::string> lastScreenLines(const std::string &text, size_t count)
     std::istringstream stream(text);
     std::string raw;
     while (std::getline(stream, raw)) {
-        std::string shown = screenLine(raw);
+        std::string shown = screenLine_of(raw);
         if (shown.find_first_not_of(" \t") != std::string::npos) {
             lines.push_back(std::move(shown));
         }
