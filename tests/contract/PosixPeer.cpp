@@ -4,10 +4,14 @@
 // time.
 #include "SerialPeer.h"
 
+#include "ShadowedComPorts.h"
 #include "TempFolder.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -16,9 +20,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,6 +41,9 @@ struct Machine {
     std::thread taker;
     std::atomic<std::size_t> taken{0};
     std::string takenBytes;
+    // Bytes that were on the line before the port wrote: taken, not handed on.
+    std::size_t before = 0;
+    std::optional<struct sigaction> previousAction;
 };
 
 std::unique_ptr<Machine> machine;
@@ -73,15 +81,66 @@ std::string readFromLine(std::size_t count, int windowMs)
 
 void makePorts(const std::string &ptyName)
 {
-    const std::string devices = machine->folder.path("dosdevices");
-    if (mkdir(devices.c_str(), 0700) != 0) {
-        throw std::runtime_error("no dosdevices folder");
+    if (!shadowComPorts(machine->folder.path()) || !linkComPort(machine->folder.path(), PEER_COM, ptyName)) {
+        throw std::runtime_error("no shadowed COM ports");
     }
-    for (int n = 1; n <= 32; ++n) {
-        const std::string target = n == PEER_COM ? ptyName : "/nonexistent";
-        if (symlink(target.c_str(), (devices + "/com" + std::to_string(n)).c_str()) != 0) {
-            throw std::runtime_error("no link for COM" + std::to_string(n));
+}
+
+// Takes `total` bytes on a thread of its own, at most `most` at a time, with
+// `beforeEach` done before each take.
+void takeOnAThread(std::size_t total, std::size_t most, std::function<void()> beforeEach)
+{
+    machine->taker = std::thread([total, most, beforeEach] {
+        while (machine->taken < total) {
+            beforeEach();
+            const std::string chunk = readFromLine(std::min(most, total - machine->taken), 2000);
+            if (chunk.empty()) {
+                return;
+            }
+            machine->takenBytes += chunk;
+            machine->taken += chunk.size();
         }
+    });
+}
+
+// Fills the line's queue from the port's own side until it takes no more;
+// gives how many bytes it holds.
+std::size_t fillTheQueue()
+{
+    const int flags = fcntl(machine->slave, F_GETFL);
+    fcntl(machine->slave, F_SETFL, flags | O_NONBLOCK);
+    const std::string block(4096, '\x5A');
+    std::size_t queued = 0;
+    for (;;) {
+        const ssize_t n = write(machine->slave, block.data(), block.size());
+        if (n > 0) {
+            queued += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            break;
+        } else {
+            throw std::runtime_error("the peer could not fill its line");
+        }
+    }
+    fcntl(machine->slave, F_SETFL, flags);
+    return queued;
+}
+
+// Returns once the thread `tid` of this process sleeps (in a system call
+// that waits), or after a second of waiting for it to.
+void waitUntilAsleep(pid_t tid)
+{
+    const std::string stat = "/proc/self/task/" + std::to_string(tid) + "/stat";
+    const auto end = Clock::now() + std::chrono::seconds(1);
+    while (Clock::now() < end) {
+        std::ifstream in(stat);
+        std::string line;
+        std::getline(in, line);
+        // The state follows the name, which is in parentheses.
+        const std::size_t name = line.rfind(')');
+        if (name != std::string::npos && name + 2 < line.size() && line[name + 2] == 'S') {
+            return;
+        }
+        std::this_thread::yield();
     }
 }
 
@@ -112,6 +171,9 @@ void peer_end()
         if (fd >= 0) {
             close(fd);
         }
+    }
+    if (machine->previousAction) {
+        sigaction(SIGUSR1, &*machine->previousAction, nullptr);
     }
     machine.reset();
 }
@@ -144,30 +206,39 @@ std::string peer_receive(std::size_t count, int windowMs)
 
 void peer_takeSlowly(std::size_t total)
 {
-    machine->taker = std::thread([total] {
-        // 4 KiB every 2 ms at most: far slower than the port writes, so the
-        // pseudo-terminal's queue fills and the writer must wait.
-        while (machine->taken < total) {
-            const std::string chunk = readFromLine(std::min<std::size_t>(4096, total - machine->taken), 2000);
-            if (chunk.empty()) {
-                return;
-            }
-            machine->takenBytes += chunk;
-            machine->taken += chunk.size();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+    // 4 KiB every 2 ms at most: far slower than the port writes, so the
+    // pseudo-terminal's queue fills and the writer must wait.
+    takeOnAThread(total, 4096, [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
+}
+
+void peer_takeAFewBytesAtATime(std::size_t total)
+{
+    machine->before = fillTheQueue();
+    // A handler, so that the signal only ends the wait; without SA_RESTART,
+    // so that it does end it.
+    struct sigaction interrupt {};
+    interrupt.sa_handler = +[](int) {};
+    sigemptyset(&interrupt.sa_mask);
+    machine->previousAction.emplace();
+    sigaction(SIGUSR1, &interrupt, &*machine->previousAction);
+    // The thread that called this is the one that writes.
+    const pthread_t writer = pthread_self();
+    const pid_t writerTid = gettid();
+    takeOnAThread(machine->before + total, 64, [writer, writerTid] {
+        waitUntilAsleep(writerTid);
+        pthread_kill(writer, SIGUSR1);
     });
 }
 
 std::size_t peer_taken()
 {
-    return machine->taken;
+    return machine->taken - std::min<std::size_t>(machine->taken, machine->before);
 }
 
 std::string peer_finishTaking()
 {
     machine->taker.join();
-    return machine->takenBytes;
+    return machine->takenBytes.substr(std::min(machine->before, machine->takenBytes.size()));
 }
 
 void peer_holdPort(bool held)

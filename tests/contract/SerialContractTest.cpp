@@ -5,6 +5,7 @@
 // on a real one.
 #include <windows.h>
 
+#include "NamedCase.h"
 #include "SerialLine.h"
 #include "SerialPeer.h"
 
@@ -206,14 +207,31 @@ TEST_F(SerialContract, EveryByteValuePassesUnchangedBothWays)
     EXPECT_EQ(read(h, 256), all);
 }
 
-TEST_F(SerialContract, WriteReturnsOnlyOnceEveryByteIsTaken)
+namespace {
+
+// A line that takes what the port writes more slowly than the port writes
+// it: a slow one, or one that takes a few bytes at a time and cuts the write
+// short on the way, after which the rest must follow from where it stopped,
+// never from the start (10 KiB: a piece of the image, as the channel writes
+// them).
+struct TakingLine : NamedCase {
+    size_t length;
+    void (*takeFrom)(std::size_t total);
+};
+
+class WriteToATakingLine : public SerialContract, public ::testing::WithParamInterface<TakingLine> {};
+
+}  // namespace
+
+TEST_P(WriteToATakingLine, ReturnsOnlyOnceEveryByteIsTakenWholeAndInOrder)
 {
+    const TakingLine &c = GetParam();
     const HANDLE h = openPeer({100, 0, 100, 0, 0});
-    std::string image(256 * 1024, '\0');
+    std::string image(c.length, '\0');
     for (size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     }
-    peer_takeSlowly(image.size());
+    c.takeFrom(image.size());
     DWORD count = 0;
     EXPECT_TRUE(WriteFile(h, image.data(), static_cast<DWORD>(image.size()), &count, nullptr));
     EXPECT_EQ(count, image.size());
@@ -221,6 +239,11 @@ TEST_F(SerialContract, WriteReturnsOnlyOnceEveryByteIsTaken)
     EXPECT_GE(peer_taken() + 64 * 1024, image.size());
     EXPECT_TRUE(peer_finishTaking() == image);
 }
+
+INSTANTIATE_TEST_SUITE_P(Contract, WriteToATakingLine,
+                         ::testing::Values(TakingLine{"slow_line", 256 * 1024, peer_takeSlowly},
+                                           TakingLine{"a_few_bytes_at_a_time", 10 * 1024, peer_takeAFewBytesAtATime}),
+                         CaseName());
 
 TEST_F(SerialContract, PurgeDropsWhatHasArrived)
 {

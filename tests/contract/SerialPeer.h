@@ -30,6 +30,12 @@ std::string peer_receive(std::size_t count, int windowMs);
 // From now on the peer takes what the port writes only as fast as a slow
 // line would, until it has `total` bytes.
 void peer_takeSlowly(std::size_t total);
+// From now on the peer takes what the port writes a few bytes at a time,
+// until it has `total` bytes, behind what was on the line before: a write
+// must wait for room all along. On a real line a write that waits comes back
+// part-done when a signal comes (as a timer's would); the peer sends one
+// whenever the writer waits, and the port must go on from where it stopped.
+void peer_takeAFewBytesAtATime(std::size_t total);
 // How many of them it has taken so far.
 std::size_t peer_taken();
 // All of them, once taken.

@@ -58,6 +58,13 @@ void peer_takeSlowly(std::size_t total)
     slowTotal = total;
 }
 
+void peer_takeAFewBytesAtATime(std::size_t total)
+{
+    // The line's rate is what holds the write back; a simulated write is
+    // never cut short.
+    peer_takeSlowly(total);
+}
+
 std::size_t peer_taken()
 {
     return std::min(written().size() - receivedSoFar, slowTotal);

@@ -149,16 +149,21 @@ INSTANTIATE_TEST_SUITE_P(
                       EndingReply{"one_character_too_many", TX_ID + "x", UnitFault::None, TX_ID, false, 1},
                       EndingReply{"one_character_missing", TX_ID.substr(1), UnitFault::None, TX_ID, false, 2},
                       EndingReply{"zero_byte_cuts_its_chunk", ZERO_INSIDE, UnitFault::None,
-                                  "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX", true, 2}),
+                                  "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX", true, 2},
+                      // The zero byte counts against the margin, and one fits.
+                      EndingReply{"one_zero_byte_after_it", TX_ID + std::string(1, '\0'), UnitFault::None, TX_ID, true,
+                                  2}),
     CaseName());
 
 namespace {
 
 // A line that never stops, of text or of zero bytes, at the slowest and the
-// fastest rate of the search.
-struct Stream {
+// fastest rate of the search. With the echo on, the unit's echo of the
+// command is the awaited text, and the zeros follow it.
+struct Stream : NamedCase {
     UnitFault fault;
     int baud;
+    bool echo;
 };
 
 class EndlessReply : public Channel, public ::testing::WithParamInterface<Stream> {};
@@ -173,22 +178,24 @@ TEST_P(EndlessReply, EndsOnceItsBudgetIsSpentAndMatchesNothing)
     config.faults.push_back({UnitExchange::Product, c.fault});
     openUnit(config);
     ComPortAPI_SetReadingTimeoutInMs(1000);
-    EXPECT_FALSE(sendCommand("%fw -p", FALSE, TRUE, TX_ID.c_str()));
-    // The command, the unit's reply delay, then the expected text's length,
+    const std::string awaited = c.echo ? "%fw -p\r\n" : TX_ID;
+    EXPECT_FALSE(sendCommand("%fw -p", c.echo ? TRUE : FALSE, TRUE, awaited.c_str()));
+    // The command, the unit's reply delay, then the awaited text's length,
     // the margin and one byte more on the wire.
+    const auto commandLength = static_cast<int64_t>(writes(1).at(0).size());
     const int64_t budget =
-        wire(10, c.baud) + 2000 + wire(static_cast<int64_t>(TX_ID.size()) + REPLY_MARGIN + 1, c.baud);
+        wire(commandLength, c.baud) + 2000 + wire(static_cast<int64_t>(awaited.size()) + REPLY_MARGIN + 1, c.baud);
     EXPECT_LE(simClock_nowUs(), budget + 1000000) << "one read window at most beyond the budget";
-    EXPECT_GT(simEvents_joined(SimEventKind::Read, 1).size(), TX_ID.size());
+    EXPECT_GT(simEvents_joined(SimEventKind::Read, 1).size(), awaited.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Channel, EndlessReply,
-                         ::testing::Values(Stream{UnitFault::Endless, 1200}, Stream{UnitFault::Endless, 115200},
-                                           Stream{UnitFault::Zeros, 1200}, Stream{UnitFault::Zeros, 115200}),
-                         [](const ::testing::TestParamInfo<Stream> &param) {
-                             return std::string(param.param.fault == UnitFault::Zeros ? "zeros_at_" : "text_at_") +
-                                    std::to_string(param.param.baud);
-                         });
+                         ::testing::Values(Stream{"text_at_1200", UnitFault::Endless, 1200, false},
+                                           Stream{"text_at_115200", UnitFault::Endless, 115200, false},
+                                           Stream{"zeros_at_1200", UnitFault::Zeros, 1200, false},
+                                           Stream{"zeros_at_115200", UnitFault::Zeros, 115200, false},
+                                           Stream{"zeros_after_the_awaited_text", UnitFault::Zeros, 9600, true}),
+                         CaseName());
 
 TEST_F(Channel, UnreadRestOfACutReplyOpensTheNextCollection)
 {

@@ -1,13 +1,12 @@
+#include "FlattenedImage.h"
 #include "NamedCase.h"
 #include "SimTest.h"
 #include "UpdateTranscript.h"
 
 #include "firmware/BinImage.h"
-#include "image/ImageFlattening.h"
 #include "update/UpdateDriver.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,22 +19,6 @@ using namespace transcript;
 constexpr int TX_FPGA_LENGTH = 1055216;
 constexpr int RX_FPGA_LENGTH = 1121376;
 constexpr int MCU_LENGTH = 117648;
-
-// The flattened image of one embedded text, as the unit must receive it.
-std::vector<uint8_t> flattenedImage(ImageIndex index)
-{
-    std::vector<uint8_t> image;
-    if (!allocateProgramBuffers()) {
-        return image;
-    }
-    char *text = newWritableCopyOfImageText(index);
-    if (ValidateFwAndConcatenateData(text)) {
-        image.assign(gDataConcatenated, gDataConcatenated + gDataConcatenatedLenght);
-    }
-    free(text);
-    releaseProgramBuffers();
-    return image;
-}
 
 // An image on the wire at 115200, in 10,240-byte writes.
 int64_t pieces(int64_t length)

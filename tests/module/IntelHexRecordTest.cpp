@@ -95,6 +95,9 @@ TEST(RecordLine, LinesShorterThanTheirCountAreInvalid)
     // happen to match what little there is.
     EXPECT_EQ(intel_hex_line_is_valid(":10000000F0"), 0);
     EXPECT_EQ(intel_hex_line_is_valid(":0100000000"), 0);
+    // Counted 3, carrying 1: summed as far as the count says, the checksum
+    // byte is added to itself, and 0x7E fits.
+    EXPECT_EQ(intel_hex_line_is_valid(":03000000017E"), 0);
     EXPECT_EQ(intel_hex_line_is_valid(":"), 0);
     EXPECT_EQ(intel_hex_line_is_valid(":0"), 0);
     EXPECT_EQ(intel_hex_line_is_valid(""), 0);

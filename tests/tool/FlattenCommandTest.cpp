@@ -79,6 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
                 " line 3: record checksum is 0xFF, the record's bytes need 0xFE"},
         BadText{"LoneCr", ":00000001FF\r:00000001FF\r\r:0100000001FF\r",
                 " line 4: record checksum is 0xFF, the record's bytes need 0xFE"},
+        BadText{"CountPastItsDataWithAFittingChecksum", hextext::data(0, {1}) + ":03000000017E\r\n" + hextext::end(),
+                " line 2: byte count 3 but 1 data bytes"},
         BadText{"NotIntelHex", "first line\nsecond line\n", " line 1: not a record (no ':')"},
         BadText{"Empty", "", ": no Intel HEX record in the text"}),
     [](const ::testing::TestParamInfo<BadText> &param) { return std::string(param.param.name); });

@@ -1,6 +1,8 @@
 // OrvaneFwTool update on the simulated platform: how each way an update can
 // end maps to its result and exit status, what the user is told when no unit
 // can be reached, and the JSON object a script reads.
+#include "FlattenedImage.h"
+#include "NamedCase.h"
 #include "ToolSimTest.h"
 #include "UpdateTranscript.h"
 
@@ -8,11 +10,14 @@
 #include "ToolOutcome.h"
 #include "unit/UnitJson.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 
 namespace {
 
 using namespace transcript;
+using Json = nlohmann::json;
 
 struct OutcomeCase {
     const char *name;
@@ -22,6 +27,7 @@ struct OutcomeCase {
     const char *result;
     int exitStatus;
     const char *lastWords;  // how the console ends
+    bool imagesTaken;       // the unit has both images, whole
 };
 
 const char *const SUCCESS_END = "The update was successful, the unit is now operational\r\n";
@@ -48,7 +54,7 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
     if (c.what != UnitFault::None) {
         config.faults.push_back({c.at, c.what});
     }
-    simPort_attachUnit(3, config);
+    const UnitModel *unit = simPort_attachUnit(3, config);
 
     const UpdateOutcome outcome = performUpdate(0, 0);
 
@@ -59,29 +65,43 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
     const std::string console = simConsole_text();
     EXPECT_EQ(console.substr(0, BANNER.size()), BANNER);
     EXPECT_TRUE(endsWith(console, c.lastWords)) << console;
+    EXPECT_EQ(console.find(SUCCESS_END) != std::string::npos, c.exitStatus == TOOL_EXIT_CONFIRMED) << console;
     EXPECT_EQ(console.find("Press any key"), std::string::npos);
     EXPECT_EQ(simConsole_keyWaits(), 0);
     EXPECT_EQ(simPorts_openHandles(), 0);
+
+    // What a script reads of it, without --log.
+    const Json json = Json::parse(updateJson(outcome));
+    EXPECT_EQ(json["result"], c.result);
+    EXPECT_EQ(json["exit"], c.exitStatus);
+    EXPECT_EQ(json["log"], nullptr);
+
+    if (c.imagesTaken) {
+        // The update is over: its buffers give way to the flattening.
+        releaseProgramBuffers();
+        EXPECT_EQ(unit_images(unit).fpga, flattenedImage(IMAGE_TX_FPGA));
+        EXPECT_EQ(unit_images(unit).mcu, flattenedImage(IMAGE_MCU_FIRMWARE));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, ToolUpdateOutcome,
     ::testing::Values(
-        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, "confirmed", TOOL_EXIT_CONFIRMED, SUCCESS_END},
+        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, "confirmed", TOOL_EXIT_CONFIRMED, SUCCESS_END,
+                    true},
         OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1, "unconfirmed",
-                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END},
+                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END, true},
         OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1, "unconfirmed",
-                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END},
+                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END, true},
         OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1, "failed",
-                    TOOL_EXIT_FAILED, FAILURE_END},
+                    TOOL_EXIT_FAILED, FAILURE_END, false},
         OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1, "failed", TOOL_EXIT_FAILED,
-                    FAILURE_END},
+                    FAILURE_END, false},
         OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, "failed", TOOL_EXIT_FAILED,
-                    FAILURE_END}),
+                    FAILURE_END, false}),
     [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });
 
-struct NoUnitCase {
-    const char *name;
+struct NoUnitCase : NamedCase {
     int port, baud;
     const char *reason;
 };
@@ -93,7 +113,10 @@ TEST_P(ToolUpdateNoUnit, SaysWhyAndExitsFour)
     const NoUnitCase &c = GetParam();
     simPort_setHeld(5);
     simPort_setSilent(6);
-    simPort_attachUnit(8, UnitConfig{});  // at 9600
+    // At a rate the search does not try.
+    UnitConfig unit;
+    unit.normalBaud = 19200;
+    simPort_attachUnit(8, unit);
 
     const UpdateOutcome outcome = performUpdate(c.port, c.baud);
 
@@ -116,8 +139,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "COM5 cannot be opened: another program holds it, or access is denied (The process cannot "
                    "access the file because it is being used by another process)"},
         NoUnitCase{"silent", 6, 0, "No unit answered on COM6 at 115200, 9600, 57600, 4800, 2400 or 1200 baud"},
-        NoUnitCase{"other_rate", 8, 57600, "No unit answered on COM8 at 57600 baud"}),
-    [](const ::testing::TestParamInfo<NoUnitCase> &c) { return std::string(c.param.name); });
+        NoUnitCase{"other_rate", 8, 57600, "No unit answered on COM8 at 57600 baud"},
+        NoUnitCase{"search_finds_nothing", 0, 0, "No unit answered on COM1 to COM32"}),
+    CaseName());
 
 TEST_F(ToolUpdate, ConsoleTextIsTheUpdatersWithoutItsKeyWait)
 {
@@ -125,14 +149,6 @@ TEST_F(ToolUpdate, ConsoleTextIsTheUpdatersWithoutItsKeyWait)
     performUpdate(0, 0);
     EXPECT_EQ(simConsole_text(), BANNER + found(3, 9600) + VERSIONS + CHECKING_PRODUCT + productOk("TX") +
                                      uploads(1055216, 117648) + SUCCESS_LINE);
-}
-
-TEST_F(ToolUpdate, SearchThatFindsNothingSaysSoAndExitsFour)
-{
-    const UpdateOutcome outcome = performUpdate(0, 0);
-    EXPECT_EQ(outcome.exitStatus, TOOL_EXIT_NO_UNIT);
-    EXPECT_EQ(outcome.unit.port, 0);
-    EXPECT_TRUE(endsWith(simConsole_text(), "FAILED\r\n\r\nERROR: No unit answered on COM1 to COM32.\r\n"));
 }
 
 TEST_F(ToolUpdate, NamedPortAndRateAreTheOnlyOnesTried)

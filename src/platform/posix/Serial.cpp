@@ -3,6 +3,7 @@
 // relies on from Windows.
 #include <windows.h>
 
+#include "platform/posix/DevicePath.h"
 #include "platform/subset/ComPath.h"
 #include "platform/subset/LastError.h"
 #include "platform/subset/ReadTimeouts.h"
@@ -11,7 +12,6 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -20,7 +20,6 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,19 +44,6 @@ Port *findPort(HANDLE h)
         return nullptr;
     }
     return &found->second;
-}
-
-// dosdevices/comN in the current folder shadows the machine's own port, even
-// as a link to nothing, which then stands for an absent port.
-bool devicePath(unsigned long n, char *out, std::size_t size)
-{
-    // Room for any unsigned long, though port numbers stop at eight digits.
-    char local[40];
-    std::snprintf(local, sizeof local, "dosdevices/com%lu", n);
-    struct stat entry {};
-    const int length = lstat(local, &entry) == 0 ? std::snprintf(out, size, "%s", local)
-                                                  : std::snprintf(out, size, "/dev/ttyS%lu", n - 1);
-    return length > 0 && static_cast<std::size_t>(length) < size;
 }
 
 void releaseAndClose(int fd)
@@ -228,7 +214,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
 {
     const unsigned long n = subset_comPortNumber(lpFileName);
     char path[64];
-    if (n == 0 || !devicePath(n, path, sizeof path)) {
+    if (n == 0 || !posix_comDevicePath(n, path, sizeof path)) {
         failOpen(ENOENT);
         return INVALID_HANDLE_VALUE;
     }
