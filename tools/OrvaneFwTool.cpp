@@ -1,9 +1,8 @@
 // The operations of the updater that its console dialogue does not reach,
 // and the update itself for scripts and production lines.
+#include "ToolOutcome.h"
 #include "commands/Commands.h"
 #include "fleet/ParallelScan.h"
-#include "commands/Commands.h"
-#include "ToolOutcome.h"
 #include "fleet/UpdateAll.h"
 #include "platform/WorkerProcess.h"
 
@@ -36,6 +35,7 @@ struct Choices {
     UpdateOptions update;
     bool all = false;
     UpdateAllOptions updateAll;
+    std::string toolPath;  // the program the workers run: this one
 };
 
 // "A-B" into the two ports, or the usage error CLI11 reports.
@@ -46,9 +46,19 @@ void takePortRange(const std::string &text, int *first, int *last)
     }
 }
 
-void addScan(CLI::App &app, Choices &c)
+void addFlattenOptions(CLI::App *flatten, Choices &c)
 {
-    CLI::App *scan = app.add_subcommand("scan", "Lists every unit and busy port, probed as the search does");
+    flatten->add_option("IN", c.flattenIn, "The Intel HEX file")->required();
+    flatten->add_option("OUT", c.flattenOut, "The binary image to write")->required();
+}
+
+void addProductOptions(CLI::App *product, Choices &c)
+{
+    product->add_option("VARIANT", c.variant, "tx or rx")->required()->check(CLI::IsMember({"tx", "rx"}));
+}
+
+void addScanOptions(CLI::App *scan, Choices &c)
+{
     scan->add_option_function<std::string>(
             "--ports",
             [&c](const std::string &text) { takePortRange(text, &c.firstPort, &c.lastPort); },
@@ -76,9 +86,8 @@ void addUpdateAll(CLI::App *update, CLI::Option *port, CLI::Option *log, Choices
         ->needs(all);
 }
 
-void addUpdate(CLI::App &app, Choices &c)
+void addUpdateOptions(CLI::App *update, Choices &c)
 {
-    CLI::App *update = app.add_subcommand("update", "Updates the unit as the updater does, with no prompt or key wait");
     CLI::Option *port = update->add_option("--port", c.update.port, "COMN only (1-256), not the search of COM1-COM32")
                             ->check(CLI::Range(1, SCAN_HIGHEST_PORT).description(""))
                             ->type_name("N");
@@ -92,38 +101,95 @@ void addUpdate(CLI::App &app, Choices &c)
     update->footer(EXIT_STATUSES);
 }
 
-void addCommands(CLI::App &app, Choices &c)
+// The modules' buffers, for a command that runs them in this process.
+ToolOutcome withProgramBuffers(ToolOutcome (*run)(const Choices &), const Choices &c)
 {
-    app.add_subcommand("info", "Lists the embedded images and their upload commands");
-    app.add_subcommand("web", "Writes the web firmware file FwToUpload.bin here");
-    CLI::App *flatten = app.add_subcommand("flatten", "Flattens an Intel HEX file into a binary image");
-    flatten->add_option("IN", c.flattenIn, "The Intel HEX file")->required();
-    flatten->add_option("OUT", c.flattenOut, "The binary image to write")->required();
-    CLI::App *product = app.add_subcommand("product", "Finds the unit and checks its product identity");
-    product->add_option("VARIANT", c.variant, "tx or rx")->required()->check(CLI::IsMember({"tx", "rx"}));
-    app.add_subcommand("diag", "Finds the unit and runs the 512 KiB diagnostics");
-    addScan(app, c);
-    addUpdate(app, c);
+    if (!allocateProgramBuffers()) {
+        return ToolOutcome::Failed;
+    }
+    const ToolOutcome outcome = run(c);
+    releaseProgramBuffers();
+    return outcome;
 }
 
-int runCommand(const std::string &command, const Choices &c)
+ToolOutcome scanOnePort(const Choices &c)
 {
-    if (command == "info") {
-        return runInfo();
+    return runScan(c.firstPort, c.lastPort, c.scanJson);
+}
+
+// A range is scanned side by side, a worker per port, by a supervisor that
+// needs none of the program's buffers; a worker's one port is scanned here.
+ToolOutcome scan(const Choices &c)
+{
+    if (c.firstPort != c.lastPort) {
+        return runParallelScan({c.firstPort, c.lastPort, c.scanJson, c.toolPath});
     }
-    if (command == "web") {
-        return runWebFile();
-    }
-    if (command == "product") {
-        return runProductCheck(c.variant == "tx");
-    }
-    if (command == "diag") {
-        return runDiagnostics();
-    }
-    if (command == "scan") {
-        return runScan(c.firstPort, c.lastPort, c.scanJson);
-    }
+    return withProgramBuffers(scanOnePort, c);
+}
+
+ToolOutcome updateOneUnit(const Choices &c)
+{
     return runUpdate(c.update);
+}
+
+// update --all supervises the workers that update the units, and needs none
+// of the program's buffers.
+ToolOutcome update(const Choices &c)
+{
+    if (!c.all) {
+        return withProgramBuffers(updateOneUnit, c);
+    }
+    UpdateAllOptions options = c.updateAll;
+    options.json = c.update.json;
+    options.toolPath = c.toolPath;
+    return runUpdateAll(options);
+}
+
+struct Command {
+    const char *name;
+    const char *help;
+    void (*addOptions)(CLI::App *command, Choices &c);  // nullptr: none
+    // The program's buffers for the whole run; scan and update take them
+    // only when they run the modules in this process.
+    bool needsBuffers;
+    ToolOutcome (*run)(const Choices &c);
+};
+
+// In the order the help lists them.
+const Command COMMANDS[] = {
+    {"info", "Lists the embedded images and their upload commands", nullptr, true,
+     [](const Choices &) { return runInfo(); }},
+    {"web", "Writes the web firmware file FwToUpload.bin here", nullptr, true,
+     [](const Choices &) { return runWebFile(); }},
+    {"flatten", "Flattens an Intel HEX file into a binary image", addFlattenOptions, false,
+     [](const Choices &c) { return flattenHexFile(c.flattenIn.c_str(), c.flattenOut.c_str()); }},
+    {"product", "Finds the unit and checks its product identity", addProductOptions, true,
+     [](const Choices &c) { return runProductCheck(c.variant == "tx"); }},
+    {"diag", "Finds the unit and runs the 512 KiB diagnostics", nullptr, true,
+     [](const Choices &) { return runDiagnostics(); }},
+    {"scan", "Lists every unit and busy port, probed as the search does", addScanOptions, false, scan},
+    {"update", "Updates the unit as the updater does, with no prompt or key wait", addUpdateOptions, false, update},
+};
+
+void addCommands(CLI::App &app, Choices &c)
+{
+    for (const Command &command : COMMANDS) {
+        CLI::App *subcommand = app.add_subcommand(command.name, command.help);
+        if (command.addOptions != nullptr) {
+            command.addOptions(subcommand, c);
+        }
+    }
+}
+
+// The command the user named; nullptr when none was.
+const Command *chosenCommand(const CLI::App &app)
+{
+    for (const Command &command : COMMANDS) {
+        if (app.got_subcommand(command.name)) {
+            return &command;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -139,31 +205,16 @@ int main(int argc, char **argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        const int status = app.exit(e);
-        return status == 0 ? 0 : TOOL_EXIT_USAGE;
+        // Help and version end as a command that did its work.
+        const bool asked = app.exit(e) == static_cast<int>(CLI::ExitCodes::Success);
+        return exitStatus(asked ? ToolOutcome::Done : ToolOutcome::Usage);
     }
-    if (app.get_subcommands().empty()) {
+    const Command *command = chosenCommand(app);
+    if (command == nullptr) {
         fprintf(stderr, "%s", app.help().c_str());
-        return TOOL_EXIT_USAGE;
-    }
-    const std::string command = app.get_subcommands().front()->get_name();
-    if (command == "flatten") {
-        return flattenHexFile(choices.flattenIn.c_str(), choices.flattenOut.c_str());
-    }
-    // The supervisors of many workers need none of the program's buffers.
-    if (command == "update" && choices.all) {
-        choices.updateAll.json = choices.update.json;
-        choices.updateAll.toolPath = WorkerProcess_OwnPath(argv[0]);
-        return runUpdateAll(choices.updateAll);
-    }
-    if (command == "scan" && choices.firstPort != choices.lastPort) {
-        return runParallelScan({choices.firstPort, choices.lastPort, choices.scanJson, WorkerProcess_OwnPath(argv[0])});
+        return exitStatus(ToolOutcome::Usage);
     }
     choices.update.commandLine = commandLineOf(argc, argv);
-    if (!allocateProgramBuffers()) {
-        return TOOL_EXIT_FAILED;
-    }
-    const int status = runCommand(command, choices);
-    releaseProgramBuffers();
-    return status;
+    choices.toolPath = WorkerProcess_OwnPath(argv[0]);
+    return exitStatus(command->needsBuffers ? withProgramBuffers(command->run, choices) : command->run(choices));
 }

@@ -1,12 +1,98 @@
-// The tool's exit statuses. Scripts and production lines rely on them: keep
-// the numbers.
+// What a run of the tool comes to: its exit status, and for an update the
+// result word of its JSON object. Scripts and production lines rely on both:
+// keep the numbers and the words.
 #ifndef TOOLOUTCOME_H_
 #define TOOLOUTCOME_H_
 
-#define TOOL_EXIT_CONFIRMED 0    // the command did its work (update: the unit confirmed it)
-#define TOOL_EXIT_FAILED 1       // the update failed: an exchange went wrong
-#define TOOL_EXIT_USAGE 2        // bad usage: an unknown word, a missing or wrong value
-#define TOOL_EXIT_UNCONFIRMED 3  // both images accepted, but no confirmation after the reboot
-#define TOOL_EXIT_NO_UNIT 4      // no unit found, or the port or rate cannot be used
+#include <cstddef>
+#include <iterator>
+#include <string_view>
+
+enum class ToolOutcome {
+    Confirmed,    // the unit confirmed the update
+    Failed,       // the command failed (update: an exchange went wrong)
+    Usage,        // bad usage: an unknown word, a missing or wrong value
+    Unconfirmed,  // both images accepted, but no confirmation after the reboot
+    NoUnit,       // no unit found, or the port or rate cannot be used
+    Done,         // any other command did its work
+    Skipped,      // update --all left the unit alone: it already runs the firmware
+    Interrupted,  // update --all or the scan was stopped by an interrupt
+    Running,      // update --all: the unit's worker has not ended yet, so nothing is updated
+};
+
+struct ToolOutcomeRow {
+    ToolOutcome outcome;
+    int exitStatus;
+    const char *word;  // in the JSON objects, the board and the summary; "" where none shows
+};
+
+// One row per outcome, in the enum's order. The first row of an exit status
+// that has a word is what a worker that ended with that status and left no
+// word of its own is taken to have reported.
+inline constexpr ToolOutcomeRow TOOL_OUTCOMES[] = {
+    {ToolOutcome::Confirmed, 0, "confirmed"},
+    {ToolOutcome::Failed, 1, "failed"},
+    {ToolOutcome::Usage, 2, ""},
+    {ToolOutcome::Unconfirmed, 3, "unconfirmed"},
+    {ToolOutcome::NoUnit, 4, "no-unit"},
+    {ToolOutcome::Done, 0, ""},
+    {ToolOutcome::Skipped, 0, "skipped"},
+    {ToolOutcome::Interrupted, 1, "interrupted"},
+    {ToolOutcome::Running, 1, ""},
+};
+
+namespace tool_outcome {
+
+constexpr bool rowsInEnumOrder()
+{
+    for (size_t i = 0; i < std::size(TOOL_OUTCOMES); ++i) {
+        if (static_cast<size_t>(TOOL_OUTCOMES[i].outcome) != i) {
+            return false;
+        }
+    }
+    return std::size(TOOL_OUTCOMES) == static_cast<size_t>(ToolOutcome::Running) + 1;
+}
+static_assert(rowsInEnumOrder(), "TOOL_OUTCOMES holds one row per outcome, in the enum's order");
+
+constexpr const ToolOutcomeRow &rowOf(ToolOutcome outcome)
+{
+    return TOOL_OUTCOMES[static_cast<size_t>(outcome)];
+}
+
+}  // namespace tool_outcome
+
+constexpr int exitStatus(ToolOutcome outcome)
+{
+    return tool_outcome::rowOf(outcome).exitStatus;
+}
+
+constexpr const char *outcomeWord(ToolOutcome outcome)
+{
+    return tool_outcome::rowOf(outcome).word;
+}
+
+// A result word as a worker reports it; a word the tool does not know is a
+// failure.
+constexpr ToolOutcome outcomeOfWord(std::string_view word)
+{
+    for (const ToolOutcomeRow &row : TOOL_OUTCOMES) {
+        if (!word.empty() && word == row.word) {
+            return row.outcome;
+        }
+    }
+    return ToolOutcome::Failed;
+}
+
+// What an exit status reports when the worker left no word of its own; a
+// status that reports no result (bad usage, a crash's code) is a failure.
+constexpr ToolOutcome outcomeOfExit(int status)
+{
+    for (const ToolOutcomeRow &row : TOOL_OUTCOMES) {
+        if (row.exitStatus == status && row.word[0] != '\0') {
+            return row.outcome;
+        }
+    }
+    return ToolOutcome::Failed;
+}
 
 #endif

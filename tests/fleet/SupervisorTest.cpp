@@ -12,6 +12,7 @@
 #include "UpdateTranscript.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -179,7 +180,7 @@ protected:
         options.logDir = "logs";
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        const int exitCode = runUpdateAll(options);
+        const int exitCode = exitStatus(runUpdateAll(options));
         const std::string out = ::testing::internal::GetCapturedStdout();
         const std::string console = ::testing::internal::GetCapturedStderr();
         return {exitCode, nlohmann::ordered_json::parse(out, nullptr, false), console};
@@ -199,29 +200,42 @@ protected:
     std::vector<int> fds_;
 };
 
-TEST_F(Fleet, ScanRunsSideBySideAndMergesInPortOrder)
+TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
 {
-    // Each of the four scan workers waits until all four have started: they
+    // Each of the five scan workers waits until all five have started: they
     // can only finish if they run at the same time. Port 9 answers first.
     for (const Unit &unit : LINE) {
         presentPort(unit.port);
-        script("scan-com" + std::to_string(unit.port),
-               {"meet:5", "sleep:" + std::to_string(unit.port == 9 ? 0 : 200), scanAnswer(unit, false), "exit:0"});
+        script("scan-com" + std::to_string(unit.port), {"meet:5", "sleep:" + std::to_string(unit.port == 9 ? 0 : 200),
+                                                        scanAnswer(unit, unit.port == 5), "exit:0"});
     }
     busyPort(6);
     script("scan-com6", {"meet:5", "out:{\"units\":[],\"busy\":[6]}", "exit:4"});
 
-    const ScanOutcome scan = scanPortsSideBySide(1, 32, fakeWorker());
-    std::vector<int> ports;
-    for (const nlohmann::ordered_json &unit : scan.units) {
-        ports.push_back(unit["port"].get<int>());
-    }
-    EXPECT_EQ(ports, (std::vector<int>{2, 5, 9, 17}));
-    EXPECT_EQ(scan.busy, std::vector<int>{6});
-    EXPECT_TRUE(scan.problems.empty()) << scan.problems.front();
-    const nlohmann::ordered_json report = scanReport(scan);
-    EXPECT_EQ(report["units"][3]["baud"], 4800);
-    EXPECT_EQ(report["busy"], nlohmann::ordered_json::parse("[6]"));
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const ToolOutcome outcome = runParallelScan({1, 32, true, fakeWorker()});
+    const std::string json = ::testing::internal::GetCapturedStdout();
+    const std::string listing = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(outcome, ToolOutcome::Done);
+    // Busy ports stand among the units, every port in its order; no worker
+    // went without an answer.
+    EXPECT_EQ(listing, "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
+                       "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n"
+                       "COM5    57600  RX       1.00.05    MDL 1.04       1       current\n"
+                       "COM6     busy  held by another program, or access denied\n"
+                       "COM9   115200  TX       1.00.04    MDL 1.04       1       to update\n"
+                       "COM17    4800  RX       1.00.04    MDL 1.04       1       to update\n");
+    EXPECT_EQ(
+        json,
+        R"({"units":[)"
+        R"({"port":2,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},)"
+        R"({"port":5,"baud":57600,"product":"RX","firmware":"1.00.05","fpga":"MDL 1.04","device":1,"current":true},)"
+        R"({"port":9,"baud":115200,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},)"
+        R"({"port":17,"baud":4800,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false}],)"
+        R"("busy":[6]})"
+        "\n");
     EXPECT_EQ(workerArgs("scan-com17"), "scan\n--ports\n17-17\n--json\n");
     // Absent ports cost no worker.
     EXPECT_FALSE(workerRan("scan-com1"));
@@ -238,7 +252,7 @@ TEST_F(Fleet, ScanWorkerThatDiesOrSaysNothingIsReported)
     script("scan-com4", {"err:garbled\\n", "out:not json", "exit:1"});
 
     const ScanOutcome scan = scanPortsSideBySide(1, 8, fakeWorker());
-    ASSERT_EQ(scan.units.size(), 1u);
+    ASSERT_EQ(scan.found.ports.size(), 1u);
     EXPECT_EQ(scan.problems, (std::vector<std::string>{
                                  "COM3: its scan worker was " + WorkerProcess_DescribeDeath(SIGSEGV) + ": about to fail",
                                  "COM4: its scan worker gave no answer (exit status 1): garbled"}));
@@ -368,7 +382,7 @@ TEST_F(Fleet, PlainBoardAndSummaryWithoutJson)
     options.toolPath = fakeWorker();
     options.logDir = "logs";
     ::testing::internal::CaptureStdout();
-    const int exitCode = runUpdateAll(options);
+    const int exitCode = exitStatus(runUpdateAll(options));
     const std::string console = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(console.rfind("Scanning COM1 to COM32 ...\n4 unit(s) found, logs in logs\n", 0), 0u) << console;

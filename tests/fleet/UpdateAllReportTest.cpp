@@ -16,10 +16,11 @@ namespace {
 UnitRun unitOn(int port, const char *product = "TX")
 {
     UnitRun unit;
-    unit.port = port;
-    unit.baud = 9600;
-    unit.found = {{"port", port},           {"baud", 9600},         {"product", product},
-                  {"firmware", "1.00.04"}, {"fpga", "MDL 1.04"}, {"current", false}};
+    unit.found.port = port;
+    unit.found.baud = 9600;
+    unit.found.product = product;
+    unit.found.firmware = "1.00.04";
+    unit.found.fpga = "MDL 1.04";
     unit.logPath = "logs/unit-com" + std::to_string(port) + ".log";
     return unit;
 }
@@ -33,17 +34,11 @@ UnitRun endedUnit(WorkerStatus ended, const std::string &reply)
     return unit;
 }
 
-struct EndCase {
-    const char *name;
+struct EndCase : NamedCase {
     WorkerStatus ended;
     std::string reply;
-    std::string result;
+    ToolOutcome result;
 };
-
-void PrintTo(const EndCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class UnitConclusion : public ::testing::TestWithParam<EndCase> {};
 
@@ -56,49 +51,48 @@ TEST_P(UnitConclusion, ResultFromHowTheWorkerEnded)
 
 INSTANTIATE_TEST_SUITE_P(
     Ends, UnitConclusion,
-    ::testing::Values(EndCase{"confirmed", {WORKER_EXITED, 0}, R"({"port":4,"result":"confirmed","exit":0})", "confirmed"},
-                      // The worker's own word counts over its status.
-                      EndCase{"object_over_status", {WORKER_EXITED, 0}, R"({"result":"failed"})", "failed"},
-                      EndCase{"unconfirmed_by_status", {WORKER_EXITED, 3}, "", "unconfirmed"},
-                      EndCase{"failed_by_status", {WORKER_EXITED, 1}, "not json", "failed"},
-                      EndCase{"no_unit_by_status", {WORKER_EXITED, 4}, "", "no-unit"},
-                      EndCase{"usage_error", {WORKER_EXITED, 2}, "", "failed"},
-                      EndCase{"died", {WORKER_DIED, 9}, R"({"result":"confirmed"})", "failed"}),
+    ::testing::Values(
+        EndCase{"confirmed", {WORKER_EXITED, 0}, R"({"port":4,"result":"confirmed","exit":0})", ToolOutcome::Confirmed},
+        // The worker's own word counts over its status.
+        EndCase{"object_over_status", {WORKER_EXITED, 0}, R"({"result":"failed"})", ToolOutcome::Failed},
+        // Without an object, the status tells.
+        EndCase{"no_object_by_status", {WORKER_EXITED, 3}, "not json", ToolOutcome::Unconfirmed},
+        EndCase{"usage_error", {WORKER_EXITED, 2}, "", ToolOutcome::Failed},
+        // A word the supervisor does not know is a failure.
+        EndCase{"unknown_word", {WORKER_EXITED, 0}, R"({"result":"strange"})", ToolOutcome::Failed},
+        EndCase{"died", {WORKER_DIED, 9}, R"({"result":"confirmed"})", ToolOutcome::Failed}),
     CaseName());
 
-struct ExitCase {
-    const char *name;
-    std::vector<std::string> results;
+struct ExitCase : NamedCase {
+    std::vector<ToolOutcome> results;
     int exitCode;
 };
-
-void PrintTo(const ExitCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class WholeRunExit : public ::testing::TestWithParam<ExitCase> {};
 
 TEST_P(WholeRunExit, ExitStatusRules)
 {
     std::vector<UnitRun> units;
-    for (const std::string &result : GetParam().results) {
+    for (ToolOutcome result : GetParam().results) {
         units.push_back(unitOn(static_cast<int>(units.size()) + 1));
         units.back().result = result;
     }
-    EXPECT_EQ(updateAllExitCode(units), GetParam().exitCode);
+    EXPECT_EQ(exitStatus(updateAllOutcome(units)), GetParam().exitCode);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Results, WholeRunExit,
-    ::testing::Values(ExitCase{"no_unit_answered", {}, 4}, ExitCase{"all_confirmed", {"confirmed", "confirmed"}, 0},
-                      ExitCase{"current_ones_skipped", {"skipped", "confirmed"}, 0},
-                      ExitCase{"all_skipped", {"skipped"}, 0},
-                      ExitCase{"some_unconfirmed", {"confirmed", "unconfirmed"}, 3},
-                      ExitCase{"failure_over_unconfirmed", {"unconfirmed", "failed", "confirmed"}, 1},
-                      ExitCase{"unit_gone_before_its_update", {"confirmed", "no-unit"}, 1},
-                      ExitCase{"interrupted", {"confirmed", "interrupted"}, 1},
-                      ExitCase{"unknown_result", {"confirmed", "strange"}, 1}),
+    ::testing::Values(ExitCase{"no_unit_answered", {}, 4},
+                      ExitCase{"all_confirmed", {ToolOutcome::Confirmed, ToolOutcome::Confirmed}, 0},
+                      ExitCase{"current_ones_skipped", {ToolOutcome::Skipped, ToolOutcome::Confirmed}, 0},
+                      ExitCase{"all_skipped", {ToolOutcome::Skipped}, 0},
+                      ExitCase{"some_unconfirmed", {ToolOutcome::Confirmed, ToolOutcome::Unconfirmed}, 3},
+                      ExitCase{"failure_over_unconfirmed",
+                               {ToolOutcome::Unconfirmed, ToolOutcome::Failed, ToolOutcome::Confirmed},
+                               1},
+                      ExitCase{"unit_gone_before_its_update", {ToolOutcome::Confirmed, ToolOutcome::NoUnit}, 1},
+                      ExitCase{"interrupted", {ToolOutcome::Confirmed, ToolOutcome::Interrupted}, 1},
+                      ExitCase{"still_running", {ToolOutcome::Confirmed, ToolOutcome::Running}, 1}),
     CaseName());
 
 TEST(UnitReport, WorkerObjectKeptAndCompleted)
@@ -158,12 +152,12 @@ TEST(UnitReport, DeadWorkerWithoutLogShownWithItsConsole)
 TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
 {
     std::vector<UnitRun> units = {unitOn(2), unitOn(9, "RX")};
-    units[0].result = "confirmed";
+    units[0].result = ToolOutcome::Confirmed;
     units[0].seconds = 190.24;
-    units[1].result = "skipped";
+    units[1].result = ToolOutcome::Skipped;
     units[1].logPath.clear();
-    units[1].found["firmware"] = "1.00.05";
-    const nlohmann::ordered_json report = updateAllReport(units, {6}, 0, 201.46);
+    units[1].found.firmware = "1.00.05";
+    const nlohmann::ordered_json report = updateAllReport(units, {6}, ToolOutcome::Confirmed, 201.46);
     // Field order aside.
     EXPECT_EQ(nlohmann::json::parse(report.dump()), nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
                                             R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
@@ -198,7 +192,7 @@ TEST_F(Board, PlainLinesAtPhaseChangesEveryTenPercentAndResults)
         UnitBoard_Show(units);
     }
     units[1].progress.phase = PHASE_IDENTIFICATION;
-    units[1].result = "failed";
+    units[1].result = ToolOutcome::Failed;
     UnitBoard_Show(units);
     UnitBoard_Show(units);
     EXPECT_EQ(shown(), "COM2    TX  search             0%\n"
@@ -212,7 +206,7 @@ TEST_F(Board, PlainLinesAtPhaseChangesEveryTenPercentAndResults)
 TEST_F(Board, RedrawnInPlaceOnlyWhenALineChanged)
 {
     std::vector<UnitRun> units = {unitOn(2), unitOn(5, "RX")};
-    units[1].result = "skipped";
+    units[1].result = ToolOutcome::Skipped;
     UnitBoard_Begin(stream_, true);
     UnitBoard_Show(units);
     UnitBoard_Show(units);
@@ -229,7 +223,7 @@ TEST_F(Board, SummaryTable)
 {
     TempFolder logs;
     std::vector<UnitRun> units = {unitOn(2), unitOn(5, "RX"), unitOn(9)};
-    units[0].result = "confirmed";
+    units[0].result = ToolOutcome::Confirmed;
     units[0].seconds = 190.24;
     units[1].ended = {WORKER_DIED, 9};
     units[1].progress.phase = PHASE_FPGA_UPLOAD;
@@ -237,9 +231,9 @@ TEST_F(Board, SummaryTable)
     units[1].logPath = logs.path("unit-com5.log");
     std::ofstream(units[1].logPath) << "Sending Programmable Logic data ..... 1%\b\b2%\n";
     concludeUnit(units[1]);
-    units[2].result = "skipped";
+    units[2].result = ToolOutcome::Skipped;
     units[2].logPath.clear();
-    UnitBoard_PrintSummary(stream_, units, 1);
+    UnitBoard_PrintSummary(stream_, units, ToolOutcome::Failed);
     EXPECT_EQ(shown(), "\nPort    Product Firmware  Result       Left in          Seconds  Log\n"
                        "COM2    TX      1.00.04   confirmed                       190.2  logs/unit-com2.log\n"
                        "COM5    RX      1.00.04   failed       FPGA upload         40.0  " +

@@ -14,7 +14,7 @@ struct ProductCase {
     bool askTransmitter;
     UnitVariant variant;
     UnitFault fault;
-    int exitStatus;
+    ToolOutcome outcome;
     const char *ending;  // the console's last words before the key wait
 };
 
@@ -34,7 +34,7 @@ TEST_P(ToolProduct, SaysWhatTheUnitIsWhenItIsNotTheOneAskedFor)
     }
     simPort_attachUnit(2, config);
 
-    EXPECT_EQ(runProductCheck(c.askTransmitter), c.exitStatus);
+    EXPECT_EQ(runProductCheck(c.askTransmitter), c.outcome);
 
     const std::string tail = std::string(c.ending) + "\r\nPress any key to exit";
     const std::string console = simConsole_text();
@@ -47,20 +47,20 @@ TEST_P(ToolProduct, SaysWhatTheUnitIsWhenItIsNotTheOneAskedFor)
 INSTANTIATE_TEST_SUITE_P(
     Tool, ToolProduct,
     ::testing::Values(
-        ProductCase{"asked_for", true, UnitVariant::TX, UnitFault::None, TOOL_EXIT_CONFIRMED,
+        ProductCase{"asked_for", true, UnitVariant::TX, UnitFault::None, ToolOutcome::Done,
                     "Checking product ...OK\r\n"},
-        ProductCase{"other_variant", false, UnitVariant::TX, UnitFault::None, TOOL_EXIT_FAILED,
+        ProductCase{"other_variant", false, UnitVariant::TX, UnitFault::None, ToolOutcome::Failed,
                     "Checking product ...FALIED\r\nThe unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\\r\\n>>\": "
                     "it is a TX unit.\r\n"},
-        ProductCase{"other_text", true, UnitVariant::RX, UnitFault::ExtraLineEnd, TOOL_EXIT_FAILED,
+        ProductCase{"other_text", true, UnitVariant::RX, UnitFault::ExtraLineEnd, ToolOutcome::Failed,
                     "Checking product ...FALIED\r\nThe unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR RX\\r\\n>>\\r\\n\"."
                     "\r\n"},
-        ProductCase{"silent", false, UnitVariant::RX, UnitFault::Silence, TOOL_EXIT_FAILED,
+        ProductCase{"silent", false, UnitVariant::RX, UnitFault::Silence, ToolOutcome::Failed,
                     "Checking product ...FALIED\r\nThe unit did not answer \"%fw -p\".\r\n"}),
     [](const ::testing::TestParamInfo<ProductCase> &c) { return std::string(c.param.name); });
 
 TEST_F(ToolProductSearch, WithoutAUnitExitsFour)
 {
-    EXPECT_EQ(runProductCheck(true), TOOL_EXIT_NO_UNIT);
+    EXPECT_EQ(runProductCheck(true), ToolOutcome::NoUnit);
     EXPECT_NE(simConsole_text().find("ERROR: No unit answered on COM1 to COM32.\r\n"), std::string::npos);
 }

@@ -1,5 +1,6 @@
 // OrvaneFwTool scan on the simulated platform: every port of the range probed
 // as the updater's search probes it, every unit listed, busy ports named.
+#include "NamedCase.h"
 #include "ToolSimTest.h"
 
 #include "commands/Commands.h"
@@ -26,8 +27,24 @@ protected:
 
 }  // namespace
 
-TEST_F(ToolScan, ListsEveryUnitAndBusyPortAndLeavesNothingOpen)
+namespace {
+
+// What the worker of one port finds (the scan side by side gives each port
+// to a "scan --ports N-N --json" of its own): the port's line of the
+// listing and its JSON object.
+struct PortCase : NamedCase {
+    int port;
+    std::string line;
+    std::string json;
+};
+
+class ToolScanPort : public ToolScan, public ::testing::WithParamInterface<PortCase> {};
+
+}  // namespace
+
+TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
 {
+    const PortCase &c = GetParam();
     simPort_setSilent(2);
     simPort_attachUnit(4, unit(UnitVariant::TX, 9600));
     simPort_setHeld(6);
@@ -35,24 +52,29 @@ TEST_F(ToolScan, ListsEveryUnitAndBusyPortAndLeavesNothingOpen)
     current.fwSub = 5;
     simPort_attachUnit(9, current);
 
-    const ScanResult scan = scanPorts(1, 32);
+    const ScanResult scan = scanPorts(c.port, c.port);
 
-    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
-                                 "COM4     9600  TX       1.00.04    SDI6G 1.04     1       to update\n"
-                                 "COM6     busy  held by another program, or access denied\n"
-                                 "COM9    57600  RX       1.00.05    SDI6G 1.04     1       current\n");
-    EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":4,\"baud\":9600,\"product\":\"TX\",\"firmware\":\"1.00.04\","
-                              "\"fpga\":\"SDI6G 1.04\",\"device\":1,\"current\":false},"
-                              "{\"port\":9,\"baud\":57600,\"product\":\"RX\",\"firmware\":\"1.00.05\","
-                              "\"fpga\":\"SDI6G 1.04\",\"device\":1,\"current\":true}],\"busy\":[6]}");
+    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n" + c.line);
+    EXPECT_EQ(scanJson(scan), c.json);
     EXPECT_EQ(simPorts_openHandles(), 0);
-    // The units were only asked, never sent an upload command.
-    for (int com : {4, 9}) {
-        for (const std::string &w : writes(com)) {
-            EXPECT_TRUE(w == PROBE_ON_WIRE || w == "%%%fw -v\n\r" || w == "%%%fw -p\n\r") << w;
-        }
+    // A unit is only asked, never sent an upload command.
+    for (const std::string &w : writes(c.port)) {
+        EXPECT_TRUE(w == PROBE_ON_WIRE || w == "%%%fw -v\n\r" || w == "%%%fw -p\n\r") << w;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Scan, ToolScanPort,
+    ::testing::Values(
+        PortCase{"silent", 2, "", R"({"units":[],"busy":[]})"},
+        PortCase{"unit_to_update", 4, "COM4     9600  TX       1.00.04    SDI6G 1.04     1       to update\n",
+                 R"({"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",)"
+                 R"("fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[]})"},
+        PortCase{"busy", 6, "COM6     busy  held by another program, or access denied\n", R"({"units":[],"busy":[6]})"},
+        PortCase{"current_unit", 9, "COM9    57600  RX       1.00.05    SDI6G 1.04     1       current\n",
+                 R"({"units":[{"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
+                 R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[]})"}),
+    CaseName());
 
 TEST_F(ToolScan, ProbesEachPortAsTheSearchDoesAfterAUnitWasQueried)
 {
@@ -97,9 +119,9 @@ TEST_F(ToolScan, ExitsFourWhenNoUnitAnswersWithinTheRange)
 {
     simPort_attachUnit(4, unit(UnitVariant::TX, 9600));
     simPort_setHeld(5);
-    EXPECT_EQ(runScan(5, 32, false), TOOL_EXIT_NO_UNIT);
+    EXPECT_EQ(runScan(5, 32, false), ToolOutcome::NoUnit);
     EXPECT_TRUE(events(SimEventKind::Open, 4).empty());
-    EXPECT_EQ(runScan(4, 4, false), TOOL_EXIT_CONFIRMED);
+    EXPECT_EQ(runScan(4, 4, false), ToolOutcome::Done);
 }
 
 struct RangeCase {
@@ -131,3 +153,34 @@ INSTANTIATE_TEST_SUITE_P(Scan, PortRange,
                          [](const ::testing::TestParamInfo<RangeCase> &c) {
                              return std::string(c.param.valid ? "valid_" : "invalid_") + std::to_string(c.index);
                          });
+
+// Workers' answers, read back as the scan side by side reads them, make one
+// record in port order that is written out again byte for byte.
+TEST(ScanJson, AnswersReadBackInPortOrder)
+{
+    ScanResult scan;
+    ASSERT_TRUE(addScanJson(R"({"units":[{"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
+                            R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[6]})",
+                            scan));
+    ASSERT_TRUE(addScanJson(R"({"units":[{"port":3,"baud":9600,"product":"unknown","firmware":null,)"
+                            R"("fpga":null,"device":null,"current":false}],"busy":[]})",
+                            scan));
+    std::vector<int> ports;
+    for (const ScannedPort &found : scan.ports) {
+        ports.push_back(found.port);
+    }
+    EXPECT_EQ(ports, (std::vector<int>{3, 6, 9}));
+    EXPECT_EQ(scanJson(scan), R"({"units":[{"port":3,"baud":9600,"product":"unknown","firmware":null,)"
+                              R"("fpga":null,"device":null,"current":false},)"
+                              R"({"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
+                              R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[6]})");
+}
+
+TEST(ScanJson, TextThatIsNoScanAddsNothing)
+{
+    ScanResult scan;
+    for (const char *text : {"", "not json", "[]", R"({"busy":[6]})", R"({"units":{}})"}) {
+        EXPECT_FALSE(addScanJson(text, scan)) << text;
+    }
+    EXPECT_TRUE(scan.ports.empty());
+}

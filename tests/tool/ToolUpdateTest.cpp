@@ -24,8 +24,8 @@ struct OutcomeCase {
     UnitExchange at;
     UnitFault what;
     int deviceCode;
-    const char *result;
-    int exitStatus;
+    ToolOutcome result;
+    int exitStatus;         // what a script sees
     const char *lastWords;  // how the console ends
     bool imagesTaken;       // the unit has both images, whole
 };
@@ -58,21 +58,20 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
 
     const UpdateOutcome outcome = performUpdate(0, 0);
 
-    EXPECT_STREQ(outcome.result, c.result);
-    EXPECT_EQ(outcome.exitStatus, c.exitStatus);
+    EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.unit.port, 3);
     EXPECT_EQ(outcome.unit.baud, 9600);
     const std::string console = simConsole_text();
     EXPECT_EQ(console.substr(0, BANNER.size()), BANNER);
     EXPECT_TRUE(endsWith(console, c.lastWords)) << console;
-    EXPECT_EQ(console.find(SUCCESS_END) != std::string::npos, c.exitStatus == TOOL_EXIT_CONFIRMED) << console;
+    EXPECT_EQ(console.find(SUCCESS_END) != std::string::npos, c.result == ToolOutcome::Confirmed) << console;
     EXPECT_EQ(console.find("Press any key"), std::string::npos);
     EXPECT_EQ(simConsole_keyWaits(), 0);
     EXPECT_EQ(simPorts_openHandles(), 0);
 
     // What a script reads of it, without --log.
     const Json json = Json::parse(updateJson(outcome));
-    EXPECT_EQ(json["result"], c.result);
+    EXPECT_EQ(json["result"], outcomeWord(c.result));
     EXPECT_EQ(json["exit"], c.exitStatus);
     EXPECT_EQ(json["log"], nullptr);
 
@@ -87,18 +86,17 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, ToolUpdateOutcome,
     ::testing::Values(
-        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, "confirmed", TOOL_EXIT_CONFIRMED, SUCCESS_END,
-                    true},
-        OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1, "unconfirmed",
-                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END, true},
-        OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1, "unconfirmed",
-                    TOOL_EXIT_UNCONFIRMED, UNCONFIRMED_END, true},
-        OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1, "failed",
-                    TOOL_EXIT_FAILED, FAILURE_END, false},
-        OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1, "failed", TOOL_EXIT_FAILED,
+        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, ToolOutcome::Confirmed, 0, SUCCESS_END, true},
+        OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1, ToolOutcome::Unconfirmed, 3,
+                    UNCONFIRMED_END, true},
+        OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1,
+                    ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true},
+        OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1, ToolOutcome::Failed, 1,
                     FAILURE_END, false},
-        OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, "failed", TOOL_EXIT_FAILED,
-                    FAILURE_END, false}),
+        OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1, ToolOutcome::Failed, 1,
+                    FAILURE_END, false},
+        OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1, FAILURE_END,
+                    false}),
     [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });
 
 struct NoUnitCase : NamedCase {
@@ -120,8 +118,7 @@ TEST_P(ToolUpdateNoUnit, SaysWhyAndExitsFour)
 
     const UpdateOutcome outcome = performUpdate(c.port, c.baud);
 
-    EXPECT_STREQ(outcome.result, "no-unit");
-    EXPECT_EQ(outcome.exitStatus, TOOL_EXIT_NO_UNIT);
+    EXPECT_EQ(outcome.result, ToolOutcome::NoUnit);
     EXPECT_EQ(outcome.unit.port, c.port);
     EXPECT_EQ(outcome.unit.baud, 0);
     EXPECT_EQ(simConsole_text(), "\n\rYou are about to upload the firmware version 1.0.5"
@@ -158,7 +155,7 @@ TEST_F(ToolUpdate, NamedPortAndRateAreTheOnlyOnesTried)
     simPort_attachUnit(3, config);
     simPort_attachUnit(1, UnitConfig{});
     const UpdateOutcome outcome = performUpdate(3, 57600);
-    EXPECT_EQ(outcome.exitStatus, TOOL_EXIT_CONFIRMED);
+    EXPECT_EQ(outcome.result, ToolOutcome::Confirmed);
     EXPECT_TRUE(events(SimEventKind::Open, 1).empty());
     EXPECT_EQ(events(SimEventKind::Write, 3).front().baud, 57600);
     EXPECT_EQ(writes(3).front(), "%%%help -c version\n\r");
@@ -177,7 +174,7 @@ TEST(ToolJson, UpdateObjectCarriesWhatWasLearnt)
     outcome.unit.versions.fpga_rev = 4;
     outcome.unit.versions.fpga_type = 1;
     outcome.unit.product = IMAGE_RX_FPGA;
-    outcome.result = "confirmed";
+    outcome.result = ToolOutcome::Confirmed;
     outcome.seconds = 190.24;
     outcome.log = "update.log";
     EXPECT_EQ(updateJson(outcome), "{\"port\":9,\"baud\":57600,\"result\":\"confirmed\",\"exit\":0,\"seconds\":190.2,"
@@ -188,7 +185,7 @@ TEST(ToolJson, UpdateObjectCarriesWhatWasLearnt)
 TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)
 {
     UpdateOutcome outcome;
-    outcome.exitStatus = TOOL_EXIT_NO_UNIT;
+    outcome.result = ToolOutcome::NoUnit;
     EXPECT_EQ(updateJson(outcome),
               "{\"port\":null,\"baud\":null,\"result\":\"no-unit\",\"exit\":4,\"seconds\":0.0,\"log\":null}");
 }

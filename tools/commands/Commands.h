@@ -1,8 +1,10 @@
-// The tool's commands, one file each; each gives the tool's exit status
-// (ToolExitCodes.h).
+// The tool's commands, one file each; each gives its outcome, whose exit
+// status the tool ends with (ToolOutcome.h).
 #ifndef COMMANDS_H_
 #define COMMANDS_H_
 
+#include "ToolOutcome.h"
+#include "unit/ScanResult.h"
 #include "unit/UnitFacts.h"
 
 #include "base/Catalogue.h"
@@ -18,16 +20,17 @@ struct ImageFigures {
 };
 ImageFigures embeddedImageFigures(ImageIndex index);
 
-int runInfo(void);
-int runWebFile(void);
-int runProductCheck(bool transmitter);
-int runDiagnostics(void);
+ToolOutcome runInfo(void);
+ToolOutcome runWebFile(void);
+ToolOutcome runProductCheck(bool transmitter);
+ToolOutcome runDiagnostics(void);
 
-// flatten: 0 when OUT holds the image, after one line on stdout: OUT, the
-// image length and its checksum. Otherwise 1 after a message on stderr (for an
-// invalid text: the line and what is wrong with it), with OUT untouched, or
-// removed if a write failed half-way. OUT may not be IN, under any path.
-int flattenHexFile(const char *inPath, const char *outPath);
+// flatten: Done when OUT holds the image, after one line on stdout: OUT, the
+// image length and its checksum. Otherwise Failed after a message on stderr
+// (for an invalid text: the line and what is wrong with it), with OUT
+// untouched, or removed if a write failed half-way. OUT may not be IN, under
+// any path.
+ToolOutcome flattenHexFile(const char *inPath, const char *outPath);
 
 #define SCAN_DEFAULT_FIRST_PORT 1
 #define SCAN_DEFAULT_LAST_PORT 32
@@ -36,9 +39,11 @@ int flattenHexFile(const char *inPath, const char *outPath);
 // "A-B" or "N", within 1 to SCAN_HIGHEST_PORT, A not above B.
 bool parsePortRange(const std::string &text, int *first, int *last);
 // Probes every port of the range as the search does, without stopping at
-// the first unit; prints one line per port found busy or with a unit.
+// the first unit; then prints the listing of the ports found busy or with a
+// unit.
 ScanResult scanPorts(int first, int last);
-int runScan(int first, int last, bool json);
+// Done when a unit answered, NoUnit when none did.
+ToolOutcome runScan(int first, int last, bool json);
 
 struct UpdateOptions {
     int port = 0;  // 0: the updater's own search
@@ -50,6 +55,6 @@ struct UpdateOptions {
 // Finds the unit (or opens the port named) and updates it, with the
 // updater's console text and without any prompt or key wait.
 UpdateOutcome performUpdate(int port, int baud);
-int runUpdate(const UpdateOptions &options);
+ToolOutcome runUpdate(const UpdateOptions &options);
 
 #endif

@@ -7,13 +7,13 @@
 #include "base/ProgramState.h"
 #include "channel/Diagnostics.h"
 
-int runDiagnostics(void)
+ToolOutcome runDiagnostics(void)
 {
     if (!findUnitOrSayWhy()) {
-        return TOOL_EXIT_NO_UNIT;
+        return ToolOutcome::NoUnit;
     }
     const BOOL sent = DEBUG_send_512kb();
     DEBUG_send_512kb_2();
     dipsplayLastMessageToUserBeforeExit("\r\n");
-    return sent ? TOOL_EXIT_CONFIRMED : TOOL_EXIT_FAILED;
+    return sent ? ToolOutcome::Done : ToolOutcome::Failed;
 }

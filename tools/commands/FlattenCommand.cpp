@@ -86,31 +86,31 @@ void reportInvalidText(const char *inPath, const char *text)
     }
 }
 
-int writeImage(const char *path, const uint8_t *image, int length)
+ToolOutcome writeImage(const char *path, const uint8_t *image, int length)
 {
     FILE *out = fopen(path, "wb");
     if (out == nullptr) {
         fprintf(stderr, "ERROR: cannot create %s: %s\n", path, strerror(errno));
-        return 1;
+        return ToolOutcome::Failed;
     }
     const size_t written = fwrite(image, 1, static_cast<size_t>(length), out);
     const bool closed = fclose(out) == 0;
     if (written != static_cast<size_t>(length) || !closed) {
         fprintf(stderr, "ERROR: cannot write %s\n", path);
         remove(path);
-        return 1;
+        return ToolOutcome::Failed;
     }
     printf("%s: %d bytes, checksum %u\n", path, length, imageCheckSum(image, length));
-    return 0;
+    return ToolOutcome::Done;
 }
 
-int flattenText(const char *inPath, const char *outPath)
+ToolOutcome flattenText(const char *inPath, const char *outPath)
 {
     char *text = readTextFile(inPath);
     if (text == nullptr) {
-        return 1;
+        return ToolOutcome::Failed;
     }
-    int status = 1;
+    ToolOutcome status = ToolOutcome::Failed;
     if (ValidateFwAndConcatenateData(text)) {
         status = writeImage(outPath, gDataConcatenated, gDataConcatenatedLenght);
     } else {
@@ -122,21 +122,21 @@ int flattenText(const char *inPath, const char *outPath)
 
 }  // namespace
 
-int flattenHexFile(const char *inPath, const char *outPath)
+ToolOutcome flattenHexFile(const char *inPath, const char *outPath)
 {
     if (sameFile(inPath, outPath)) {
         fprintf(stderr, "ERROR: %s is the input file %s itself; nothing written\n", outPath, inPath);
-        return 1;
+        return ToolOutcome::Failed;
     }
     // Only the image buffer is needed here, laid out as the program lays it:
     // the image space (the flattener fills it), then zeros.
     gDataConcatenated = static_cast<uint8_t *>(allocateLargeBuffer(CONCAT_BUFFER_SIZE + BUFFER_GUARD_SIZE));
     if (gDataConcatenated == nullptr) {
         fputs("ERROR: not enough memory\n", stderr);
-        return 1;
+        return ToolOutcome::Failed;
     }
     memset(gDataConcatenated + CONCAT_BUFFER_SIZE, 0, BUFFER_GUARD_SIZE);
-    const int status = flattenText(inPath, outPath);
+    const ToolOutcome status = flattenText(inPath, outPath);
     freeLargeBuffer(gDataConcatenated);
     gDataConcatenated = nullptr;
     return status;

@@ -27,7 +27,8 @@ ImageFigures embeddedImageFigures(ImageIndex index)
 
 namespace {
 
-int printImageInfo(ImageIndex index)
+// False when the image is not a valid Intel HEX text.
+bool printImageInfo(ImageIndex index)
 {
     const autogen_files &entry = AUTOGEN_FILES[index];
     const ImageFigures figures = embeddedImageFigures(index);
@@ -35,7 +36,7 @@ int printImageInfo(ImageIndex index)
     printf("  text length  : %d\n", entry.fileDataLength);
     if (!figures.valid) {
         printf("  not a valid Intel HEX text\n");
-        return 1;
+        return false;
     }
     char command[UPLOAD_COMMAND_SIZE];
     buildUploadCommand(command, sizeof command, IMAGE_CATALOGUE[index].uploadCommand, figures.checksum,
@@ -43,16 +44,16 @@ int printImageInfo(ImageIndex index)
     printf("  image length : %d\n", figures.imageLength);
     printf("  checksum     : %u\n", figures.checksum);
     printf("  upload       : %s\n", command);
-    return 0;
+    return true;
 }
 
 }  // namespace
 
-int runInfo(void)
+ToolOutcome runInfo(void)
 {
-    int status = 0;
+    bool valid = true;
     for (int index = 0; index < IMAGE_COUNT; ++index) {
-        status |= printImageInfo(static_cast<ImageIndex>(index));
+        valid = printImageInfo(static_cast<ImageIndex>(index)) && valid;
     }
-    return status;
+    return valid ? ToolOutcome::Done : ToolOutcome::Failed;
 }

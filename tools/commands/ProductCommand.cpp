@@ -31,18 +31,18 @@ std::string whatTheUnitSaid(const char *reply)
 
 }  // namespace
 
-int runProductCheck(bool transmitter)
+ToolOutcome runProductCheck(bool transmitter)
 {
     if (!findUnitOrSayWhy()) {
-        return TOOL_EXIT_NO_UNIT;
+        return ToolOutcome::NoUnit;
     }
     const ImageIndex asked = transmitter ? IMAGE_TX_FPGA : IMAGE_RX_FPGA;
     const BOOL matches = validateProductId(IMAGE_CATALOGUE[asked].productIdentity);
     if (matches) {
         ComPortAPI_CloseCOM();
         dipsplayLastMessageToUserBeforeExit("\r\n");
-        return TOOL_EXIT_CONFIRMED;
+        return ToolOutcome::Done;
     }
     dipsplayLastMessageToUserBeforeExit(whatTheUnitSaid(productIdReported()).c_str());
-    return TOOL_EXIT_FAILED;
+    return ToolOutcome::Failed;
 }

@@ -2,9 +2,8 @@
 // without stopping at the first unit.
 #include "commands/Commands.h"
 
-#include "unit/ScanListing.h"
-#include "console/ToolConsole.h"
 #include "ToolOutcome.h"
+#include "console/ToolConsole.h"
 #include "unit/UnitJson.h"
 
 #include "base/ProgramState.h"
@@ -18,15 +17,9 @@
 
 namespace {
 
-void printUnit(const UnitFacts &unit)
-{
-    printScanUnit(stdout, unit.port, unit.baud, productText(unit), firmwareText(unit), fpgaText(unit),
-                  unit.versionFields == 7 ? unit.versions.fpga_type : -1, firmwareIsCurrent(unit));
-}
-
 // The unit on the open port: its versions and product, asked as the update
 // asks; then the port is closed with the search's read windows back in place.
-UnitFacts identifyOpenUnit(void)
+ScannedPort identifyOpenUnit(void)
 {
     UnitFacts unit;
     unit.port = gComPortNumber;
@@ -35,7 +28,7 @@ UnitFacts identifyOpenUnit(void)
     unit.product = queryUnitProduct();
     ComPortAPI_SetReadingTimeoutInMs(MAX_WAIT_READ);
     ComPortAPI_CloseCOM();
-    return unit;
+    return scannedUnit(unit);
 }
 
 bool parsePort(const std::string &text, int *port)
@@ -65,30 +58,28 @@ ScanResult scanPorts(int first, int last)
     ScanResult scan;
     // As the updater searches: without CTS flow control.
     ComPortAPI_SetHardwareFlowControl(FALSE);
-    printScanHeading(stdout);
     for (int port = first; port <= last; ++port) {
         const PortProbe found = probeComPort(port, 0);
         if (found == PORT_BUSY) {
-            scan.busy.push_back(port);
-            printScanBusy(stdout, port);
+            scan.ports.push_back(busyPort(port));
         } else if (found == PORT_UNIT_FOUND) {
-            scan.units.push_back(identifyOpenUnit());
-            printUnit(scan.units.back());
+            scan.ports.push_back(identifyOpenUnit());
         }
     }
+    printScanListing(stdout, scan);
     return scan;
 }
 
-int runScan(int first, int last, bool json)
+ToolOutcome runScan(int first, int last, bool json)
 {
     if (!toolConsole_begin(json)) {
         perror("OrvaneFwTool: standard output");
-        return TOOL_EXIT_FAILED;
+        return ToolOutcome::Failed;
     }
     const ScanResult scan = scanPorts(first, last);
     toolConsole_end();
     if (json) {
         printf("%s\n", scanJson(scan).c_str());
     }
-    return scan.units.empty() ? TOOL_EXIT_NO_UNIT : TOOL_EXIT_CONFIRMED;
+    return anyUnit(scan) ? ToolOutcome::Done : ToolOutcome::NoUnit;
 }

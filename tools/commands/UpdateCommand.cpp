@@ -40,12 +40,6 @@ void writeLogHeading(const std::string &commandLine)
     }
 }
 
-void finish(UpdateOutcome &outcome, const char *result, int exitStatus)
-{
-    outcome.result = result;
-    outcome.exitStatus = exitStatus;
-}
-
 }  // namespace
 
 UpdateOutcome performUpdate(int port, int baud)
@@ -56,7 +50,7 @@ UpdateOutcome performUpdate(int port, int baud)
     const std::string failure = findAndOpenUnit(port, baud);
     if (!failure.empty()) {
         printf("%s", errorLine(failure).c_str());
-        finish(outcome, "no-unit", TOOL_EXIT_NO_UNIT);
+        outcome.result = ToolOutcome::NoUnit;
         return outcome;
     }
     outcome.unit.port = gComPortNumber;
@@ -68,39 +62,39 @@ UpdateOutcome performUpdate(int port, int baud)
     outcome.unit.product = updateProductLearnt();
     if (!updated) {
         printf(UPDATE_NOT_SUCCESSFUL_TEXT);
-        finish(outcome, "failed", TOOL_EXIT_FAILED);
+        outcome.result = ToolOutcome::Failed;
     } else if (!updateWasConfirmed()) {
         printf("\n\rERROR: The unit took both images but did not confirm the update after its reboot.\r\n");
-        finish(outcome, "unconfirmed", TOOL_EXIT_UNCONFIRMED);
+        outcome.result = ToolOutcome::Unconfirmed;
     } else {
-        finish(outcome, "confirmed", TOOL_EXIT_CONFIRMED);
+        outcome.result = ToolOutcome::Confirmed;
     }
     return outcome;
 }
 
-int runUpdate(const UpdateOptions &options)
+ToolOutcome runUpdate(const UpdateOptions &options)
 {
     const auto started = std::chrono::steady_clock::now();
     if (!options.log.empty()) {
         if (!UpdateLog_Open(options.log.c_str())) {
             fprintf(stderr, "ERROR: the log %s cannot be written: %s\n", options.log.c_str(), strerror(errno));
-            return TOOL_EXIT_USAGE;
+            return ToolOutcome::Usage;
         }
         writeLogHeading(options.commandLine);
     }
     if (!toolConsole_begin(options.json)) {
         perror("ERROR: the console cannot be captured for the log");
         UpdateLog_Close();
-        return TOOL_EXIT_FAILED;
+        return ToolOutcome::Failed;
     }
     UpdateOutcome outcome = performUpdate(options.port, options.baud);
     toolConsole_end();
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     outcome.log = options.log;
-    UpdateLog_Event("verdict", "%s, exit status %d", outcome.result, outcome.exitStatus);
+    UpdateLog_Event("verdict", "%s, exit status %d", outcomeWord(outcome.result), exitStatus(outcome.result));
     UpdateLog_Close();
     if (options.json) {
         printf("%s\n", updateJson(outcome).c_str());
     }
-    return outcome.exitStatus;
+    return outcome.result;
 }

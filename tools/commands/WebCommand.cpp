@@ -7,17 +7,17 @@
 
 // The file's own routine says what it can; a file that did not come out
 // whole must not pass for one that did.
-int runWebFile(void)
+ToolOutcome runWebFile(void)
 {
     if (!createFirmwareFileForWeb()) {
-        return 1;
+        return ToolOutcome::Failed;
     }
     const char *failure = webFirmwareFileFailure();
     if (failure != nullptr) {
         // Ends the routine's last line on the console first.
         putchar('\n');
         fprintf(stderr, "ERROR: %s was not written whole: %s\n", FIRMWARE_FILE_NAME_FOR_WEB, failure);
-        return 1;
+        return ToolOutcome::Failed;
     }
-    return 0;
+    return ToolOutcome::Done;
 }

@@ -1,13 +1,11 @@
 #include "fleet/ParallelScan.h"
 
-#include "unit/ScanListing.h"
-#include "ToolOutcome.h"
-
-#include "platform/WorkerProcess.h"
 #include "fleet/WorkerProgress.h"
+#include "platform/WorkerProcess.h"
+#include "unit/UnitJson.h"
+
 #include "serial/ComPortAPI.h"
 
-#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -93,47 +91,6 @@ std::string whyNoAnswer(const ScanWorker &w)
     return "COM" + std::to_string(w.port) + ": " + why + (last.empty() ? "" : ": " + last[0]);
 }
 
-void mergeAnswer(const ScanWorker &w, ScanOutcome &outcome)
-{
-    const nlohmann::ordered_json answer = nlohmann::ordered_json::parse(w.reply, nullptr, false);
-    if (!answer.is_object() || !answer.contains("units") || !answer["units"].is_array()) {
-        outcome.problems.push_back(whyNoAnswer(w));
-        return;
-    }
-    for (const nlohmann::ordered_json &unit : answer["units"]) {
-        outcome.units.push_back(unit);
-    }
-    if (answer.contains("busy") && answer["busy"].is_array()) {
-        for (const nlohmann::ordered_json &port : answer["busy"]) {
-            outcome.busy.push_back(port.get<int>());
-        }
-    }
-}
-
-int portOf(const nlohmann::ordered_json &unit)
-{
-    return unit.contains("port") && unit["port"].is_number_integer() ? unit["port"].get<int>() : 0;
-}
-
-std::string textOf(const nlohmann::ordered_json &unit, const char *field)
-{
-    return unit.contains(field) && unit[field].is_string() ? unit[field].get<std::string>() : "";
-}
-
-// With --json the listing goes to standard error, as the console text does.
-void printListing(const ScanOutcome &outcome, FILE *out)
-{
-    printScanHeading(out);
-    for (const nlohmann::ordered_json &unit : outcome.units) {
-        const int device = unit.contains("device") && unit["device"].is_number_integer() ? unit["device"].get<int>() : -1;
-        printScanUnit(out, portOf(unit), unit.value("baud", 0), textOf(unit, "product"), textOf(unit, "firmware"),
-                      textOf(unit, "fpga"), device, unit.value("current", false));
-    }
-    for (int port : outcome.busy) {
-        printScanBusy(out, port);
-    }
-}
-
 }  // namespace
 
 ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &toolPath)
@@ -142,22 +99,15 @@ ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &
     std::vector<ScanWorker> workers = startScanWorkers(firstPort, lastPort, toolPath, outcome);
     collectUntilAllEnded(workers, outcome);
     for (const ScanWorker &w : workers) {
-        mergeAnswer(w, outcome);
+        if (!addScanJson(w.reply, outcome.found)) {
+            outcome.problems.push_back(whyNoAnswer(w));
+        }
     }
     WorkerProcess_ReleaseAll();
-    std::stable_sort(outcome.units.begin(), outcome.units.end(),
-                     [](const nlohmann::ordered_json &a, const nlohmann::ordered_json &b) { return portOf(a) < portOf(b); });
-    std::sort(outcome.busy.begin(), outcome.busy.end());
-    outcome.busy.erase(std::unique(outcome.busy.begin(), outcome.busy.end()), outcome.busy.end());
     return outcome;
 }
 
-nlohmann::ordered_json scanReport(const ScanOutcome &outcome)
-{
-    return {{"units", outcome.units}, {"busy", outcome.busy}};
-}
-
-int runParallelScan(const ParallelScanOptions &options)
+ToolOutcome runParallelScan(const ParallelScanOptions &options)
 {
     WorkerProcess_ClearInterrupt();
     WorkerProcess_CatchInterrupts();
@@ -166,18 +116,20 @@ int runParallelScan(const ParallelScanOptions &options)
     for (const std::string &problem : outcome.problems) {
         fprintf(stderr, "%s\n", problem.c_str());
     }
+    // With --json the listing goes to standard error, as the console text does.
     FILE *listing = options.json ? stderr : stdout;
-    printListing(outcome, listing);
-    if (outcome.units.empty()) {
+    printScanListing(listing, outcome.found);
+    const bool found = anyUnit(outcome.found);
+    if (!found) {
         fprintf(listing, "No unit answered on COM%d to COM%d.\n", options.firstPort, options.lastPort);
     }
     if (options.json) {
-        printf("%s\n", scanReport(outcome).dump().c_str());
+        printf("%s\n", scanJson(outcome.found).c_str());
     }
     fflush(stdout);
     if (outcome.interrupted) {
         fputs("Interrupted: every scan worker was ended.\n", stderr);
-        return TOOL_EXIT_FAILED;
+        return ToolOutcome::Interrupted;
     }
-    return outcome.units.empty() ? TOOL_EXIT_NO_UNIT : TOOL_EXIT_CONFIRMED;
+    return found ? ToolOutcome::Done : ToolOutcome::NoUnit;
 }

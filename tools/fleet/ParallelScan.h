@@ -4,14 +4,14 @@
 #ifndef PARALLELSCAN_H_
 #define PARALLELSCAN_H_
 
-#include <nlohmann/json.hpp>
+#include "ToolOutcome.h"
+#include "unit/ScanResult.h"
 
 #include <string>
 #include <vector>
 
 struct ScanOutcome {
-    std::vector<nlohmann::ordered_json> units;  // each unit's object, in port order
-    std::vector<int> busy;              // ports held by another program
+    ScanResult found;                   // every worker's answer, in port order
     std::vector<std::string> problems;  // ports whose worker gave no answer, and why
     bool interrupted = false;
 };
@@ -20,9 +20,6 @@ struct ScanOutcome {
 // toolPath is the program whose "scan --ports N-N --json" each worker runs.
 ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &toolPath);
 
-// {"units":[...],"busy":[...]}, as the one-port scan reports.
-nlohmann::ordered_json scanReport(const ScanOutcome &outcome);
-
 struct ParallelScanOptions {
     int firstPort = 1;
     int lastPort = 32;
@@ -30,9 +27,9 @@ struct ParallelScanOptions {
     std::string toolPath;  // empty: this program
 };
 
-// The scan command: the units found (a JSON object on standard output with
-// json), problems on standard error. 0 when a unit answered, 4 when none
-// did, 1 when interrupted.
-int runParallelScan(const ParallelScanOptions &options);
+// The scan command: the listing of what was found (and the scan's JSON
+// object on standard output with json), problems on standard error. Done
+// when a unit answered, NoUnit when none did, Interrupted when interrupted.
+ToolOutcome runParallelScan(const ParallelScanOptions &options);
 
 #endif

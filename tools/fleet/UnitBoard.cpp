@@ -12,7 +12,7 @@ struct ShownLine {
     std::string text;
     UpdatePhase phase;
     int tens;
-    std::string result;
+    ToolOutcome result;
 };
 
 FILE *g_stream = stdout;
@@ -24,10 +24,10 @@ std::string withoutTrailingBlanks(const std::string &text)
     return text.substr(0, text.find_last_not_of(' ') + 1);
 }
 
-std::string foundText(const UnitRun &unit, const char *key)
+// What the scan found, "?" where it learnt nothing.
+const char *shownText(const std::string &text)
 {
-    const auto value = unit.found.find(key);
-    return value != unit.found.end() && value->is_string() ? value->get<std::string>() : "?";
+    return text.empty() ? "?" : text.c_str();
 }
 
 void redrawAll(const std::vector<UnitRun> &units)
@@ -53,7 +53,7 @@ void redrawAll(const std::vector<UnitRun> &units)
 
 void printChangedLines(const std::vector<UnitRun> &units)
 {
-    g_shown.resize(units.size(), {"", PHASE_SEARCH, -1, "?"});
+    g_shown.resize(units.size(), {"", PHASE_SEARCH, -1, ToolOutcome::Running});
     for (size_t i = 0; i < units.size(); ++i) {
         const UnitRun &unit = units[i];
         ShownLine now = {UnitBoard_LineText(unit), unit.progress.phase, unit.progress.percentage / 10, unit.result};
@@ -67,16 +67,14 @@ void printChangedLines(const std::vector<UnitRun> &units)
 
 std::string summaryRow(const UnitRun &unit)
 {
-    const bool left = unit.result != RESULT_CONFIRMED && unit.result != RESULT_UNCONFIRMED &&
-                      unit.result != RESULT_SKIPPED;
     char seconds[16] = "";
-    if (unit.result != RESULT_SKIPPED) {
+    if (unit.result != ToolOutcome::Skipped) {
         snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
     }
     char row[512];
-    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-12s %-16s %7s  %s", unit.port, foundText(unit, "product").c_str(),
-             foundText(unit, "firmware").c_str(), unit.result.c_str(), left ? phaseName(unit.progress.phase) : "",
-             seconds, unit.logPath.c_str());
+    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-12s %-16s %7s  %s", unit.found.port, shownText(unit.found.product),
+             shownText(unit.found.firmware), outcomeWord(unit.result),
+             isFailure(unit.result) ? phaseName(unit.progress.phase) : "", seconds, unit.logPath.c_str());
     return row;
 }
 
@@ -86,7 +84,7 @@ void printDeaths(FILE *stream, const std::vector<UnitRun> &units)
         if (unit.death.empty()) {
             continue;
         }
-        fprintf(stream, "COM%d: the worker was %s; the end of its log:\n", unit.port, unit.death.c_str());
+        fprintf(stream, "COM%d: the worker was %s; the end of its log:\n", unit.found.port, unit.death.c_str());
         for (const std::string &line : deathEvidence(unit)) {
             fprintf(stream, "  | %s\n", line.c_str());
         }
@@ -115,32 +113,32 @@ void UnitBoard_Show(const std::vector<UnitRun> &units)
 std::string UnitBoard_LineText(const UnitRun &unit)
 {
     char line[256];
-    if (unit.result == RESULT_SKIPPED) {
-        snprintf(line, sizeof line, "COM%-4d %-3s runs %-16s skipped", unit.port, foundText(unit, "product").c_str(),
-                 foundText(unit, "firmware").c_str());
+    if (unit.result == ToolOutcome::Skipped) {
+        snprintf(line, sizeof line, "COM%-4d %-3s runs %-16s %s", unit.found.port, shownText(unit.found.product),
+                 shownText(unit.found.firmware), outcomeWord(unit.result));
         return line;
     }
-    snprintf(line, sizeof line, "COM%-4d %-3s %-16s %3d%%  %s", unit.port, foundText(unit, "product").c_str(),
-             phaseName(unit.progress.phase), unit.progress.percentage, unit.result.c_str());
+    snprintf(line, sizeof line, "COM%-4d %-3s %-16s %3d%%  %s", unit.found.port, shownText(unit.found.product),
+             phaseName(unit.progress.phase), unit.progress.percentage, outcomeWord(unit.result));
     return withoutTrailingBlanks(line);
 }
 
-void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, int exitCode)
+void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, ToolOutcome outcome)
 {
     fprintf(stream, "\n%-7s %-7s %-9s %-12s %-16s %7s  %s\n", "Port", "Product", "Firmware", "Result", "Left in",
             "Seconds", "Log");
     std::map<std::string, int> counts;
     for (const UnitRun &unit : units) {
         fprintf(stream, "%s\n", withoutTrailingBlanks(summaryRow(unit)).c_str());
-        ++counts[unit.result];
+        ++counts[outcomeWord(unit.result)];
     }
     printDeaths(stream, units);
-    fprintf(stream, "\nExit status %d:", exitCode);
+    fprintf(stream, "\nExit status %d:", exitStatus(outcome));
     const char *separator = " ";
     for (const auto &[result, count] : counts) {
         fprintf(stream, "%s%d %s", separator, count, result.c_str());
         separator = ", ";
     }
-    fprintf(stream, "%s\n", units.empty() && exitCode == 4 ? " no unit answered." : ".");
+    fprintf(stream, "%s\n", units.empty() && outcome == ToolOutcome::NoUnit ? " no unit answered." : ".");
     fflush(stream);
 }

@@ -22,7 +22,7 @@ std::string UnitBoard_LineText(const UnitRun &unit);
 
 // The table of every unit's result, where an unfinished one was left, its
 // time and its log; below it how each dead worker ended and the end of its
-// log; then the exit status.
-void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, int exitCode);
+// log; then the exit status of the whole run.
+void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, ToolOutcome outcome);
 
 #endif

@@ -37,18 +37,19 @@ std::string defaultLogDir(void)
 std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions &options, const std::string &logDir)
 {
     std::vector<UnitRun> units;
-    for (const nlohmann::ordered_json &found : scan.units) {
+    for (const ScannedPort &found : scan.found.ports) {
+        if (found.busy) {
+            continue;
+        }
         UnitRun unit;
-        unit.port = found.value("port", 0);
-        unit.baud = found.value("baud", 0);
         unit.found = found;
-        if (options.skipCurrent && found.value("current", false)) {
-            unit.result = RESULT_SKIPPED;
+        if (options.skipCurrent && found.current) {
+            unit.result = ToolOutcome::Skipped;
             unit.progress.phase = PHASE_DONE;
         } else {
             // Not "comN.log": Windows takes a name that begins with a device
             // name and a dot for the device itself.
-            unit.logPath = logDir + "/unit-com" + std::to_string(unit.port) + ".log";
+            unit.logPath = logDir + "/unit-com" + std::to_string(found.port) + ".log";
         }
         units.push_back(unit);
     }
@@ -58,13 +59,13 @@ std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions 
 void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
 {
     for (UnitRun &unit : units) {
-        if (unit.result != RESULT_RUNNING) {
+        if (unit.result != ToolOutcome::Running) {
             continue;
         }
-        unit.worker = WorkerProcess_Start({tool, "update", "--port", std::to_string(unit.port), "--baud",
-                                           std::to_string(unit.baud), "--log", unit.logPath, "--json"});
+        unit.worker = WorkerProcess_Start({tool, "update", "--port", std::to_string(unit.found.port), "--baud",
+                                           std::to_string(unit.found.baud), "--log", unit.logPath, "--json"});
         if (unit.worker < 0) {
-            unit.result = RESULT_FAILED;
+            unit.result = ToolOutcome::Failed;
             unit.death = "never started";
         }
     }
@@ -72,7 +73,7 @@ void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
 
 bool isRunning(const UnitRun &unit)
 {
-    return unit.worker >= 0 && unit.result == RESULT_RUNNING;
+    return unit.worker >= 0 && unit.result == ToolOutcome::Running;
 }
 
 void takeOutput(UnitRun &unit)
@@ -145,7 +146,7 @@ void endEveryWorker(std::vector<UnitRun> &units, Clock::time_point start)
         takeOutput(unit);
         unit.ended = WorkerProcess_Status(unit.worker);
         unit.seconds = secondsSince(start);
-        unit.result = RESULT_INTERRUPTED;
+        unit.result = ToolOutcome::Interrupted;
     }
 }
 
@@ -163,8 +164,8 @@ bool makeLogDir(const std::string &logDir, FILE *console)
 void failEveryUnit(std::vector<UnitRun> &units)
 {
     for (UnitRun &unit : units) {
-        if (unit.result == RESULT_RUNNING) {
-            unit.result = RESULT_FAILED;
+        if (unit.result == ToolOutcome::Running) {
+            unit.result = ToolOutcome::Failed;
         }
     }
 }
@@ -199,26 +200,27 @@ ScanOutcome scanAndTell(const UpdateAllOptions &options, const std::string &tool
     return scan;
 }
 
-// The exit status; completed becomes false when an interrupt came first.
-int updateFoundUnits(std::vector<UnitRun> &units, const std::string &logDir, const std::string &tool, FILE *console,
-                     bool &completed)
+// The whole run's outcome; completed becomes false when an interrupt came
+// first.
+ToolOutcome updateFoundUnits(std::vector<UnitRun> &units, const std::string &logDir, const std::string &tool,
+                             FILE *console, bool &completed)
 {
     if (units.empty()) {
-        return 4;
+        return ToolOutcome::NoUnit;
     }
     if (!makeLogDir(logDir, console)) {
         failEveryUnit(units);
-        return 1;
+        return ToolOutcome::Failed;
     }
     fprintf(console, "%zu unit(s) found, logs in %s\n", units.size(), logDir.c_str());
     completed = updateUnits(units, tool, console);
-    return updateAllExitCode(units);
+    return updateAllOutcome(units);
 }
 
-void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, int exitCode, bool completed,
+void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, ToolOutcome outcome, bool completed,
                      Clock::time_point start)
 {
-    nlohmann::ordered_json report = updateAllReport(units, scan.busy, exitCode, secondsSince(start));
+    nlohmann::ordered_json report = updateAllReport(units, busyPorts(scan.found), outcome, secondsSince(start));
     if (!completed) {
         report["interrupted"] = true;
     }
@@ -228,7 +230,7 @@ void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan,
 
 }  // namespace
 
-int runUpdateAll(const UpdateAllOptions &options)
+ToolOutcome runUpdateAll(const UpdateAllOptions &options)
 {
     const Clock::time_point start = Clock::now();
     WorkerProcess_ClearInterrupt();
@@ -239,14 +241,14 @@ int runUpdateAll(const UpdateAllOptions &options)
     const std::string logDir = options.logDir.empty() ? defaultLogDir() : options.logDir;
     std::vector<UnitRun> units;
     bool completed = !scan.interrupted;
-    int exitCode = 1;
+    ToolOutcome outcome = ToolOutcome::Interrupted;
     if (!scan.interrupted) {
         units = unitsFound(scan, options, logDir);
-        exitCode = updateFoundUnits(units, logDir, tool, console, completed);
+        outcome = updateFoundUnits(units, logDir, tool, console, completed);
     }
-    UnitBoard_PrintSummary(console, units, exitCode);
+    UnitBoard_PrintSummary(console, units, outcome);
     if (options.json) {
-        printJsonReport(units, scan, exitCode, completed, start);
+        printJsonReport(units, scan, outcome, completed, start);
     }
-    return exitCode;
+    return outcome;
 }

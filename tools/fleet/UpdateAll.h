@@ -4,6 +4,8 @@
 #ifndef UPDATEALL_H_
 #define UPDATEALL_H_
 
+#include "ToolOutcome.h"
+
 #include <string>
 
 struct UpdateAllOptions {
@@ -15,10 +17,10 @@ struct UpdateAllOptions {
     std::string toolPath;  // the program the workers run; empty: this one
 };
 
-// The exit status: 0 when every unit confirmed (or was left alone as
-// current), 1 when any failed or the run was interrupted, 3 when some were
-// not confirmed by the unit's closing text and none failed, 4 when no unit
-// answered.
-int runUpdateAll(const UpdateAllOptions &options);
+// Confirmed when every unit confirmed (or was left alone as current), Failed
+// when any failed or an update was interrupted, Interrupted when the scan
+// was, Unconfirmed when some were not confirmed by the unit's closing text
+// and none failed, NoUnit when no unit answered.
+ToolOutcome runUpdateAll(const UpdateAllOptions &options);
 
 #endif

@@ -1,5 +1,7 @@
 #include "fleet/UpdateAllReport.h"
 
+#include "unit/UnitJson.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -10,23 +12,6 @@ nlohmann::ordered_json workerObject(const std::string &reply)
 {
     nlohmann::ordered_json object = nlohmann::ordered_json::parse(reply, nullptr, false);
     return object.is_object() ? object : nlohmann::ordered_json();
-}
-
-const char *resultOfExit(int code)
-{
-    switch (code) {
-    case 0: return RESULT_CONFIRMED;
-    case 3: return RESULT_UNCONFIRMED;
-    case 4: return RESULT_NO_UNIT;
-    default: return RESULT_FAILED;
-    }
-}
-
-// Anything but these (a result the supervisor does not know included) is a
-// failure.
-bool isFailure(const std::string &result)
-{
-    return result != RESULT_CONFIRMED && result != RESULT_UNCONFIRMED && result != RESULT_SKIPPED;
 }
 
 double tenths(double seconds)
@@ -42,20 +27,25 @@ std::string fileText(const std::string &path)
 
 }  // namespace
 
+bool isFailure(ToolOutcome result)
+{
+    return result != ToolOutcome::Confirmed && result != ToolOutcome::Unconfirmed && result != ToolOutcome::Skipped;
+}
+
 void concludeUnit(UnitRun &unit)
 {
-    if (unit.result != RESULT_RUNNING) {
+    if (unit.result != ToolOutcome::Running) {
         return;
     }
     if (unit.ended.state == WORKER_DIED) {
-        unit.result = RESULT_FAILED;
+        unit.result = ToolOutcome::Failed;
         unit.death = WorkerProcess_DescribeDeath(unit.ended.code);
         return;
     }
     const nlohmann::ordered_json object = workerObject(unit.reply);
     const bool named = object.contains("result") && object["result"].is_string();
-    unit.result = named ? object["result"].get<std::string>() : resultOfExit(unit.ended.code);
-    if (unit.result == RESULT_CONFIRMED || unit.result == RESULT_UNCONFIRMED) {
+    unit.result = named ? outcomeOfWord(object["result"].get<std::string>()) : outcomeOfExit(unit.ended.code);
+    if (unit.result == ToolOutcome::Confirmed || unit.result == ToolOutcome::Unconfirmed) {
         unit.progress.phase = PHASE_DONE;
         unit.progress.percentage = 100;
     }
@@ -67,18 +57,19 @@ nlohmann::ordered_json unitReport(const UnitRun &unit)
     if (report.is_null()) {
         report = nlohmann::ordered_json::object();
     }
-    report["port"] = unit.port;
-    report["baud"] = unit.baud;
+    report["port"] = unit.found.port;
+    report["baud"] = unit.found.baud;
+    const nlohmann::ordered_json found = scannedUnitObject(unit.found);
     for (const char *key : {"product", "firmware", "fpga"}) {
-        if (!report.contains(key) && unit.found.contains(key)) {
-            report[key] = unit.found[key];
+        if (!report.contains(key)) {
+            report[key] = found[key];
         }
     }
-    report["result"] = unit.result;
+    report["result"] = outcomeWord(unit.result);
     if (unit.ended.state == WORKER_EXITED && !report.contains("exit")) {
         report["exit"] = unit.ended.code;
     }
-    if (!report.contains("seconds") && unit.result != RESULT_SKIPPED) {
+    if (!report.contains("seconds") && unit.result != ToolOutcome::Skipped) {
         report["seconds"] = tenths(unit.seconds);
     }
     if (!unit.logPath.empty()) {
@@ -94,8 +85,8 @@ nlohmann::ordered_json unitReport(const UnitRun &unit)
     return report;
 }
 
-nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy, int exitCode,
-                               double seconds)
+nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy,
+                                       ToolOutcome outcome, double seconds)
 {
     nlohmann::ordered_json all = nlohmann::ordered_json::object();
     all["units"] = nlohmann::ordered_json::array();
@@ -103,24 +94,24 @@ nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const 
         all["units"].push_back(unitReport(unit));
     }
     all["busy"] = busy;
-    all["exit"] = exitCode;
+    all["exit"] = exitStatus(outcome);
     all["seconds"] = tenths(seconds);
     return all;
 }
 
-int updateAllExitCode(const std::vector<UnitRun> &units)
+ToolOutcome updateAllOutcome(const std::vector<UnitRun> &units)
 {
     if (units.empty()) {
-        return 4;
+        return ToolOutcome::NoUnit;
     }
     bool unconfirmed = false;
     for (const UnitRun &unit : units) {
         if (isFailure(unit.result)) {
-            return 1;
+            return ToolOutcome::Failed;
         }
-        unconfirmed = unconfirmed || unit.result == RESULT_UNCONFIRMED;
+        unconfirmed = unconfirmed || unit.result == ToolOutcome::Unconfirmed;
     }
-    return unconfirmed ? 3 : 0;
+    return unconfirmed ? ToolOutcome::Unconfirmed : ToolOutcome::Confirmed;
 }
 
 std::vector<std::string> deathEvidence(const UnitRun &unit)

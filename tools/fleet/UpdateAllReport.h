@@ -18,18 +18,22 @@
 // JSON object, else from its exit status; a worker that died has failed.
 void concludeUnit(UnitRun &unit);
 
+// A unit that neither confirmed, nor took both images, nor was left alone
+// as current has failed (an unfinished one included).
+bool isFailure(ToolOutcome result);
+
 // The worker's JSON object with what the supervisor knows added: port, rate,
-// product, the phase an unfinished update was left in, and for a worker that
+// what the scan found of product and versions, the phase an unfinished update was left in, and for a worker that
 // died, how, with the last lines of its log (or of its console text).
 nlohmann::ordered_json unitReport(const UnitRun &unit);
 
-nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy, int exitCode,
-                               double seconds);
+nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy,
+                                       ToolOutcome outcome, double seconds);
 
-// 4 when no unit answered, 1 when any failed, 3 when some were not
-// confirmed by the unit's closing text, 0 when every unit confirmed or was
-// left alone as current.
-int updateAllExitCode(const std::vector<UnitRun> &units);
+// NoUnit when no unit answered, Failed when any failed, Unconfirmed when
+// some were not confirmed by the unit's closing text, Confirmed when every
+// unit confirmed or was left alone as current.
+ToolOutcome updateAllOutcome(const std::vector<UnitRun> &units);
 
 // The lines a dead worker is reported with: the end of its log, or of its
 // console text when the log holds nothing.

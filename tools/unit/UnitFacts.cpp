@@ -11,7 +11,7 @@ namespace {
 template <typename... Fields>
 std::string versionText(const UnitFacts &unit, const char *format, Fields... fields)
 {
-    if (unit.versionFields != 7) {
+    if (!versionsKnown(unit)) {
         return "";
     }
     char text[48];
@@ -20,6 +20,11 @@ std::string versionText(const UnitFacts &unit, const char *format, Fields... fie
 }
 
 }  // namespace
+
+bool versionsKnown(const UnitFacts &unit)
+{
+    return unit.versionFields == 7;
+}
 
 std::string firmwareText(const UnitFacts &unit)
 {
@@ -33,6 +38,11 @@ std::string fpgaText(const UnitFacts &unit)
     return versionText(unit, FPGA_VERSION_FORMAT, v.model, v.fpga_ver, v.fpga_rev);
 }
 
+std::optional<int> deviceCode(const UnitFacts &unit)
+{
+    return versionsKnown(unit) ? std::optional<int>(unit.versions.fpga_type) : std::nullopt;
+}
+
 const char *productText(const UnitFacts &unit)
 {
     return unit.product == IMAGE_COUNT ? "unknown" : IMAGE_CATALOGUE[unit.product].variant;
@@ -41,7 +51,7 @@ const char *productText(const UnitFacts &unit)
 bool firmwareIsCurrent(const UnitFacts &unit)
 {
     int version[3] = {};
-    if (unit.versionFields != 7 ||
+    if (!versionsKnown(unit) ||
         sscanf(FIRMWARE_VERSION_TO_UPLOAD, "%d.%d.%d", &version[0], &version[1], &version[2]) != 3) {
         return false;
     }

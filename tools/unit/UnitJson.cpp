@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -19,25 +20,78 @@ Json textOrNull(const std::string &text)
 }
 
 // Versions and device code, as far as the version reply gave them.
-void addVersions(Json &object, const UnitFacts &unit)
+void addVersions(Json &object, const ScannedPort &unit)
 {
-    object["firmware"] = textOrNull(firmwareText(unit));
-    object["fpga"] = textOrNull(fpgaText(unit));
-    object["device"] = unit.versionFields == 7 ? Json(unit.versions.fpga_type) : Json(nullptr);
+    object["firmware"] = textOrNull(unit.firmware);
+    object["fpga"] = textOrNull(unit.fpga);
+    object["device"] = unit.device ? Json(*unit.device) : Json(nullptr);
+}
+
+std::optional<int> numberIn(const Json &object, const char *field)
+{
+    return object.contains(field) && object[field].is_number_integer() ? std::optional<int>(object[field].get<int>())
+                                                                       : std::nullopt;
+}
+
+std::string textIn(const Json &object, const char *field)
+{
+    return object.contains(field) && object[field].is_string() ? object[field].get<std::string>() : "";
+}
+
+// A unit's object as the scan writes it; what is missing stays unknown.
+ScannedPort unitIn(const Json &object)
+{
+    ScannedPort unit;
+    unit.port = numberIn(object, "port").value_or(0);
+    unit.baud = numberIn(object, "baud").value_or(0);
+    unit.product = textIn(object, "product");
+    unit.firmware = textIn(object, "firmware");
+    unit.fpga = textIn(object, "fpga");
+    unit.device = numberIn(object, "device");
+    unit.current = object.contains("current") && object["current"].is_boolean() && object["current"].get<bool>();
+    return unit;
 }
 
 }  // namespace
 
+Json scannedUnitObject(const ScannedPort &unit)
+{
+    Json object = {{"port", unit.port}, {"baud", unit.baud}, {"product", unit.product}};
+    addVersions(object, unit);
+    object["current"] = unit.current;
+    return object;
+}
+
 std::string scanJson(const ScanResult &scan)
 {
     Json units = Json::array();
-    for (const UnitFacts &unit : scan.units) {
-        Json entry = {{"port", unit.port}, {"baud", unit.baud}, {"product", productText(unit)}};
-        addVersions(entry, unit);
-        entry["current"] = firmwareIsCurrent(unit);
-        units.push_back(entry);
+    for (const ScannedPort &found : scan.ports) {
+        if (!found.busy) {
+            units.push_back(scannedUnitObject(found));
+        }
     }
-    return Json{{"units", units}, {"busy", scan.busy}}.dump();
+    return Json{{"units", units}, {"busy", busyPorts(scan)}}.dump();
+}
+
+bool addScanJson(const std::string &text, ScanResult &scan)
+{
+    const Json answer = Json::parse(text, nullptr, false);
+    if (!answer.is_object() || !answer.contains("units") || !answer["units"].is_array()) {
+        return false;
+    }
+    for (const Json &unit : answer["units"]) {
+        scan.ports.push_back(unitIn(unit));
+    }
+    if (answer.contains("busy") && answer["busy"].is_array()) {
+        for (const Json &port : answer["busy"]) {
+            if (port.is_number_integer()) {
+                scan.ports.push_back(busyPort(port.get<int>()));
+            }
+        }
+    }
+    std::stable_sort(scan.ports.begin(), scan.ports.end(),
+                     [](const ScannedPort &a, const ScannedPort &b) { return a.port < b.port; });
+    return true;
 }
 
 std::string updateJson(const UpdateOutcome &outcome)
@@ -45,15 +99,15 @@ std::string updateJson(const UpdateOutcome &outcome)
     const UnitFacts &unit = outcome.unit;
     Json object = {{"port", numberOrNull(unit.port)},
                    {"baud", numberOrNull(unit.baud)},
-                   {"result", outcome.result},
-                   {"exit", outcome.exitStatus},
+                   {"result", outcomeWord(outcome.result)},
+                   {"exit", exitStatus(outcome.result)},
                    {"seconds", std::round(outcome.seconds * 10) / 10},
                    {"log", textOrNull(outcome.log)}};
     if (unit.product != IMAGE_COUNT) {
         object["product"] = productText(unit);
     }
-    if (unit.versionFields == 7) {
-        addVersions(object, unit);
+    if (versionsKnown(unit)) {
+        addVersions(object, scannedUnit(unit));
     }
     return object.dump();
 }

@@ -1,0 +1,81 @@
+#include "unit/ScanResult.h"
+
+#include "base/ProgramState.h"
+
+namespace {
+
+const char *const LINE = "%-6s %6s  %-7s  %-9s  %-13s  %-6s  %s\n";
+
+std::string orDash(const std::string &text)
+{
+    return text.empty() ? "-" : text;
+}
+
+std::string portName(int port)
+{
+    return "COM" + std::to_string(port);
+}
+
+void printPort(FILE *out, const ScannedPort &found)
+{
+    if (found.busy) {
+        fprintf(out, "%-6s %6s  held by another program, or access denied\n", portName(found.port).c_str(), "busy");
+        return;
+    }
+    const char *status = found.firmware.empty() ? "unknown" : found.current ? "current" : "to update";
+    fprintf(out, LINE, portName(found.port).c_str(), std::to_string(found.baud).c_str(), found.product.c_str(),
+            orDash(found.firmware).c_str(), orDash(found.fpga).c_str(),
+            found.device ? std::to_string(*found.device).c_str() : "-", status);
+}
+
+}  // namespace
+
+ScannedPort scannedUnit(const UnitFacts &unit)
+{
+    ScannedPort found;
+    found.port = unit.port;
+    found.baud = unit.baud;
+    found.product = productText(unit);
+    found.firmware = firmwareText(unit);
+    found.fpga = fpgaText(unit);
+    found.device = deviceCode(unit);
+    found.current = firmwareIsCurrent(unit);
+    return found;
+}
+
+ScannedPort busyPort(int port)
+{
+    ScannedPort found;
+    found.port = port;
+    found.busy = true;
+    return found;
+}
+
+bool anyUnit(const ScanResult &scan)
+{
+    for (const ScannedPort &found : scan.ports) {
+        if (!found.busy) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<int> busyPorts(const ScanResult &scan)
+{
+    std::vector<int> busy;
+    for (const ScannedPort &found : scan.ports) {
+        if (found.busy) {
+            busy.push_back(found.port);
+        }
+    }
+    return busy;
+}
+
+void printScanListing(FILE *out, const ScanResult &scan)
+{
+    fprintf(out, LINE, "PORT", "BAUD", "PRODUCT", "FIRMWARE", "FPGA", "DEVICE", "FIRMWARE " FIRMWARE_VERSION_TO_UPLOAD);
+    for (const ScannedPort &found : scan.ports) {
+        printPort(out, found);
+    }
+}

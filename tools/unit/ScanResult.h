@@ -1,0 +1,39 @@
+// What a scan found, port by port: a unit with what the listing and the JSON
+// show of it, or a port another program holds. The one-port scan fills it
+// from the unit it asked, the scan side by side from its workers' JSON; the
+// update of every unit starts from it.
+#ifndef SCANRESULT_H_
+#define SCANRESULT_H_
+
+#include "unit/UnitFacts.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ScannedPort {
+    int port = 0;
+    bool busy = false;  // held by another program, or access denied; nothing more is known
+    int baud = 0;
+    std::string product;        // "TX", "RX" or "unknown"
+    std::string firmware;       // as the update prints it; empty when the version reply was not whole
+    std::string fpga;           // likewise
+    std::optional<int> device;  // the FPGA device code, when the version reply was whole
+    bool current = false;       // the unit already runs the firmware the tool carries
+};
+
+struct ScanResult {
+    std::vector<ScannedPort> ports;  // in port order
+};
+
+ScannedPort scannedUnit(const UnitFacts &unit);
+ScannedPort busyPort(int port);
+
+bool anyUnit(const ScanResult &scan);
+std::vector<int> busyPorts(const ScanResult &scan);
+
+// The listing: a heading, then one aligned line per port.
+void printScanListing(FILE *out, const ScanResult &scan);
+
+#endif
