@@ -23,11 +23,11 @@ constexpr int64_t MAX_ELAPSED_US = 1'000'000'000'000;
 constexpr int64_t NEVER = std::numeric_limits<int64_t>::min();
 
 enum class Phase {
-    Command,    // collecting command lines
-    AwaitReady, // an upload command was taken; input is ignored until "Ready" is out
-    Image,      // taking raw image bytes
-    Rebooting,  // silent, ignoring input until the closing text
-    Dropped,    // off the line for good
+    Command,     // collecting command lines
+    AwaitReady,  // an upload command was taken; input is ignored until "Ready" is out
+    Image,       // taking raw image bytes
+    Rebooting,   // silent, ignoring input until the closing text
+    Dropped,     // off the line for good
 };
 
 enum class ImageKind { Fpga, Mcu };
@@ -35,7 +35,7 @@ enum class ImageKind { Fpga, Mcu };
 // One piece of output: a reply, half of a split reply, an echo, or the
 // endless tail that follows a reply that never ends.
 struct Chunk {
-    std::string bytes; // for an endless tail: the pattern it repeats
+    std::string bytes;  // for an endless tail: the pattern it repeats
     int64_t startUs;
     int baud;
     bool paced;
@@ -47,7 +47,7 @@ struct Chunk {
 // switch after "Ready", the return to the normal rate, the end of a reboot).
 struct Step {
     int64_t atUs;
-    int baud = 0; // 0: unchanged
+    int baud = 0;  // 0: unchanged
     bool setsPhase = false;
     Phase phase = Phase::Command;
     bool rebooted = false;
@@ -125,7 +125,7 @@ bool parseDecimal(const std::string &word, uint64_t max, uint64_t *value)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 struct UnitModel {
     UnitConfig config;
@@ -138,9 +138,9 @@ struct UnitModel {
     std::array<int, static_cast<size_t>(UnitExchange::Count)> exchangeCount{};
 
     std::deque<Chunk> output;
-    int64_t outputEndUs = NEVER; // when the last queued byte has arrived
-    bool jammed = false;         // an endless tail is queued: nothing after it goes out
-    std::vector<Step> steps;     // by time
+    int64_t outputEndUs = NEVER;  // when the last queued byte has arrived
+    bool jammed = false;          // an endless tail is queued: nothing after it goes out
+    std::vector<Step> steps;      // by time
 
     UnitImages images;
     // The image being taken.
@@ -148,7 +148,7 @@ struct UnitModel {
     int64_t announcedLength = 0;
     uint32_t announcedChecksum = 0;
     uint32_t sum = 0;
-    int64_t dropLimit = -1; // image bytes taken before a Drop; -1: none
+    int64_t dropLimit = -1;  // image bytes taken before a Drop; -1: none
     FaultSet dataFaults;
 };
 
@@ -221,8 +221,8 @@ FaultSet takeFaults(UnitModel &u, UnitExchange exchange)
     FaultSet set;
     const int count = ++u.exchangeCount[static_cast<size_t>(exchange)];
     for (const UnitConfig::Fault &fault : u.config.faults) {
-        const bool due = fault.occurrence == 0 ? (exchange == UnitExchange::Probe || count == 1)
-                                               : count == fault.occurrence;
+        const bool due =
+            fault.occurrence == 0 ? (exchange == UnitExchange::Probe || count == 1) : count == fault.occurrence;
         if (fault.at != exchange || !due) {
             continue;
         }
@@ -319,8 +319,8 @@ void finishImage(UnitModel &u, int64_t nowUs, bool deferred)
     back.baud = normal;
     addStep(u, back);
     const int64_t closingAt = end + u.config.closingDelayMs * 1000;
-    queueReply(u, u.config.closingText, closingAt, normal, UnitExchange::Closing,
-               takeFaults(u, UnitExchange::Closing), normal);
+    queueReply(u, u.config.closingText, closingAt, normal, UnitExchange::Closing, takeFaults(u, UnitExchange::Closing),
+               normal);
     Step up{closingAt};
     up.setsPhase = true;
     up.phase = Phase::Command;
@@ -348,9 +348,9 @@ void beginUpload(UnitModel &u, ImageKind kind, uint32_t checksum, int64_t length
 
     // "Ready" goes at the rate the command came at; the host switches to
     // 115200 only once it has read it, and so does the unit.
-    const int64_t readyEnd = queueReply(u, "Ready", nowUs + u.config.readyDelayMs * 1000, u.baud,
-                                        mcu ? UnitExchange::McuCommand : UnitExchange::FpgaCommand,
-                                        commandFaults, UPLOAD_BAUD);
+    const int64_t readyEnd =
+        queueReply(u, "Ready", nowUs + u.config.readyDelayMs * 1000, u.baud,
+                   mcu ? UnitExchange::McuCommand : UnitExchange::FpgaCommand, commandFaults, UPLOAD_BAUD);
     u.phase = Phase::AwaitReady;
     Step ready{readyEnd};
     ready.baud = UPLOAD_BAUD;
@@ -382,8 +382,8 @@ bool parseUpload(const std::string &text, ImageKind *kind, uint32_t *checksum, i
 std::string versionReply(const UnitModel &u)
 {
     const UnitConfig &c = u.config;
-    return std::to_string(u.fwVer) + "." + std::to_string(u.fwRev) + "." + std::to_string(u.fwSub) + "\r\n" +
-           c.model + "\r\n" + std::to_string(c.fpgaVer) + "." + std::to_string(c.fpgaRev) + "\r\n" +
+    return std::to_string(u.fwVer) + "." + std::to_string(u.fwRev) + "." + std::to_string(u.fwSub) + "\r\n" + c.model +
+           "\r\n" + std::to_string(c.fpgaVer) + "." + std::to_string(c.fpgaRev) + "\r\n" +
            std::to_string(c.deviceCode) + "\r\n>>";
 }
 
@@ -464,7 +464,7 @@ size_t takeImageBytes(UnitModel &u, const uint8_t *data, size_t count, int64_t n
     return take;
 }
 
-} // namespace
+}  // namespace
 
 UnitModel *unit_create(const UnitConfig &config)
 {
@@ -497,7 +497,10 @@ void unit_receive(UnitModel *unit, int64_t nowUs, int hostBaud, const uint8_t *d
     size_t i = 0;
     while (i < count) {
         switch (u.phase) {
-        case Phase::Command: takeCommandByte(u, data[i], nowUs); ++i; break;
+        case Phase::Command:
+            takeCommandByte(u, data[i], nowUs);
+            ++i;
+            break;
         case Phase::Image: i += takeImageBytes(u, data + i, count - i, nowUs); break;
         case Phase::AwaitReady:
         case Phase::Rebooting:

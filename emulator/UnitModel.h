@@ -15,14 +15,14 @@ enum class UnitVariant { TX, RX };
 // The exchanges of an update, in the order they happen; each can carry a fault.
 enum class UnitExchange {
     None,
-    Probe,       // "%help -c version" and its help text
-    Version,     // "%fw -v" and the version reply
-    Product,     // "%fw -p" and the identity line
-    FpgaCommand, // "%fw -l ..." and "Ready"
-    FpgaData,    // the FPGA image bytes and "SUCCESS"
-    McuCommand,  // "%fw -h ..." and "Ready"
-    McuData,     // the microcontroller image bytes and "SUCCESS"
-    Closing,     // the text the unit prints once it has rebooted
+    Probe,        // "%help -c version" and its help text
+    Version,      // "%fw -v" and the version reply
+    Product,      // "%fw -p" and the identity line
+    FpgaCommand,  // "%fw -l ..." and "Ready"
+    FpgaData,     // the FPGA image bytes and "SUCCESS"
+    McuCommand,   // "%fw -h ..." and "Ready"
+    McuData,      // the microcontroller image bytes and "SUCCESS"
+    Closing,      // the text the unit prints once it has rebooted
     Count
 };
 
@@ -49,11 +49,11 @@ struct UnitConfig {
     std::string productReply;
     // Text after the reboot; must begin with "[" and end with ">>" to count.
     std::string closingText = "[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\r\n>>";
-    int64_t closingDelayMs = 144000; // after the microcontroller "SUCCESS"
-    int64_t replyDelayMs = 2;        // from the end of a command line to its reply
-    int64_t readyDelayMs = 50;       // from an upload command to "Ready"
-    bool paceOutput = true;          // bytes leave at the unit's own wire rate
-    int missedProbes = 0;            // the first N probes get no answer
+    int64_t closingDelayMs = 144000;  // after the microcontroller "SUCCESS"
+    int64_t replyDelayMs = 2;         // from the end of a command line to its reply
+    int64_t readyDelayMs = 50;        // from an upload command to "Ready"
+    bool paceOutput = true;           // bytes leave at the unit's own wire rate
+    int missedProbes = 0;             // the first N probes get no answer
 
     // One fault at one exchange (several can be given; each applies once,
     // at the first time its exchange happens, except Probe faults, which hold
@@ -66,8 +66,8 @@ struct UnitConfig {
         int occurrence = 0;
     };
     std::vector<Fault> faults;
-    int64_t splitGapMs = 0;          // 0: 1.5 read windows of that exchange
-    int64_t dropAfterBytes = 4096;   // image bytes taken before a Drop fault
+    int64_t splitGapMs = 0;         // 0: 1.5 read windows of that exchange
+    int64_t dropAfterBytes = 4096;  // image bytes taken before a Drop fault
 };
 
 // What the unit has taken of each image, for the tests to compare.
@@ -76,7 +76,7 @@ struct UnitImages {
     std::vector<uint8_t> mcu;
     uint32_t fpgaAnnouncedChecksum = 0, mcuAnnouncedChecksum = 0;
     int64_t fpgaAnnouncedLength = -1, mcuAnnouncedLength = -1;
-    bool fpgaAccepted = false, mcuAccepted = false; // "SUCCESS" was sent
+    bool fpgaAccepted = false, mcuAccepted = false;  // "SUCCESS" was sent
     // Upload commands taken, and whether every announced byte of the latest
     // one has arrived (so that a program can store each finished image once).
     int fpgaUploads = 0, mcuUploads = 0;

@@ -15,9 +15,8 @@
 
 namespace {
 
-const char *const EXIT_STATUSES =
-    "Exit status: 0 done (update: confirmed by the unit), 1 failed, 2 bad usage,\n"
-    "3 images accepted but not confirmed, 4 no unit found or port or rate unusable.";
+const char *const EXIT_STATUSES = "Exit status: 0 done (update: confirmed by the unit), 1 failed, 2 bad usage,\n"
+                                  "3 images accepted but not confirmed, 4 no unit found or port or rate unusable.";
 
 std::string commandLineOf(int argc, char **argv)
 {
@@ -60,8 +59,7 @@ void addProductOptions(CLI::App *product, Choices &c)
 void addScanOptions(CLI::App *scan, Choices &c)
 {
     scan->add_option_function<std::string>(
-            "--ports",
-            [&c](const std::string &text) { takePortRange(text, &c.firstPort, &c.lastPort); },
+            "--ports", [&c](const std::string &text) { takePortRange(text, &c.firstPort, &c.lastPort); },
             "The ports to probe, within 1-256 (default 1-32)")
         ->type_name("A-B");
     scan->add_flag("--json", c.scanJson, "The table on standard error, a JSON object on standard output");
@@ -73,16 +71,19 @@ void addUpdateAll(CLI::App *update, CLI::Option *port, CLI::Option *log, Choices
 {
     CLI::Option *all = update->add_flag("--all", c.all, "Every unit on the ports at once, each in a worker of its own");
     all->excludes(port)->excludes(log);
-    update->add_option_function<std::string>(
-            "--ports", [&c](const std::string &text) { takePortRange(text, &c.updateAll.firstPort, &c.updateAll.lastPort); },
+    update
+        ->add_option_function<std::string>(
+            "--ports",
+            [&c](const std::string &text) { takePortRange(text, &c.updateAll.firstPort, &c.updateAll.lastPort); },
             "With --all: the ports to scan, within 1-256 (default 1-32)")
         ->type_name("A-B")
         ->needs(all);
     update->add_option("--log-dir", c.updateAll.logDir, "With --all: the units' logs (default logs/DATE_TIME)")
         ->type_name("DIR")
         ->needs(all);
-    update->add_flag("--skip-current", c.updateAll.skipCurrent,
-                     "With --all: leaves alone the units that already run " FIRMWARE_VERSION_TO_UPLOAD)
+    update
+        ->add_flag("--skip-current", c.updateAll.skipCurrent,
+                   "With --all: leaves alone the units that already run " FIRMWARE_VERSION_TO_UPLOAD)
         ->needs(all);
 }
 
@@ -95,7 +96,8 @@ void addUpdateOptions(CLI::App *update, Choices &c)
         ->check(CLI::PositiveNumber.description(""))
         ->needs(port)
         ->type_name("B");
-    CLI::Option *log = update->add_option("--log", c.update.log, "Writes an update log to FILE as it goes")->type_name("FILE");
+    CLI::Option *log =
+        update->add_option("--log", c.update.log, "Writes an update log to FILE as it goes")->type_name("FILE");
     update->add_flag("--json", c.update.json, "The console text on standard error, a JSON object on standard output");
     addUpdateAll(update, port, log, c);
     update->footer(EXIT_STATUSES);
@@ -198,7 +200,8 @@ int main(int argc, char **argv)
 {
     CLI::App app{"What the Orvane firmware updater's dialogue does not offer, and the update for scripts.",
                  "OrvaneFwTool"};
-    app.set_version_flag("--version", "OrvaneFwTool " ORVANE_TOOL_VERSION ", embedded firmware " FIRMWARE_VERSION_TO_UPLOAD);
+    app.set_version_flag("--version",
+                         "OrvaneFwTool " ORVANE_TOOL_VERSION ", embedded firmware " FIRMWARE_VERSION_TO_UPLOAD);
     app.footer(EXIT_STATUSES);
     Choices choices;
     addCommands(app, choices);

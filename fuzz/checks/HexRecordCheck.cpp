@@ -101,8 +101,8 @@ std::string checkWellFormed(const std::string &line, uint8_t valid)
         return "record type differs from the record's";
     }
     // Summed in two parts: up to 259 pairs do not fit the count parameter.
-    const uint8_t fieldsChecksum = static_cast<uint8_t>(u8_checksum_from_hex_string(s + 1, 4) +
-                                                        u8_checksum_from_hex_string(s + 9, record.count));
+    const uint8_t fieldsChecksum =
+        static_cast<uint8_t>(u8_checksum_from_hex_string(s + 1, 4) + u8_checksum_from_hex_string(s + 9, record.count));
     if (fieldsChecksum != record.checksum) {
         return "checksum sum differs from the record's checksum byte";
     }

@@ -47,8 +47,14 @@ private:
     std::uint64_t state_;
 };
 
-bool clean16(std::uint32_t v) { return (v & 0xFFu) != 0xFFu && ((v >> 8) & 0xFFu) != 0xFFu; }
-bool clean32(std::uint32_t v) { return clean16(v & 0xFFFFu) && clean16(v >> 16); }
+bool clean16(std::uint32_t v)
+{
+    return (v & 0xFFu) != 0xFFu && ((v >> 8) & 0xFFu) != 0xFFu;
+}
+bool clean32(std::uint32_t v)
+{
+    return clean16(v & 0xFFFFu) && clean16(v >> 16);
+}
 
 // Replaces any 0xFF byte; used where content is random anyway.
 std::uint32_t scrub32(std::uint32_t v)
@@ -71,8 +77,7 @@ std::uint64_t byteSum(std::span<const std::uint8_t> bytes)
 // Moves the byte sum of `image` to `target` by nudging non-zero bytes inside
 // [first, last). Zero bytes stay zero so sparse areas keep their shape, and
 // nothing is ever pushed to 0xFF. Returns how many bytes were touched.
-std::size_t steerSum(Bytes& image, std::size_t first, std::size_t last, std::uint64_t target,
-                     SplitMix64& rng)
+std::size_t steerSum(Bytes &image, std::size_t first, std::size_t last, std::uint64_t target, SplitMix64 &rng)
 {
     std::int64_t diff = static_cast<std::int64_t>(target) - static_cast<std::int64_t>(byteSum(image));
     std::int64_t room = 0;
@@ -89,8 +94,7 @@ std::size_t steerSum(Bytes& image, std::size_t first, std::size_t last, std::uin
         int b = image[i];
         if (b == 0)
             continue;
-        std::int64_t step = diff > 0 ? std::min<std::int64_t>(diff, 0xFE - b)
-                                     : -std::min<std::int64_t>(-diff, b - 1);
+        std::int64_t step = diff > 0 ? std::min<std::int64_t>(diff, 0xFE - b) : -std::min<std::int64_t>(-diff, b - 1);
         if (step == 0)
             continue;
         image[i] = static_cast<std::uint8_t>(b + step);
@@ -102,15 +106,14 @@ std::size_t steerSum(Bytes& image, std::size_t first, std::size_t last, std::uin
 
 // ---------------------------------------------------------------- Intel HEX
 
-void appendHexByte(std::string& out, std::uint8_t b)
+void appendHexByte(std::string &out, std::uint8_t b)
 {
     static constexpr char digits[] = "0123456789ABCDEF";
     out.push_back(digits[b >> 4]);
     out.push_back(digits[b & 0x0F]);
 }
 
-void appendRecord(std::string& out, std::uint8_t type, std::uint16_t offset,
-                  std::span<const std::uint8_t> data)
+void appendRecord(std::string &out, std::uint8_t type, std::uint16_t offset, std::span<const std::uint8_t> data)
 {
     std::uint8_t sum = 0;
     auto put = [&](std::uint8_t b) {
@@ -133,11 +136,11 @@ struct Segment {
     Bytes bytes;
 };
 
-std::string toIntelHex(const std::vector<Segment>& segments, std::optional<std::uint32_t> start)
+std::string toIntelHex(const std::vector<Segment> &segments, std::optional<std::uint32_t> start)
 {
     std::string out;
     std::optional<std::uint16_t> upper;
-    for (const auto& seg : segments) {
+    for (const auto &seg : segments) {
         std::size_t i = 0;
         while (i < seg.bytes.size()) {
             const std::uint32_t addr = seg.address + static_cast<std::uint32_t>(i);
@@ -149,17 +152,16 @@ std::string toIntelHex(const std::vector<Segment>& segments, std::optional<std::
                 upper = hi;
             }
             // Records never straddle a 64 KiB boundary: the upper address would be wrong.
-            const std::size_t n = std::min<std::size_t>(
-                {16, seg.bytes.size() - i, 0x10000u - (addr & 0xFFFFu)});
+            const std::size_t n = std::min<std::size_t>({16, seg.bytes.size() - i, 0x10000u - (addr & 0xFFFFu)});
             appendRecord(out, 0, static_cast<std::uint16_t>(addr),
                          std::span<const std::uint8_t>(seg.bytes).subspan(i, n));
             i += n;
         }
     }
     if (start) {
-        const std::array<std::uint8_t, 4> s{
-            static_cast<std::uint8_t>(*start >> 24), static_cast<std::uint8_t>(*start >> 16),
-            static_cast<std::uint8_t>(*start >> 8), static_cast<std::uint8_t>(*start)};
+        const std::array<std::uint8_t, 4> s{static_cast<std::uint8_t>(*start >> 24),
+                                            static_cast<std::uint8_t>(*start >> 16),
+                                            static_cast<std::uint8_t>(*start >> 8), static_cast<std::uint8_t>(*start)};
         appendRecord(out, 5, 0, s);
     }
     appendRecord(out, 1, 0, {});
@@ -169,11 +171,11 @@ std::string toIntelHex(const std::vector<Segment>& segments, std::optional<std::
 // ------------------------------------------------------ microcontroller image
 
 constexpr std::uint32_t kMcuCodeBase = 0x80008000;
-constexpr std::size_t kMcuCodeLen = 0x11E78;     // up to 0x80019E77
+constexpr std::size_t kMcuCodeLen = 0x11E78;  // up to 0x80019E77
 constexpr std::uint32_t kMcuTableBase = 0x8001A000;
-constexpr std::size_t kMcuTableLen = 0x2B94;     // up to 0x8001CB93, erased word last
+constexpr std::size_t kMcuTableLen = 0x2B94;  // up to 0x8001CB93, erased word last
 constexpr std::uint32_t kMcuEntry = 0x80008008;
-constexpr std::size_t kMcuFlatLen = 0x1CB90;     // top address byte dropped, erased word excluded
+constexpr std::size_t kMcuFlatLen = 0x1CB90;  // top address byte dropped, erased word excluded
 constexpr std::uint64_t kMcuSum = 15'945'713;
 
 // Content mix of the code area, set so its byte statistics sit close to the
@@ -184,17 +186,20 @@ constexpr std::uint32_t kLiteralPercent = 12;
 
 // Real immediates and offsets cluster near zero; a skewed draw keeps the
 // byte statistics closer to compiled code than a flat one would.
-std::uint32_t smallImm(SplitMix64& r, std::uint32_t limit) { return r.below(r.below(limit) + 1); }
+std::uint32_t smallImm(SplitMix64 &r, std::uint32_t limit)
+{
+    return r.below(r.below(limit) + 1);
+}
 
 // Every draw gets its own statement: the operands of one expression may be
 // evaluated in any order, and another compiler would then write other files.
-std::uint16_t randomThumbOp(SplitMix64& r)
+std::uint16_t randomThumbOp(SplitMix64 &r)
 {
     for (;;) {
         const std::uint32_t rd = r.below(8);
         const std::uint32_t rn = r.below(8);
         const std::uint32_t rm = r.below(8);
-        const std::uint32_t sub = r.below(4); // sub-opcode bits
+        const std::uint32_t sub = r.below(4);  // sub-opcode bits
         const std::uint32_t form = r.below(16);
         const std::uint32_t imm5 = smallImm(r, 32);
         const std::uint32_t imm8 = smallImm(r, 256);
@@ -204,18 +209,18 @@ std::uint16_t randomThumbOp(SplitMix64& r)
         case 1: op = 0x2800u | rn << 8 | imm8; break;                                   // CMP imm
         case 2: op = ((sub & 1) ? 0x3000u : 0x3800u) | rd << 8 | (imm8 & 0x3F); break;  // ADDS/SUBS imm8
         case 3:
-        case 4: op = ((sub & 1) ? 0x6800u : 0x6000u) | imm5 << 6 | rn << 3 | rd; break; // LDR/STR imm
+        case 4: op = ((sub & 1) ? 0x6800u : 0x6000u) | imm5 << 6 | rn << 3 | rd; break;  // LDR/STR imm
         case 5: op = 0x7000u | (sub & 1) << 11 | imm5 << 6 | rn << 3 | rd; break;        // STRB/LDRB
         case 6: op = 0x8000u | (sub & 1) << 11 | imm5 << 6 | rn << 3 | rd; break;        // STRH/LDRH
         case 7: op = 0x1800u | sub << 9 | rm << 6 | rn << 3 | rd; break;                 // ADDS/SUBS
         case 8: op = (sub % 3) << 11 | imm5 << 6 | rm << 3 | rd; break;                  // shifts
         case 9:
-        case 10: op = 0x4000u | (imm8 & 0x0F) << 6 | rm << 3 | rd; break;               // ALU register
-        case 11: op = 0x4600u | rd << 4 | rm << 1 | (sub & 1); break;                   // MOV high
-        case 12: op = 0x9000u | (sub & 1) << 11 | rd << 8 | (imm8 & 0x3F); break;        // SP-relative
-        case 13: op = 0xB200u | sub << 6 | rm << 3 | rd; break;                         // extend
-        case 14: op = 0xA800u | rd << 8 | (imm8 & 0x3F); break;                         // ADD rd, SP
-        default: op = 0x4280u | rm << 3 | rn; break;                                    // CMP register
+        case 10: op = 0x4000u | (imm8 & 0x0F) << 6 | rm << 3 | rd; break;          // ALU register
+        case 11: op = 0x4600u | rd << 4 | rm << 1 | (sub & 1); break;              // MOV high
+        case 12: op = 0x9000u | (sub & 1) << 11 | rd << 8 | (imm8 & 0x3F); break;  // SP-relative
+        case 13: op = 0xB200u | sub << 6 | rm << 3 | rd; break;                    // extend
+        case 14: op = 0xA800u | rd << 8 | (imm8 & 0x3F); break;                    // ADD rd, SP
+        default: op = 0x4280u | rm << 3 | rn; break;                               // CMP register
         }
         if (clean16(op))
             return static_cast<std::uint16_t>(op);
@@ -223,14 +228,14 @@ std::uint16_t randomThumbOp(SplitMix64& r)
 }
 
 constexpr std::array<std::string_view, 24> kNouns{
-    "tx pll", "rx pll", "sdi link", "genlock", "ref clock", "sfp", "fan", "temp sensor",
-    "flash", "fpga tx", "fpga rx", "i2c bus", "spi bus", "eeprom", "psu rail", "audio",
-    "timecode", "crc", "frame sync", "video std", "uart", "watchdog", "boot", "update"};
-constexpr std::array<std::string_view, 16> kStates{
-    "locked", "unlocked", "lost", "ok", "fault", "timeout", "ready", "busy",
-    "error %u", "retry %u", "at %d C", "mode %s", "0x%08lx", "done", "missing", "overrun"};
+    "tx pll",   "rx pll",  "sdi link",   "genlock",   "ref clock", "sfp",      "fan",      "temp sensor",
+    "flash",    "fpga tx", "fpga rx",    "i2c bus",   "spi bus",   "eeprom",   "psu rail", "audio",
+    "timecode", "crc",     "frame sync", "video std", "uart",      "watchdog", "boot",     "update"};
+constexpr std::array<std::string_view, 16> kStates{"locked",  "unlocked", "lost",     "ok",       "fault",   "timeout",
+                                                   "ready",   "busy",     "error %u", "retry %u", "at %d C", "mode %s",
+                                                   "0x%08lx", "done",     "missing",  "overrun"};
 
-std::string randomMessage(SplitMix64& r)
+std::string randomMessage(SplitMix64 &r)
 {
     std::string s(kNouns[r.below(kNouns.size())]);
     s += ' ';
@@ -242,11 +247,11 @@ std::string randomMessage(SplitMix64& r)
 
 class ThumbImage {
 public:
-    ThumbImage(std::uint32_t base, SplitMix64& rng) : base_(base), r_(rng) {}
+    ThumbImage(std::uint32_t base, SplitMix64 &rng) : base_(base), r_(rng) {}
 
     std::uint32_t here() const { return base_ + static_cast<std::uint32_t>(code_.size()); }
     std::size_t size() const { return code_.size(); }
-    Bytes& bytes() { return code_; }
+    Bytes &bytes() { return code_; }
 
     void h16(std::uint32_t v)
     {
@@ -261,7 +266,7 @@ public:
     void alignWord()
     {
         if (code_.size() % 4 != 0)
-            h16(0xBF00); // NOP
+            h16(0xBF00);  // NOP
     }
     void put32At(std::size_t pos, std::uint32_t v)
     {
@@ -312,19 +317,19 @@ public:
     {
         alignWord();
         functions_.push_back(here() | 1);
-        std::vector<std::pair<std::size_t, std::uint32_t>> literals; // LDR position, value
+        std::vector<std::pair<std::size_t, std::uint32_t>> literals;  // LDR position, value
 
         auto loadLiteral = [&](std::uint32_t rt, std::uint32_t value) {
             literals.emplace_back(code_.size(), value);
-            h16(0x4800u | rt << 8); // offset patched once the pool is placed
+            h16(0x4800u | rt << 8);  // offset patched once the pool is placed
         };
 
         const std::uint32_t kind = r_.below(10);
-        if (kind == 0) { // register getter
+        if (kind == 0) {  // register getter
             loadLiteral(0, randomConstant());
             h16(0x6800u | smallImm(r_, 32) << 6);
-            h16(0x4770); // BX LR
-        } else if (kind == 1) { // constant return
+            h16(0x4770);         // BX LR
+        } else if (kind == 1) {  // constant return
             h16(0x2000u | smallImm(r_, 256));
             h16(0x4770);
         } else {
@@ -362,11 +367,11 @@ public:
         if (literals.empty())
             return;
         alignWord();
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> pool; // value, address
-        for (const auto& lit : literals) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> pool;  // value, address
+        for (const auto &lit : literals) {
             const std::size_t pos = lit.first;
             const std::uint32_t value = lit.second;
-            auto it = std::find_if(pool.begin(), pool.end(), [value](const auto& p) { return p.first == value; });
+            auto it = std::find_if(pool.begin(), pool.end(), [value](const auto &p) { return p.first == value; });
             std::uint32_t addr = 0;
             if (it != pool.end()) {
                 addr = it->second;
@@ -412,17 +417,17 @@ public:
             code_.push_back(0);
     }
 
-    const std::vector<std::uint32_t>& functions() const { return functions_; }
+    const std::vector<std::uint32_t> &functions() const { return functions_; }
 
 private:
     std::uint32_t base_;
-    SplitMix64& r_;
+    SplitMix64 &r_;
     Bytes code_;
     std::vector<std::uint32_t> functions_;
     std::vector<std::uint32_t> strings_;
 };
 
-Bytes makeMcuCode(SplitMix64& rng)
+Bytes makeMcuCode(SplitMix64 &rng)
 {
     ThumbImage img(kMcuCodeBase, rng);
     constexpr std::size_t kVectors = 46;
@@ -463,7 +468,7 @@ Bytes makeMcuCode(SplitMix64& rng)
     img.w32(0x0105003D);
 
     // Fill the vector table: reserved slots zero, most interrupts on the default handler.
-    const auto& fns = img.functions();
+    const auto &fns = img.functions();
     for (std::size_t i = 0; i < kVectors; ++i) {
         std::uint32_t v = spin;
         const bool reserved = (i >= 5 && i <= 8) || i == 11;
@@ -479,12 +484,12 @@ Bytes makeMcuCode(SplitMix64& rng)
     return std::move(img.bytes());
 }
 
-void put16(Bytes& b, std::uint32_t v)
+void put16(Bytes &b, std::uint32_t v)
 {
     b.push_back(static_cast<std::uint8_t>(v));
     b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void put32(Bytes& b, std::uint32_t v)
+void put32(Bytes &b, std::uint32_t v)
 {
     put16(b, v & 0xFFFFu);
     put16(b, v >> 16);
@@ -494,9 +499,9 @@ void put32(Bytes& b, std::uint32_t v)
 // timings, and last a block of calibration bytes whose values carry the table
 // area to `budget` (its byte sum). numericStart tells where the texts end, so
 // any further steering leaves them readable.
-Bytes makeMcuTables(SplitMix64& r, std::uint64_t budget, std::size_t& numericStart)
+Bytes makeMcuTables(SplitMix64 &r, std::uint64_t budget, std::size_t &numericStart)
 {
-    constexpr std::size_t len = kMcuTableLen - 4; // the erased word is appended by the caller
+    constexpr std::size_t len = kMcuTableLen - 4;  // the erased word is appended by the caller
     constexpr std::size_t calibrationLen = 1024;
     Bytes t;
     t.insert(t.end(), {'T', 'B', 'L', '1'});
@@ -516,7 +521,7 @@ Bytes makeMcuTables(SplitMix64& r, std::uint64_t budget, std::size_t& numericSta
 
     while (t.size() < len - calibrationLen) {
         switch (r.below(4)) {
-        case 0: { // register init list: address, value, mask
+        case 0: {  // register init list: address, value, mask
             const std::uint32_t n = 8 + r.below(24);
             const std::uint32_t block = 0x40000000u + (r.below(0x30) << 10);
             for (std::uint32_t i = 0; i < n; ++i) {
@@ -527,7 +532,7 @@ Bytes makeMcuTables(SplitMix64& r, std::uint64_t budget, std::size_t& numericSta
             }
             break;
         }
-        case 1: { // quarter-wave table, integer circle recurrence (no libm, same on every host)
+        case 1: {  // quarter-wave table, integer circle recurrence (no libm, same on every host)
             std::int32_t x = 0x3FFF, y = 0;
             const std::uint32_t n = 64 + 64 * r.below(3);
             for (std::uint32_t i = 0; i < n; ++i) {
@@ -538,7 +543,7 @@ Bytes makeMcuTables(SplitMix64& r, std::uint64_t budget, std::size_t& numericSta
             }
             break;
         }
-        case 2: { // gain curve, monotonic 1..254
+        case 2: {  // gain curve, monotonic 1..254
             const std::uint32_t n = 128 + r.below(128);
             std::uint32_t acc = 1;
             for (std::uint32_t i = 0; i < n; ++i) {
@@ -547,15 +552,17 @@ Bytes makeMcuTables(SplitMix64& r, std::uint64_t budget, std::size_t& numericSta
             }
             break;
         }
-        default: { // video timing descriptors
-            struct Std { std::uint32_t w, h, tw, th, rate; };
+        default: {  // video timing descriptors
+            struct Std {
+                std::uint32_t w, h, tw, th, rate;
+            };
             static constexpr std::array<Std, 6> stds{{{1920, 1080, 2200, 1125, 2997},
                                                       {1920, 1080, 2640, 1125, 2500},
                                                       {1280, 720, 1650, 750, 5994},
                                                       {3840, 2160, 4400, 2250, 2997},
                                                       {3840, 2160, 5280, 2250, 2500},
                                                       {720, 486, 858, 525, 2997}}};
-            for (const auto& s : stds) {
+            for (const auto &s : stds) {
                 put16(t, s.w);
                 put16(t, s.h);
                 put16(t, s.tw);
@@ -563,7 +570,7 @@ Bytes makeMcuTables(SplitMix64& r, std::uint64_t budget, std::size_t& numericSta
                 put16(t, s.rate);
                 t.push_back(static_cast<std::uint8_t>(r.below(4)));
                 t.push_back(static_cast<std::uint8_t>(1 + r.below(8)));
-                put32(t, s.tw * s.th * s.rate / 100 / 1000); // pixel clock, kHz
+                put32(t, s.tw * s.th * s.rate / 100 / 1000);  // pixel clock, kHz
             }
             break;
         }
@@ -615,8 +622,7 @@ Built buildMcu()
     // The last word of the table area is left erased.
     tables.insert(tables.end(), 4, 0xFF);
 
-    out.text = toIntelHex({{kMcuCodeBase, std::move(code)}, {kMcuTableBase, std::move(tables)}},
-                          kMcuEntry);
+    out.text = toIntelHex({{kMcuCodeBase, std::move(code)}, {kMcuTableBase, std::move(tables)}}, kMcuEntry);
     return out;
 }
 
@@ -625,40 +631,57 @@ Built buildMcu()
 constexpr std::uint32_t kNoop = 0x20000000;
 constexpr std::uint32_t kFrameWords = 101;
 
-constexpr std::uint32_t writeReg(std::uint32_t reg, std::uint32_t count) { return 0x30000000u | reg << 13 | count; }
-enum Reg : std::uint32_t { CRC = 0x00, FAR = 0x01, FDRI = 0x02, CMD = 0x04, CTL0 = 0x05, MASK = 0x06,
-                           COR0 = 0x09, IDCODE = 0x0C, COR1 = 0x0E, WBSTAR = 0x10, TIMER = 0x11,
-                           RBCRC = 0x13, CTL1 = 0x18 };
+constexpr std::uint32_t writeReg(std::uint32_t reg, std::uint32_t count)
+{
+    return 0x30000000u | reg << 13 | count;
+}
+enum Reg : std::uint32_t {
+    CRC = 0x00,
+    FAR = 0x01,
+    FDRI = 0x02,
+    CMD = 0x04,
+    CTL0 = 0x05,
+    MASK = 0x06,
+    COR0 = 0x09,
+    IDCODE = 0x0C,
+    COR1 = 0x0E,
+    WBSTAR = 0x10,
+    TIMER = 0x11,
+    RBCRC = 0x13,
+    CTL1 = 0x18
+};
 
 struct FpgaVariant {
     std::uint64_t seed;
-    std::size_t imageBytes; // summed part; one more no-op word follows it
+    std::size_t imageBytes;  // summed part; one more no-op word follows it
     std::uint64_t sum;
     std::uint32_t cor0;
 };
 
 struct ColumnKind {
     std::uint32_t frames;
-    bool dense;    // block RAM content: whole words of data
+    bool dense;  // block RAM content: whole words of data
     std::uint32_t weight;
 };
 
-std::uint32_t wordBytes(std::uint32_t w) { return (w & 0xFF) + ((w >> 8) & 0xFF) + ((w >> 16) & 0xFF) + (w >> 24); }
+std::uint32_t wordBytes(std::uint32_t w)
+{
+    return (w & 0xFF) + ((w >> 8) & 0xFF) + ((w >> 16) & 0xFF) + (w >> 24);
+}
 
 // Frame data whose fill rate follows the budget still open per remaining
 // frame, so the byte total lands near the budget by itself; a trim then sets
 // or clears single words, leaving less than one word's worth to byte steering.
-void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std::uint64_t budget,
-                  SplitMix64& r)
+void appendFrames(std::vector<std::uint32_t> &words, std::size_t frameCount, std::uint64_t budget, SplitMix64 &r)
 {
-    static constexpr std::array<ColumnKind, 6> kinds{{{36, false, 60}, // CLB
-                                                      {42, false, 10}, // IOI
-                                                      {28, false, 8},  // DSP
-                                                      {28, false, 8},  // BRAM interconnect
-                                                      {30, false, 4},  // clocking
-                                                      {128, true, 10}}}; // BRAM content
+    static constexpr std::array<ColumnKind, 6> kinds{{{36, false, 60},    // CLB
+                                                      {42, false, 10},    // IOI
+                                                      {28, false, 8},     // DSP
+                                                      {28, false, 8},     // BRAM interconnect
+                                                      {30, false, 4},     // clocking
+                                                      {128, true, 10}}};  // BRAM content
     std::uint32_t totalWeight = 0;
-    for (const auto& k : kinds)
+    for (const auto &k : kinds)
         totalWeight += k.weight;
 
     const std::size_t first = words.size();
@@ -667,13 +690,13 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
     // Byte sum per frame that a column at full usage and p = 1000 yields on
     // average over the column mix, scaled by the share of used columns.
     constexpr std::uint64_t kNominal = 6000;
-    const std::size_t padFrames = 2; // trailing pad frames stay empty
+    const std::size_t padFrames = 2;  // trailing pad frames stay empty
     std::array<std::uint32_t, kFrameWords> frame{};
 
     while (done < frameCount) {
         std::uint32_t pick = r.below(totalWeight);
-        const ColumnKind* kind = &kinds[0];
-        for (const auto& k : kinds) {
+        const ColumnKind *kind = &kinds[0];
+        for (const auto &k : kinds) {
             if (pick < k.weight) {
                 kind = &k;
                 break;
@@ -693,14 +716,14 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
                 if (kind->dense) {
                     for (std::uint32_t i = 0; i < kFrameWords; ++i) {
                         std::uint32_t w = r.word();
-                        w &= r.permille(500) ? 0x00FF00FFu : 0xFFFFFFFFu; // narrow memories leave bytes clear
+                        w &= r.permille(500) ? 0x00FF00FFu : 0xFFFFFFFFu;  // narrow memories leave bytes clear
                         frame[i] = r.permille(200) ? 0 : w;
                     }
                 } else {
                     const std::uint32_t hits = 1 + r.below(48);
                     for (std::uint32_t i = 0; i < hits; ++i) {
                         const std::uint32_t at = r.below(kFrameWords);
-                        frame[at] |= r.word() & r.word() & r.word(); // order-free: & commutes
+                        frame[at] |= r.word() & r.word() & r.word();  // order-free: & commutes
                     }
                 }
                 // The middle word carries the frame ECC: 13 bits, derived from the rest.
@@ -711,7 +734,7 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
                 }
                 frame[50] = ecc & 0x1FFFu;
             }
-            for (auto& w : frame) {
+            for (auto &w : frame) {
                 w = scrub32(w);
                 running += wordBytes(w);
                 words.push_back(w);
@@ -727,7 +750,7 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
         const std::size_t at = r.below(span);
         if (at % kFrameWords == 50)
             continue;
-        std::uint32_t& w = words[first + at];
+        std::uint32_t &w = words[first + at];
         if (diff < 0) {
             if (w != 0 && wordBytes(w) <= -diff) {
                 diff += wordBytes(w);
@@ -743,7 +766,7 @@ void appendFrames(std::vector<std::uint32_t>& words, std::size_t frameCount, std
     }
 }
 
-Built buildFpga(const FpgaVariant& v)
+Built buildFpga(const FpgaVariant &v)
 {
     SplitMix64 rng(v.seed);
     auto crcWord = [&] {
@@ -755,25 +778,51 @@ Built buildFpga(const FpgaVariant& v)
     };
 
     // The usual 0xFFFFFFFF dummy and pad words are no-ops here: the image must not contain 0xFF.
-    std::vector<std::uint32_t> head{0x000000BB, 0x11220044, kNoop, kNoop, 0xAA995566, kNoop,
-                                    writeReg(TIMER, 1), 0, writeReg(WBSTAR, 1), 0,
-                                    writeReg(CMD, 1), 0x00000000, kNoop,
-                                    writeReg(CMD, 1), 0x00000007, kNoop, kNoop,
-                                    writeReg(RBCRC, 1), 0, writeReg(COR0, 1), v.cor0,
-                                    writeReg(COR1, 1), 0, writeReg(IDCODE, 1), 0x0362D093,
-                                    writeReg(CMD, 1), 0x00000009, kNoop,
-                                    writeReg(MASK, 1), 0x00000401, writeReg(CTL0, 1), 0x00000501,
-                                    writeReg(MASK, 1), 0, writeReg(CTL1, 1), 0};
+    std::vector<std::uint32_t> head{0x000000BB,
+                                    0x11220044,
+                                    kNoop,
+                                    kNoop,
+                                    0xAA995566,
+                                    kNoop,
+                                    writeReg(TIMER, 1),
+                                    0,
+                                    writeReg(WBSTAR, 1),
+                                    0,
+                                    writeReg(CMD, 1),
+                                    0x00000000,
+                                    kNoop,
+                                    writeReg(CMD, 1),
+                                    0x00000007,
+                                    kNoop,
+                                    kNoop,
+                                    writeReg(RBCRC, 1),
+                                    0,
+                                    writeReg(COR0, 1),
+                                    v.cor0,
+                                    writeReg(COR1, 1),
+                                    0,
+                                    writeReg(IDCODE, 1),
+                                    0x0362D093,
+                                    writeReg(CMD, 1),
+                                    0x00000009,
+                                    kNoop,
+                                    writeReg(MASK, 1),
+                                    0x00000401,
+                                    writeReg(CTL0, 1),
+                                    0x00000501,
+                                    writeReg(MASK, 1),
+                                    0,
+                                    writeReg(CTL1, 1),
+                                    0};
     head.insert(head.end(), 8, kNoop);
-    head.insert(head.end(), {writeReg(FAR, 1), 0, writeReg(CMD, 1), 0x00000001, kNoop,
-                             writeReg(FDRI, 0), 0 /* type-2 count, below */});
+    head.insert(head.end(), {writeReg(FAR, 1), 0, writeReg(CMD, 1), 0x00000001, kNoop, writeReg(FDRI, 0),
+                             0 /* type-2 count, below */});
 
-    std::vector<std::uint32_t> tail{writeReg(CRC, 1), crcWord(), kNoop, kNoop,
-                                    writeReg(CMD, 1), 0x0000000A, kNoop, writeReg(CMD, 1), 0x00000003};
+    std::vector<std::uint32_t> tail{writeReg(CRC, 1), crcWord(), kNoop, kNoop, writeReg(CMD, 1), 0x0000000A, kNoop,
+                                    writeReg(CMD, 1), 0x00000003};
     tail.insert(tail.end(), 100, kNoop);
-    tail.insert(tail.end(), {writeReg(CMD, 1), 0x00000005, kNoop, writeReg(FAR, 1), 0x03BE0000,
-                             writeReg(MASK, 1), 0x00000501, writeReg(CTL0, 1), 0x00000501,
-                             writeReg(CRC, 1), crcWord(), kNoop, kNoop,
+    tail.insert(tail.end(), {writeReg(CMD, 1), 0x00000005, kNoop, writeReg(FAR, 1), 0x03BE0000, writeReg(MASK, 1),
+                             0x00000501, writeReg(CTL0, 1), 0x00000501, writeReg(CRC, 1), crcWord(), kNoop, kNoop,
                              writeReg(CMD, 1), 0x0000000D, kNoop, kNoop});
 
     const std::size_t totalWords = v.imageBytes / 4;
@@ -817,7 +866,7 @@ Built buildFpga(const FpgaVariant& v)
 
 struct Record {
     std::uint8_t type;
-    std::uint32_t address; // absolute, for data records
+    std::uint32_t address;  // absolute, for data records
     Bytes data;
     std::string_view line;
 };
@@ -828,11 +877,11 @@ int hexValue(char c)
         return c - '0';
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
-    return -1; // lower case is rejected on purpose
+    return -1;  // lower case is rejected on purpose
 }
 
 // Independent reading of the text, so a writer bug cannot hide behind itself.
-std::vector<Record> parseHex(std::string_view text, std::vector<std::string>& errors)
+std::vector<Record> parseHex(std::string_view text, std::vector<std::string> &errors)
 {
     std::vector<Record> records;
     std::uint32_t upper = 0;
@@ -876,7 +925,7 @@ std::vector<Record> parseHex(std::string_view text, std::vector<std::string>& er
 
 struct Range {
     std::uint32_t first;
-    std::uint32_t end; // exclusive
+    std::uint32_t end;  // exclusive
 };
 
 struct Expectation {
@@ -884,9 +933,9 @@ struct Expectation {
     std::size_t textBytes;
     std::size_t records, ela, data, startRecords;
     std::string_view firstLine;
-    std::string_view startLine; // empty when there is none
+    std::string_view startLine;  // empty when there is none
     std::vector<Range> coverage;
-    std::vector<std::pair<std::uint32_t, std::size_t>> shortRecords; // address, length, in order
+    std::vector<std::pair<std::uint32_t, std::size_t>> shortRecords;  // address, length, in order
     std::array<std::uint8_t, 4> lastRecordBytes;
     std::size_t flatLen;
     std::uint64_t sum;
@@ -894,10 +943,10 @@ struct Expectation {
     bool fpga;
 };
 
-std::vector<std::string> check(const std::string& text, const Expectation& e)
+std::vector<std::string> check(const std::string &text, const Expectation &e)
 {
     std::vector<std::string> errors;
-    auto expect = [&](bool cond, const std::string& what) {
+    auto expect = [&](bool cond, const std::string &what) {
         if (!cond)
             errors.push_back(what);
     };
@@ -906,7 +955,7 @@ std::vector<std::string> check(const std::string& text, const Expectation& e)
 
     const auto records = parseHex(text, errors);
     std::size_t ela = 0, data = 0, start = 0, eof = 0;
-    for (const auto& r : records) {
+    for (const auto &r : records) {
         switch (r.type) {
         case 0: ++data; break;
         case 1: ++eof; break;
@@ -931,16 +980,16 @@ std::vector<std::string> check(const std::string& text, const Expectation& e)
     Bytes flat(e.flatLen, 0xFF);
     std::vector<Range> covered;
     std::size_t shortSeen = 0;
-    const Record* last = nullptr;
+    const Record *last = nullptr;
     std::uint32_t prevEnd = 0;
-    for (const auto& r : records) {
+    for (const auto &r : records) {
         if (r.type != 0)
             continue;
         expect(last == nullptr || r.address >= prevEnd, "data out of order at " + std::to_string(r.address));
         const auto end = r.address + static_cast<std::uint32_t>(r.data.size());
         if (r.data.size() != 16) {
-            const bool listed = shortSeen < e.shortRecords.size() &&
-                                e.shortRecords[shortSeen] == std::pair(r.address, r.data.size());
+            const bool listed =
+                shortSeen < e.shortRecords.size() && e.shortRecords[shortSeen] == std::pair(r.address, r.data.size());
             expect(listed, "unexpected short record: " + std::string(r.line));
             ++shortSeen;
         }
@@ -961,11 +1010,11 @@ std::vector<std::string> check(const std::string& text, const Expectation& e)
            "last data record content");
 
     std::size_t strayFF = 0;
-    for (const auto& r : records) {
+    for (const auto &r : records) {
         if (r.type != 0 || &r == last)
             continue;
         for (std::size_t i = 0; i < r.data.size(); ++i) {
-            const std::size_t at = (r.address & 0x00FFFFFFu) + i; // top address byte dropped
+            const std::size_t at = (r.address & 0x00FFFFFFu) + i;  // top address byte dropped
             strayFF += r.data[i] == 0xFF;
             if (at < flat.size())
                 flat[at] = r.data[i];
@@ -976,8 +1025,7 @@ std::vector<std::string> check(const std::string& text, const Expectation& e)
     expect(strayFF == 0, std::to_string(strayFF) + " stray 0xFF data bytes");
     const std::uint64_t sum = byteSum(flat);
     expect(sum == e.sum, "byte sum " + std::to_string(sum) + ", want " + std::to_string(e.sum));
-    expect(static_cast<std::uint32_t>(0u - static_cast<std::uint32_t>(sum)) == e.checksum,
-           "checksum mismatch");
+    expect(static_cast<std::uint32_t>(0u - static_cast<std::uint32_t>(sum)) == e.checksum, "checksum mismatch");
 
     if (e.fpga) {
         static constexpr std::array<std::uint8_t, 8> busWidth{0x00, 0x00, 0x00, 0xBB, 0x11, 0x22, 0x00, 0x44};
@@ -990,9 +1038,9 @@ std::vector<std::string> check(const std::string& text, const Expectation& e)
     return errors;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     if (argc != 2) {
         std::cerr << "usage: make_images OUTDIR\n";
@@ -1001,17 +1049,51 @@ int main(int argc, char** argv)
     const std::filesystem::path outDir = argv[1];
 
     const std::vector<Expectation> expectations{
-        {"M731946_MCU_6G-SDI_61_1_05.hex", 237'718, 5'286, 2, 5'282, 1,
-         ":0200000480007A", ":0400000580008008EF",
+        {"M731946_MCU_6G-SDI_61_1_05.hex",
+         237'718,
+         5'286,
+         2,
+         5'282,
+         1,
+         ":0200000480007A",
+         ":0400000580008008EF",
          {{0x80008000, 0x80019E78}, {0x8001A000, 0x8001CB94}},
          {{0x80019E70, 8}, {0x8001CB90, 4}},
-         {0xFF, 0xFF, 0xFF, 0xFF}, kMcuFlatLen, kMcuSum, 4'279'021'583u, false},
-        {"M731946_TX_XC7A35_1_05.mcs", 2'968'118, 65'970, 17, 65'952, 0,
-         ":020000040000FA", "", {{0, 0x1019F4}}, {{0x1019F0, 4}},
-         {0x20, 0, 0, 0}, 1'055'216, 13'525'293, 4'281'442'003u, true},
-        {"M731946_RX_XC7A35_1_05.mcs", 3'154'210, 70'106, 18, 70'087, 0,
-         ":020000040000FA", "", {{0, 0x111C64}}, {{0x111C60, 4}},
-         {0x20, 0, 0, 0}, 1'121'376, 19'160'039, 4'275'807'257u, true},
+         {0xFF, 0xFF, 0xFF, 0xFF},
+         kMcuFlatLen,
+         kMcuSum,
+         4'279'021'583u,
+         false},
+        {"M731946_TX_XC7A35_1_05.mcs",
+         2'968'118,
+         65'970,
+         17,
+         65'952,
+         0,
+         ":020000040000FA",
+         "",
+         {{0, 0x1019F4}},
+         {{0x1019F0, 4}},
+         {0x20, 0, 0, 0},
+         1'055'216,
+         13'525'293,
+         4'281'442'003u,
+         true},
+        {"M731946_RX_XC7A35_1_05.mcs",
+         3'154'210,
+         70'106,
+         18,
+         70'087,
+         0,
+         ":020000040000FA",
+         "",
+         {{0, 0x111C64}},
+         {{0x111C60, 4}},
+         {0x20, 0, 0, 0},
+         1'121'376,
+         19'160'039,
+         4'275'807'257u,
+         true},
     };
 
     try {
@@ -1026,7 +1108,7 @@ int main(int argc, char** argv)
             failed = true;
         }
         for (std::size_t i = 0; i < built.size(); ++i) {
-            for (const auto& err : check(built[i].text, expectations[i])) {
+            for (const auto &err : check(built[i].text, expectations[i])) {
                 std::cerr << expectations[i].file << ": " << err << '\n';
                 failed = true;
             }
@@ -1047,7 +1129,7 @@ int main(int argc, char** argv)
             std::cout << expectations[i].file << ": " << built[i].text.size() << " bytes, checksum "
                       << expectations[i].checksum << ", " << built[i].steered << " bytes adjusted\n";
         }
-    } catch (const std::exception& ex) {
+    } catch (const std::exception &ex) {
         std::cerr << "make_images: " << ex.what() << '\n';
         return 1;
     }

@@ -8,10 +8,10 @@
 // of the port search runs with it.
 #define MAX_WAIT_READ 500
 
-#define QUERY_READ_TIMEOUT_MS 1000        // "%fw -v" and "%fw -p"
-#define FPGA_READY_TIMEOUT_MS 10000       // "Ready" after the FPGA upload command
-#define MCU_READY_TIMEOUT_MS 5000         // "Ready" after the firmware upload command
-#define DATA_REPLY_TIMEOUT_MS 1000        // "SUCCESS" after each image
-#define CLOSING_READ_TIMEOUT_MS 11000     // the unit's closing text after its reboot
+#define QUERY_READ_TIMEOUT_MS 1000     // "%fw -v" and "%fw -p"
+#define FPGA_READY_TIMEOUT_MS 10000    // "Ready" after the FPGA upload command
+#define MCU_READY_TIMEOUT_MS 5000      // "Ready" after the firmware upload command
+#define DATA_REPLY_TIMEOUT_MS 1000     // "SUCCESS" after each image
+#define CLOSING_READ_TIMEOUT_MS 11000  // the unit's closing text after its reboot
 
 #endif

@@ -86,8 +86,7 @@ HANDLE ComPortAPI_OpenDevice(int nId)
     if (length < 0 || length >= static_cast<int>(sizeof szCOM)) {
         return INVALID_HANDLE_VALUE;
     }
-    return CreateFileA(szCOM, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM,
-                       nullptr);
+    return CreateFileA(szCOM, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
 }
 
 BOOL ComPortAPI_OpenCOM(int nId)

@@ -39,10 +39,9 @@ VersionReply queryVersions(void)
     g_versionFields = queryUnitVersions(&g_versions);
     const VersionReply &reply = g_versions;
     if (g_versionFields == 7) {
-        printf(FIRMWARE_VERSION_LABEL FIRMWARE_VERSION_FORMAT " \r\n", reply.fw_ver,
-               reply.fw_rev, reply.fw_sub);
-        printf(FPGA_VERSION_LABEL FPGA_VERSION_FORMAT "  device:%d\r\n", reply.model,
-               reply.fpga_ver, reply.fpga_rev, reply.fpga_type);
+        printf(FIRMWARE_VERSION_LABEL FIRMWARE_VERSION_FORMAT " \r\n", reply.fw_ver, reply.fw_rev, reply.fw_sub);
+        printf(FPGA_VERSION_LABEL FPGA_VERSION_FORMAT "  device:%d\r\n", reply.model, reply.fpga_ver, reply.fpga_rev,
+               reply.fpga_type);
     }
     return reply;
 }

@@ -5,10 +5,9 @@
 namespace {
 
 constexpr unsigned char base64_enc_map[64] = {
-    'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P',
-    'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f',
-    'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v',
-    'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '/'};
+    'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V',
+    'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r',
+    's', 't', 'u', 'v', 'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '/'};
 
 constexpr unsigned char PAD_VALUE = 64;
 constexpr unsigned char INVALID_VALUE = 127;
@@ -134,9 +133,12 @@ int base64_decode(unsigned char *dst, int *dlen, const unsigned char *src, int s
         x = (x << 6) | (v & 63);
         if (++k == 4) {
             k = 0;
-            if (j > 0) *p++ = static_cast<unsigned char>(x >> 16);
-            if (j > 1) *p++ = static_cast<unsigned char>(x >> 8);
-            if (j > 2) *p++ = static_cast<unsigned char>(x);
+            if (j > 0)
+                *p++ = static_cast<unsigned char>(x >> 16);
+            if (j > 1)
+                *p++ = static_cast<unsigned char>(x >> 8);
+            if (j > 2)
+                *p++ = static_cast<unsigned char>(x);
         }
     }
     *dlen = static_cast<int>(p - dst);

@@ -237,14 +237,15 @@ TEST_P(DataInPieces, GoOutWithAPercentageRedrawnInPlace)
     EXPECT_EQ(simConsole_text(), c.console);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Channel, DataInPieces,
-    ::testing::Values(
-        ProgressCase{"shorter_last_piece", 40000, {10240, 10240, 10240, 9280}, "1%\b\b25%\b\b\b51%\b\b\b76%\b\b\b100%"},
-        ProgressCase{"whole_pieces", 20480, {10240, 10240}, "1%\b\b50%\b\b\b100%"},
-        ProgressCase{"less_than_a_piece", 5000, {5000}, "1%\b\b\b100%"},
-        ProgressCase{"nothing", 0, {}, "1%"}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Channel, DataInPieces,
+                         ::testing::Values(ProgressCase{"shorter_last_piece",
+                                                        40000,
+                                                        {10240, 10240, 10240, 9280},
+                                                        "1%\b\b25%\b\b\b51%\b\b\b76%\b\b\b100%"},
+                                           ProgressCase{"whole_pieces", 20480, {10240, 10240}, "1%\b\b50%\b\b\b100%"},
+                                           ProgressCase{"less_than_a_piece", 5000, {5000}, "1%\b\b\b100%"},
+                                           ProgressCase{"nothing", 0, {}, "1%"}),
+                         CaseName());
 
 TEST_F(Channel, LargeBlockStartsAtZeroPercent)
 {

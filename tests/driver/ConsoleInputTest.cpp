@@ -58,14 +58,14 @@ TEST_P(RefusedPortAnswer, IsAskedAgainUntilOneDecimalNumberComes)
     EXPECT_EQ(simConsole_keyWaits(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Prompts, RefusedPortAnswer,
-    ::testing::Values(Answer{"word", "COM7"}, Answer{"empty_line", ""}, Answer{"beyond_int", "123456789012"},
-                      Answer{"two_numbers", "7 9600"}, Answer{"thousand_digits", std::string(1000, '7')},
-                      // Only the line's beginning fits the answer kept; what
-                      // follows must still be looked at.
-                      Answer{"letter_after_forty_spaces", "7" + std::string(40, ' ') + "x"}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Prompts, RefusedPortAnswer,
+                         ::testing::Values(Answer{"word", "COM7"}, Answer{"empty_line", ""},
+                                           Answer{"beyond_int", "123456789012"}, Answer{"two_numbers", "7 9600"},
+                                           Answer{"thousand_digits", std::string(1000, '7')},
+                                           // Only the line's beginning fits the answer kept; what
+                                           // follows must still be looked at.
+                                           Answer{"letter_after_forty_spaces", "7" + std::string(40, ' ') + "x"}),
+                         CaseName());
 
 namespace {
 
@@ -82,8 +82,7 @@ TEST_P(InputEndingAtThePortPrompt, EndsLikeAPortThatCannotBeOpened)
 }
 
 INSTANTIATE_TEST_SUITE_P(Prompts, InputEndingAtThePortPrompt,
-                         ::testing::Values(Answer{"at_once", ""}, Answer{"after_a_refused_line", "x\n"}),
-                         CaseName());
+                         ::testing::Values(Answer{"at_once", ""}, Answer{"after_a_refused_line", "x\n"}), CaseName());
 
 TEST_F(Prompts, LastLineWithoutItsLineEndStillCounts)
 {
@@ -116,8 +115,8 @@ TEST_F(Prompts, EndOfInputAtTheRatePromptClosesThePort)
 {
     simPort_setSilent(7);
     EXPECT_EQ(run("7\n"), -1);
-    EXPECT_EQ(simConsole_text(),
-              BANNER + "FAILED" + PORT_PROMPT + "\r\nOpening COM7....................OK\r\n" + BAUD_PROMPT + PRESS_ANY_KEY);
+    EXPECT_EQ(simConsole_text(), BANNER + "FAILED" + PORT_PROMPT + "\r\nOpening COM7....................OK\r\n" +
+                                     BAUD_PROMPT + PRESS_ANY_KEY);
     EXPECT_EQ(simPorts_openHandles(), 0);
 }
 

@@ -88,21 +88,21 @@ const std::vector<FaultCase> CASES = {
     {"version split", UnitExchange::Version, UnitFault::Split, 0, NONE, TX, Outcome::Failed, UNKNOWN, 10},
     {"version endless", UnitExchange::Version, UnitFault::Endless, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
     {"version zeros", UnitExchange::Version, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed, UNKNOWN, 10},
-    {"version write fails", UnitExchange::None, NO_FAULT, 0, VERSION_QUERY, TX, Outcome::Failed,
-     WRITE_ERROR + UNKNOWN, 10},
+    {"version write fails", UnitExchange::None, NO_FAULT, 0, VERSION_QUERY, TX, Outcome::Failed, WRITE_ERROR + UNKNOWN,
+     10},
 
     {"product silent", UnitExchange::Product, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
     {"product garbled", UnitExchange::Product, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
-    {"product extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
-     NO_PRODUCT, 10},
+    {"product extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed, NO_PRODUCT,
+     10},
     {"product split", UnitExchange::Product, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE},
     {"product endless", UnitExchange::Product, UnitFault::Endless, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
     {"product zeros", UnitExchange::Product, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed, NO_PRODUCT, 10},
     {"product write fails", UnitExchange::None, NO_FAULT, 0, PRODUCT_QUERY, TX, Outcome::Failed,
      CHECKING_PRODUCT + WRITE_ERROR + "FAILED\r\n", 10},
 
-    {"second product query silent", UnitExchange::Product, UnitFault::Silence, 2, NONE, RX, Outcome::Failed,
-     NO_PRODUCT, 10},
+    {"second product query silent", UnitExchange::Product, UnitFault::Silence, 2, NONE, RX, Outcome::Failed, NO_PRODUCT,
+     10},
     {"second product query garbled", UnitExchange::Product, UnitFault::Garbled, 2, NONE, RX, Outcome::Failed,
      NO_PRODUCT, 10},
     {"second product query extra line end", UnitExchange::Product, UnitFault::ExtraLineEnd, 2, NONE, RX,
@@ -131,19 +131,16 @@ const std::vector<FaultCase> CASES = {
 
     {"fpga data drops off", UnitExchange::FpgaData, UnitFault::Drop, 0, NONE, TX, Outcome::Failed,
      SENDING_FPGA + "1%\b\b0%FAILED\r\n", 40},
-    {"fpga data write fails", UnitExchange::None, NO_FAULT, 0, FPGA_PIECE_44, TX, Outcome::Failed,
-     "%FAILED\r\n", 80},
-    {"fpga success silent", UnitExchange::FpgaData, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, NO_SUCCESS,
-     140},
-    {"fpga success garbled", UnitExchange::FpgaData, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, NO_SUCCESS,
-     140},
+    {"fpga data write fails", UnitExchange::None, NO_FAULT, 0, FPGA_PIECE_44, TX, Outcome::Failed, "%FAILED\r\n", 80},
+    {"fpga success silent", UnitExchange::FpgaData, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, NO_SUCCESS, 140},
+    {"fpga success garbled", UnitExchange::FpgaData, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, NO_SUCCESS, 140},
     {"fpga success extra line end", UnitExchange::FpgaData, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
      NO_SUCCESS + "SUCCESS\r\n\r\n", 140},
     {"fpga success split", UnitExchange::FpgaData, UnitFault::Split, 0, NONE, TX, Outcome::Success, "", UPDATE + 10},
     {"fpga success endless", UnitExchange::FpgaData, UnitFault::Endless, 0, NONE, TX, Outcome::Failed,
      NO_SUCCESS + "SUCCESSSUCCESS", 140},
-    {"fpga success zeros", UnitExchange::FpgaData, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed,
-     NO_SUCCESS + "\r\n", 140},
+    {"fpga success zeros", UnitExchange::FpgaData, UnitFault::Zeros, 0, NONE, TX, Outcome::Failed, NO_SUCCESS + "\r\n",
+     140},
 
     {"mcu command silent", UnitExchange::McuCommand, UnitFault::Silence, 0, NONE, TX, Outcome::Failed,
      PREPARING_MCU + NOT_READY, 150},
@@ -161,8 +158,7 @@ const std::vector<FaultCase> CASES = {
 
     {"mcu data drops off", UnitExchange::McuData, UnitFault::Drop, 0, NONE, TX, Outcome::Failed,
      SENDING_MCU + "1%\b\b8%FAILED\r\n", 150},
-    {"mcu data write fails", UnitExchange::None, NO_FAULT, 0, MCU_PIECE_4, TX, Outcome::Failed, "%FAILED\r\n",
-     150},
+    {"mcu data write fails", UnitExchange::None, NO_FAULT, 0, MCU_PIECE_4, TX, Outcome::Failed, "%FAILED\r\n", 150},
     {"mcu success silent", UnitExchange::McuData, UnitFault::Silence, 0, NONE, TX, Outcome::Failed, NO_SUCCESS, 160},
     {"mcu success garbled", UnitExchange::McuData, UnitFault::Garbled, 0, NONE, TX, Outcome::Failed, NO_SUCCESS, 160},
     {"mcu success extra line end", UnitExchange::McuData, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::Failed,
@@ -174,8 +170,7 @@ const std::vector<FaultCase> CASES = {
      160},
 
     {"closing text silent", UnitExchange::Closing, UnitFault::Silence, 0, NONE, TX, Outcome::NotConfirmed, "", UPDATE},
-    {"closing text garbled", UnitExchange::Closing, UnitFault::Garbled, 0, NONE, TX, Outcome::NotConfirmed, "",
-     UPDATE},
+    {"closing text garbled", UnitExchange::Closing, UnitFault::Garbled, 0, NONE, TX, Outcome::NotConfirmed, "", UPDATE},
     {"closing text extra line end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 0, NONE, TX, Outcome::NotConfirmed,
      "", UPDATE},
     {"closing text split", UnitExchange::Closing, UnitFault::Split, 0, NONE, TX, Outcome::NotConfirmed, "", UPDATE},
@@ -248,8 +243,7 @@ TEST_P(FaultMatrix, EndsAsTheStepRequiresWithinItsWindows)
     EXPECT_EQ(std::count(sent.begin(), sent.end(), ""), writeFails ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryExchange, FaultMatrix, ::testing::ValuesIn(CASES),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(EveryExchange, FaultMatrix, ::testing::ValuesIn(CASES), CaseName());
 
 namespace {
 
@@ -261,8 +255,7 @@ struct StreamCase {
     int baud;
 };
 
-class StreamingLine : public SimTest,
-                      public ::testing::WithParamInterface<std::tuple<UnitExchange, UnitFault, int>> {};
+class StreamingLine : public SimTest, public ::testing::WithParamInterface<std::tuple<UnitExchange, UnitFault, int>> {};
 
 // What the exchange compares with, the unit's delay before it answers, the
 // rate its answer comes at, and its read window.
@@ -366,9 +359,10 @@ TEST_P(StreamingLine, EndsTheExchangeWithinItsBudget)
     RecordProperty("exchange_us", std::to_string(took));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryExchange, StreamingLine,
-    ::testing::Combine(::testing::Values(UnitExchange::Probe, UnitExchange::Product, UnitExchange::FpgaCommand,
-                                         UnitExchange::FpgaData, UnitExchange::McuCommand, UnitExchange::McuData),
-                       ::testing::Values(UnitFault::Endless, UnitFault::Zeros), ::testing::Values(1200, 115200)),
-    streamCaseName);
+INSTANTIATE_TEST_SUITE_P(EveryExchange, StreamingLine,
+                         ::testing::Combine(::testing::Values(UnitExchange::Probe, UnitExchange::Product,
+                                                              UnitExchange::FpgaCommand, UnitExchange::FpgaData,
+                                                              UnitExchange::McuCommand, UnitExchange::McuData),
+                                            ::testing::Values(UnitFault::Endless, UnitFault::Zeros),
+                                            ::testing::Values(1200, 115200)),
+                         streamCaseName);

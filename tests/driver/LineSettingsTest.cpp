@@ -135,8 +135,7 @@ TEST_F(LineSettings, EverySettingOfAnUpdateInOrder)
     append(unitPort, configuredOpen(9600));
     append(unitPort, {state(9600, true), timeouts(QUERY_READ_TIMEOUT_MS), timeouts(FPGA_READY_TIMEOUT_MS),
                       state(115200, true), timeouts(DATA_REPLY_TIMEOUT_MS), timeouts(MCU_READY_TIMEOUT_MS),
-                      timeouts(DATA_REPLY_TIMEOUT_MS), state(9600, true), timeouts(CLOSING_READ_TIMEOUT_MS),
-                      "close"});
+                      timeouts(DATA_REPLY_TIMEOUT_MS), state(9600, true), timeouts(CLOSING_READ_TIMEOUT_MS), "close"});
     EXPECT_EQ(lineTranscript(3), unitPort);
 }
 

@@ -95,11 +95,13 @@ TEST_F(Update, CommandsAndRatesOnTheWire)
             ++(inMcu ? mcuPieces : fpgaPieces);
         }
     }
-    const std::vector<std::pair<std::string, int>> expected = {
-        {"%%%help -c version\n\r", 115200}, {"%%%help -c version\n\r", 115200},
-        {"%%%help -c version\n\r", 9600},   {"%%%fw -v\n\r", 9600},
-        {"%%%fw -p\n\r", 9600},             {"%%%fw -l 4281442003 1055216\n\r", 9600},
-        {"%%%fw -h 4279021583 117648\n\r", 115200}};
+    const std::vector<std::pair<std::string, int>> expected = {{"%%%help -c version\n\r", 115200},
+                                                               {"%%%help -c version\n\r", 115200},
+                                                               {"%%%help -c version\n\r", 9600},
+                                                               {"%%%fw -v\n\r", 9600},
+                                                               {"%%%fw -p\n\r", 9600},
+                                                               {"%%%fw -l 4281442003 1055216\n\r", 9600},
+                                                               {"%%%fw -h 4279021583 117648\n\r", 115200}};
     EXPECT_EQ(commands, expected);
     EXPECT_EQ(fpgaPieces, 104u);
     EXPECT_EQ(mcuPieces, 12u);
@@ -128,9 +130,9 @@ TEST_F(Update, RebootWaitAndClosingReadsTakeTheirFixedTime)
     ASSERT_GT(success, 0);
     // After the read that brought "SUCCESS": its silent window, the reboot
     // pauses and the two closing reads.
-    EXPECT_EQ(simClock_nowUs() - success,
-              (DATA_REPLY_TIMEOUT_MS + REBOOT_PAUSES * REBOOT_PAUSE_MS + DATA_REPLY_TIMEOUT_MS +
-               CLOSING_READ_TIMEOUT_MS) * 1000LL);
+    EXPECT_EQ(simClock_nowUs() - success, (DATA_REPLY_TIMEOUT_MS + REBOOT_PAUSES * REBOOT_PAUSE_MS +
+                                           DATA_REPLY_TIMEOUT_MS + CLOSING_READ_TIMEOUT_MS) *
+                                              1000LL);
     // The reboot wait itself: 46 pauses of 3 s.
     int pauses = 0;
     for (const SimEvent &event : simEvents_all()) {
@@ -140,17 +142,16 @@ TEST_F(Update, RebootWaitAndClosingReadsTakeTheirFixedTime)
     // The whole update: every exchange lasts its bytes on the wire plus its
     // read windows (the reply falls inside the first, which runs its whole
     // length, and a silent one follows), then the reboot wait.
-    const int64_t windows =
-        4 * MAX_WAIT_READ                // probes: twice unheard at 115200, answered at 9600
-        + QUERY_READ_TIMEOUT_MS          // "%fw -v": one direct read
-        + 2 * QUERY_READ_TIMEOUT_MS      // "%fw -p"
-        + 2 * FPGA_READY_TIMEOUT_MS      // FPGA upload command, waiting for "Ready"
-        + 2 * DATA_REPLY_TIMEOUT_MS      // FPGA data, waiting for "SUCCESS"
-        + 2 * MCU_READY_TIMEOUT_MS       // microcontroller upload command
-        + 2 * DATA_REPLY_TIMEOUT_MS      // microcontroller data
-        + REBOOT_PAUSES * REBOOT_PAUSE_MS + DATA_REPLY_TIMEOUT_MS + CLOSING_READ_TIMEOUT_MS;
-    const int64_t onWire = 2 * wire(20, 115200) + wire(20, 9600) + wire(10, 9600) + wire(10, 9600) +
-                           wire(29, 9600) + pieces(TX_FPGA_LENGTH) + wire(28, 115200) + pieces(MCU_LENGTH);
+    const int64_t windows = 4 * MAX_WAIT_READ            // probes: twice unheard at 115200, answered at 9600
+                            + QUERY_READ_TIMEOUT_MS      // "%fw -v": one direct read
+                            + 2 * QUERY_READ_TIMEOUT_MS  // "%fw -p"
+                            + 2 * FPGA_READY_TIMEOUT_MS  // FPGA upload command, waiting for "Ready"
+                            + 2 * DATA_REPLY_TIMEOUT_MS  // FPGA data, waiting for "SUCCESS"
+                            + 2 * MCU_READY_TIMEOUT_MS   // microcontroller upload command
+                            + 2 * DATA_REPLY_TIMEOUT_MS  // microcontroller data
+                            + REBOOT_PAUSES * REBOOT_PAUSE_MS + DATA_REPLY_TIMEOUT_MS + CLOSING_READ_TIMEOUT_MS;
+    const int64_t onWire = 2 * wire(20, 115200) + wire(20, 9600) + wire(10, 9600) + wire(10, 9600) + wire(29, 9600) +
+                           pieces(TX_FPGA_LENGTH) + wire(28, 115200) + pieces(MCU_LENGTH);
     EXPECT_EQ(simClock_nowUs(), windows * 1000 + onWire);
     EXPECT_NEAR(seconds(), 290.9, 0.1);
 }
@@ -207,7 +208,7 @@ struct FailureCase : NamedCase {
     UnitConfig unit;
     const char *failingPrefix;  // nullptr: every write goes out
     int piecesAfter;
-    std::string shown;          // the console between the found unit and the error line
+    std::string shown;  // the console between the found unit and the error line
 };
 
 // The default unit, changed by `change`.
@@ -227,8 +228,7 @@ UnitConfig faultAt(UnitExchange at, UnitFault what)
 const std::string UNKNOWN_PRODUCT = CHECKING_PRODUCT + "FAILED, Unknown product\r\n";
 const std::string IDENTIFIED = VERSIONS + CHECKING_PRODUCT + productOk("TX");
 const std::string FPGA_SENT = IDENTIFIED + PREPARING_FPGA + "OK\r\n" + SENDING_FPGA + progress(TX_FPGA_LENGTH);
-const std::string MCU_SENT =
-    FPGA_SENT + "OK\r\n" + PREPARING_MCU + "OK\r\n" + SENDING_MCU + progress(MCU_LENGTH);
+const std::string MCU_SENT = FPGA_SENT + "OK\r\n" + PREPARING_MCU + "OK\r\n" + SENDING_MCU + progress(MCU_LENGTH);
 const std::string WRITE_ERROR = "\r\nError occurred when sending data !\r\n";
 const std::string NO_SUCCESS = "\r\nExpected : SUCCESS  received : \r\n"
                                "\r\nError: Expected response did  not matched !\r\n";
@@ -237,14 +237,14 @@ const FailureCase FAILURES[] = {
     {"silent_version", faultAt(UnitExchange::Version, UnitFault::Silence), nullptr, 0, UNKNOWN_PRODUCT},
     {"other_device", unitWhere([](UnitConfig &u) { u.deviceCode = 2; }), nullptr, 0,
      "Checking firmware version ..............  1.00.04 \r\n"
-     "Checking fpga version ..................  SDI6G 1.04  device:2\r\n" + UNKNOWN_PRODUCT},
+     "Checking fpga version ..................  SDI6G 1.04  device:2\r\n" +
+         UNKNOWN_PRODUCT},
     // "ABCDEFG" fits the model word, and the rest would read as FPGA version
     // 1.4 of device 1: the word that did not fit must refuse the reply.
-    {"model_word_runs_into_the_fpga_version", unitWhere([](UnitConfig &u) { u.model = "ABCDEFG1.4"; }), nullptr,
-     0, UNKNOWN_PRODUCT},
-    {"unknown_product",
-     unitWhere([](UnitConfig &u) { u.productReply = "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\r\n"; }), nullptr, 0,
-     VERSIONS + CHECKING_PRODUCT + "FAILED\r\n"},
+    {"model_word_runs_into_the_fpga_version", unitWhere([](UnitConfig &u) { u.model = "ABCDEFG1.4"; }), nullptr, 0,
+     UNKNOWN_PRODUCT},
+    {"unknown_product", unitWhere([](UnitConfig &u) { u.productReply = "Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\r\n"; }),
+     nullptr, 0, VERSIONS + CHECKING_PRODUCT + "FAILED\r\n"},
     {"fpga_not_ready", faultAt(UnitExchange::FpgaCommand, UnitFault::Silence), nullptr, 0,
      IDENTIFIED + PREPARING_FPGA + "FAILED [Unit not ready]\r\n"},
     {"fpga_ready_with_line_end", faultAt(UnitExchange::FpgaCommand, UnitFault::ExtraLineEnd), nullptr, 0,
@@ -278,8 +278,7 @@ TEST_P(FailedUpdate, SaysWhereItStoppedThenTheErrorLine)
     EXPECT_EQ(simPorts_openHandles(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Update, FailedUpdate, ::testing::ValuesIn(FAILURES),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(Update, FailedUpdate, ::testing::ValuesIn(FAILURES), CaseName());
 
 TEST_F(Update, FailedDataWriteLeavesThePortAt115200UntilClosed)
 {

@@ -114,8 +114,8 @@ protected:
 
     void startUnit(int com, int baud, std::vector<std::string> more = {})
     {
-        std::vector<std::string> args = {"--com", std::to_string(com), "--variant", "tx", "--baud",
-                                         std::to_string(baud), "--dir", folder.path()};
+        std::vector<std::string> args = {"--com",  std::to_string(com),  "--variant", "tx",
+                                         "--baud", std::to_string(baud), "--dir",     folder.path()};
         args.insert(args.end(), more.begin(), more.end());
         unit = std::make_unique<UnitSimProcess>(ORVANE_UNIT_SIM, args);
         ASSERT_TRUE(unit->ready());

@@ -11,8 +11,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -37,7 +37,10 @@ long msSince(Clock::time_point start)
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void pause(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 struct Pty {
     int master = -1;
@@ -66,7 +69,10 @@ struct Pty {
             master = -1;
         }
     }
-    void send(const std::string &bytes) const { ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void send(const std::string &bytes) const
+    {
+        ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
     // Whatever arrives within the window, up to max bytes.
     std::string receive(size_t max, int windowMs) const
     {
@@ -123,7 +129,10 @@ private:
     std::thread poker_;
 };
 
-std::string comPath(int n) { return "\\\\.\\COM" + std::to_string(n); }
+std::string comPath(int n)
+{
+    return "\\\\.\\COM" + std::to_string(n);
+}
 
 class SerialPort : public ::testing::Test {
 protected:
@@ -277,8 +286,8 @@ TEST_F(SerialPort, LineSettingsReachThePeerSide)
 {
     Pty pty;
     const HANDLE h = openServed(13, pty, 100, 100);
-    const std::pair<DWORD, speed_t> rates[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},
-                                               {9600, B9600},   {19200, B19200}, {38400, B38400},
+    const std::pair<DWORD, speed_t> rates[] = {{1200, B1200},   {2400, B2400},     {4800, B4800},
+                                               {9600, B9600},   {19200, B19200},   {38400, B38400},
                                                {57600, B57600}, {115200, B115200}, {230400, B230400}};
     termios seen{};
     for (const auto &[rate, speed] : rates) {

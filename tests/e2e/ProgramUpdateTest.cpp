@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-
 namespace {
 
 const std::string SUCCESS_LINE = "\n\r\n\rThe update was successful, the unit is now operational\r\n";
@@ -42,9 +41,9 @@ protected:
 
     std::vector<std::string> unitArgs(int com, const char *variant, int baud) const
     {
-        return {"--com",  std::to_string(com),    "--variant", variant,
-                "--baud", std::to_string(baud),   "--dir",     folder.path(),
-                "--trace", folder.path("trace.txt"), "--images", folder.path("received")};
+        return {"--com",   std::to_string(com),      "--variant", variant,
+                "--baud",  std::to_string(baud),     "--dir",     folder.path(),
+                "--trace", folder.path("trace.txt"), "--images",  folder.path("received")};
     }
 
     RunResult runProgram(int64_t deadlineMs) const
@@ -66,8 +65,8 @@ protected:
         ASSERT_TRUE(run.started);
         ASSERT_FALSE(run.timedOut) << "killed after " << run.elapsedMs << " ms:\n" << run.output;
         EXPECT_EQ(run.exitStatus, 0);
-        EXPECT_NE(run.output.find("COM PORT Number : " + std::to_string(com) + "\r\nBaud rate       : " +
-                                  std::to_string(baud) + " \r\n"),
+        EXPECT_NE(run.output.find("COM PORT Number : " + std::to_string(com) +
+                                  "\r\nBaud rate       : " + std::to_string(baud) + " \r\n"),
                   std::string::npos)
             << run.output;
         EXPECT_TRUE(endsWith(run.output, SUCCESS_LINE + EXIT_PROMPT)) << run.output;
@@ -108,13 +107,12 @@ TEST_P(ProgramWholeUpdate, UnitIsFoundAndUpdated)
     expectWholeUpdate(run, c.com, c.baud, c.fpgaCommand, c.fpgaFile);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TxAndRx, ProgramWholeUpdate,
-    ::testing::Values(WholeUpdate{"tx_on_com3_at_9600", 3, "tx", 9600, "%fw -l 4281442003 1055216",
-                                  "M731946_TX_XC7A35_1_05.mcs"},
-                      WholeUpdate{"rx_on_com12_at_57600", 12, "rx", 57600, "%fw -l 4275807257 1121376",
-                                  "M731946_RX_XC7A35_1_05.mcs"}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(TxAndRx, ProgramWholeUpdate,
+                         ::testing::Values(WholeUpdate{"tx_on_com3_at_9600", 3, "tx", 9600, "%fw -l 4281442003 1055216",
+                                                       "M731946_TX_XC7A35_1_05.mcs"},
+                                           WholeUpdate{"rx_on_com12_at_57600", 12, "rx", 57600,
+                                                       "%fw -l 4275807257 1121376", "M731946_RX_XC7A35_1_05.mcs"}),
+                         CaseName());
 
 TEST_F(ProgramUpdate, UnitLostDuringTheFpgaDataEndsTheRunPromptly)
 {
@@ -152,15 +150,13 @@ TEST_F(ProgramUpdate, DevicesThatNeverStopTalkingDoNotHoldTheSearch)
     // Zeros at 4800 bytes a second on COM1, NMEA-like text at 960 on COM2,
     // the unit on COM4; two silent ports in their place would cost about 13 s.
     const std::string dir = folder.path();
-    UnitSimProcess zeros(ORVANE_UNIT_SIM,
-                         {"--com", "1", "--stream", "zeros", "--stream-rate", "4800", "--dir", dir});
+    UnitSimProcess zeros(ORVANE_UNIT_SIM, {"--com", "1", "--stream", "zeros", "--stream-rate", "4800", "--dir", dir});
     UnitSimProcess text(ORVANE_UNIT_SIM, {"--com", "2", "--stream", "nmea", "--stream-rate", "960", "--dir", dir});
     UnitSimProcess unit(ORVANE_UNIT_SIM, unitArgs(4, "tx", 9600));
     ASSERT_TRUE(zeros.ready() && text.ready() && unit.ready());
     const RunResult run = runToCompletion({ORVANE_FW_UPGRADE}, dir, 60'000, "TX OK\r\n");
     ASSERT_GE(run.seenAtMs, 0) << "no TX OK within a minute:\n" << run.output;
-    EXPECT_NE(run.output.find("COM PORT Number : 4\r\nBaud rate       : 9600 \r\n"), std::string::npos)
-        << run.output;
+    EXPECT_NE(run.output.find("COM PORT Number : 4\r\nBaud rate       : 9600 \r\n"), std::string::npos) << run.output;
     EXPECT_LT(run.seenAtMs, 20'000);
     RecordProperty("tx_ok_after_ms", std::to_string(run.seenAtMs));
     printf("TX OK after %.1f s\n", static_cast<double>(run.seenAtMs) / 1000);

@@ -6,8 +6,8 @@
 #include "ReceivedImage.h"
 #include "RunResult.h"
 #include "ShadowedComPorts.h"
-#include "UnitSimProcess.h"
 #include "TempFolder.h"
+#include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -19,7 +19,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
 
 namespace {
 
@@ -170,47 +169,49 @@ TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
     EXPECT_EQ(receivedDifference("mcu.bin", "M731946_MCU_6G-SDI_61_1_05.hex"), "");
 
     const std::string log = readFile(folder.path("update.log"));
-    expectInOrder(log, {
-        "OrvaneFwTool 1.0.5 update log, firmware 1.0.5\nstarted ",
-        "\ncommand OrvaneFwTool update --port 9 --json --log update.log\n",
-        "image M731946_RX_XC7A35_1_05.mcs (RX FPGA configuration): text 3154210 bytes, image 1121376 bytes, "
-        "checksum 4275807257\n",
-        "status  You are about to upload the firmware version 1.0.5\n",
-        "look    COM9 present\n",
-        "open    COM9 at 115200 baud, CTS flow control off\n",
-        "open    COM9 at 57600 baud, CTS flow control off\n",
-        "sent    \"%%%help -c version\\n\\r\" (20 bytes)\n",
-        "reply   \"version\\n\\r   version <no parameters> {Get the current firmware version}\\r\\n>>\" (74 bytes)\n",
-        "status  Detecting COM port and Baud Rate..................OK\n",
-        "set     CTS flow control on\n",
-        "sent    \"%%%fw -v\\n\\r\" (10 bytes)\n",
-        "status  Checking fpga version ..................  SDI6G 1.04  device:1\n",
-        "sent    \"%%%fw -p\\n\\r\" (10 bytes)\n",
-        "sent    \"%%%fw -p\\n\\r\" (10 bytes)\n",
-        "reply   \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR RX\\r\\n>>\" (40 bytes)\n",
-        "status  Checking product .......... RX OK\n",
-        "status  Preparing to Upload Programmable Logic ............\n",
-        "sent    \"%%%fw -l 4275807257 1121376\\n\\r\" (29 bytes)\n",
-        "reply   \"Ready\" (5 bytes)\n",
-        "status  Preparing to Upload Programmable Logic ............ OK\n",
-        "set     rate 115200 baud\n",
-        "data    10240 bytes in ",
-        "status  Sending Programmable Logic data ................... 50%\n",
-        "data    5216 bytes in ",
-        "status  Sending Programmable Logic data ................... 100%\n",
-        "reply   \"SUCCESS\" (7 bytes)\n",
-        "status  Sending Programmable Logic data ................... 100%OK\n",
-        "sent    \"%%%fw -h 4279021583 117648\\n\\r\" (28 bytes)\n",
-        "reply   \"Ready\" (5 bytes)\n",
-        "data    5008 bytes in ",
-        "reply   \"SUCCESS\" (7 bytes)\n",
-        "set     rate 57600 baud\n",
-        "status  Please wait while the unit is rebooting ...........  50%\n",
-        "reply   \"[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\\r\\n>>\" (45 bytes)\n",
-        "status  " + SUCCESS_LINE + "\n",
-        "close   COM9 at 57600 baud, CTS flow control on\n",
-        "verdict confirmed, exit status 0\n",
-    });
+    expectInOrder(
+        log, {
+                 "OrvaneFwTool 1.0.5 update log, firmware 1.0.5\nstarted ",
+                 "\ncommand OrvaneFwTool update --port 9 --json --log update.log\n",
+                 "image M731946_RX_XC7A35_1_05.mcs (RX FPGA configuration): text 3154210 bytes, image 1121376 bytes, "
+                 "checksum 4275807257\n",
+                 "status  You are about to upload the firmware version 1.0.5\n",
+                 "look    COM9 present\n",
+                 "open    COM9 at 115200 baud, CTS flow control off\n",
+                 "open    COM9 at 57600 baud, CTS flow control off\n",
+                 "sent    \"%%%help -c version\\n\\r\" (20 bytes)\n",
+                 "reply   \"version\\n\\r   version <no parameters> {Get the current firmware version}\\r\\n>>\" (74 "
+                 "bytes)\n",
+                 "status  Detecting COM port and Baud Rate..................OK\n",
+                 "set     CTS flow control on\n",
+                 "sent    \"%%%fw -v\\n\\r\" (10 bytes)\n",
+                 "status  Checking fpga version ..................  SDI6G 1.04  device:1\n",
+                 "sent    \"%%%fw -p\\n\\r\" (10 bytes)\n",
+                 "sent    \"%%%fw -p\\n\\r\" (10 bytes)\n",
+                 "reply   \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR RX\\r\\n>>\" (40 bytes)\n",
+                 "status  Checking product .......... RX OK\n",
+                 "status  Preparing to Upload Programmable Logic ............\n",
+                 "sent    \"%%%fw -l 4275807257 1121376\\n\\r\" (29 bytes)\n",
+                 "reply   \"Ready\" (5 bytes)\n",
+                 "status  Preparing to Upload Programmable Logic ............ OK\n",
+                 "set     rate 115200 baud\n",
+                 "data    10240 bytes in ",
+                 "status  Sending Programmable Logic data ................... 50%\n",
+                 "data    5216 bytes in ",
+                 "status  Sending Programmable Logic data ................... 100%\n",
+                 "reply   \"SUCCESS\" (7 bytes)\n",
+                 "status  Sending Programmable Logic data ................... 100%OK\n",
+                 "sent    \"%%%fw -h 4279021583 117648\\n\\r\" (28 bytes)\n",
+                 "reply   \"Ready\" (5 bytes)\n",
+                 "data    5008 bytes in ",
+                 "reply   \"SUCCESS\" (7 bytes)\n",
+                 "set     rate 57600 baud\n",
+                 "status  Please wait while the unit is rebooting ...........  50%\n",
+                 "reply   \"[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\\r\\n>>\" (45 bytes)\n",
+                 "status  " + SUCCESS_LINE + "\n",
+                 "close   COM9 at 57600 baud, CTS flow control on\n",
+                 "verdict confirmed, exit status 0\n",
+             });
     expectTimesInOrder(log);
 }
 

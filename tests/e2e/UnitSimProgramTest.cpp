@@ -98,7 +98,7 @@ std::string uploadCommand(const char *option, const std::string &image)
            "\n\r";
 }
 
-} // namespace
+}  // namespace
 
 TEST(UnitSimProgramTest, ServesTheUnitOnItsLinkUntilStopped)
 {
@@ -139,10 +139,9 @@ TEST(UnitSimProgramTest, ServesTheUnitOnItsLinkUntilStopped)
 TEST(UnitSimProgramTest, UploadStoresTheImageAndTracesTheExchange)
 {
     TempFolder folder;
-    UnitSimProcess sim(ORVANE_UNIT_SIM,
-                       {"--com", "2", "--variant", "tx", "--baud", "9600", "--dir", folder.path(), "--pace",
-                        "--reply-delay-ms", "300", "--ready-delay-ms", "20", "--images", folder.path("images"),
-                        "--trace", folder.path("trace.txt")});
+    UnitSimProcess sim(ORVANE_UNIT_SIM, {"--com", "2", "--variant", "tx", "--baud", "9600", "--dir", folder.path(),
+                                         "--pace", "--reply-delay-ms", "300", "--ready-delay-ms", "20", "--images",
+                                         folder.path("images"), "--trace", folder.path("trace.txt")});
     ASSERT_TRUE(sim.ready());
     const int fd = openPort(comPortLink(folder.path(), 2), B9600);
     ASSERT_GE(fd, 0);

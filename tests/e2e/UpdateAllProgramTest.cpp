@@ -14,7 +14,6 @@
 #include <map>
 #include <memory>
 
-
 namespace {
 
 // One update is about 190 s; four at once must not take much longer.
@@ -33,10 +32,7 @@ protected:
     TempFolder folder;
     std::vector<std::unique_ptr<UnitSimProcess>> units;
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(shadowComPorts(folder.path()));
-    }
+    void SetUp() override { ASSERT_TRUE(shadowComPorts(folder.path())); }
 
     std::string received(int com) const { return folder.path("received-com" + std::to_string(com)); }
 
@@ -44,8 +40,8 @@ protected:
     {
         for (const Unit &unit : LINE) {
             std::filesystem::create_directory(received(unit.com));
-            std::vector<std::string> args = {"--com",  std::to_string(unit.com), "--variant", unit.variant,
-                                             "--baud", std::to_string(unit.baud), "--dir",    folder.path(),
+            std::vector<std::string> args = {"--com",    std::to_string(unit.com),  "--variant", unit.variant,
+                                             "--baud",   std::to_string(unit.baud), "--dir",     folder.path(),
                                              "--images", received(unit.com)};
             if (faults.count(unit.com) != 0) {
                 args.insert(args.end(), faults.at(unit.com).begin(), faults.at(unit.com).end());

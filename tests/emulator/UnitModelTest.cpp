@@ -81,7 +81,7 @@ int64_t startFpgaUpload(const Unit &unit, const std::string &image, int64_t atUs
     return atUs + 50'000;
 }
 
-} // namespace
+}  // namespace
 
 TEST(UnitModelTest, AnswersEachCommandAfterTheReplyDelay)
 {

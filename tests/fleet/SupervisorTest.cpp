@@ -61,10 +61,11 @@ std::string identification(const Unit &unit)
 
 std::string reply(const Unit &unit, const char *result, int exit)
 {
-    return "out:" + nlohmann::ordered_json{{"port", unit.port}, {"baud", unit.baud},     {"result", result},
-                                   {"exit", exit},      {"seconds", 190.2},      {"log", "whatever.log"},
-                                   {"product", unit.product}}
-                        .dump() +
+    return "out:" +
+           nlohmann::ordered_json{{"port", unit.port},      {"baud", unit.baud}, {"result", result},
+                                  {"exit", exit},           {"seconds", 190.2},  {"log", "whatever.log"},
+                                  {"product", unit.product}}
+               .dump() +
            "\\n";
 }
 
@@ -83,8 +84,8 @@ std::vector<std::string> updateScript(const Unit &unit, Outcome outcome)
     case UNCONFIRMED:
         return {"err:" + escaped(identification(unit) + uploads), reply(unit, "unconfirmed", 3), "exit:3"};
     case CRASHES: {
-        const std::string text = identification(unit) + transcript::PREPARING_FPGA + "OK\r\n" +
-                                 transcript::SENDING_FPGA + "1%\b\b2%";
+        const std::string text =
+            identification(unit) + transcript::PREPARING_FPGA + "OK\r\n" + transcript::SENDING_FPGA + "1%\b\b2%";
         return {"err:" + escaped(text), "log:" + escaped(text), "crash"};
     }
     default:
@@ -95,10 +96,12 @@ std::vector<std::string> updateScript(const Unit &unit, Outcome outcome)
 
 std::string scanAnswer(const Unit &unit, bool current)
 {
-    const nlohmann::ordered_json found = {{"port", unit.port},         {"baud", unit.baud},   {"product", unit.product},
-                                  {"firmware", current ? "1.00.05" : "1.00.04"},    {"fpga", "MDL 1.04"},
-                                  {"device", 1},                {"current", current}};
-    return "out:" + nlohmann::ordered_json{{"units", {found}}, {"busy", nlohmann::ordered_json::array()}}.dump() + "\\n";
+    const nlohmann::ordered_json found = {{"port", unit.port},       {"baud", unit.baud},
+                                          {"product", unit.product}, {"firmware", current ? "1.00.05" : "1.00.04"},
+                                          {"fpga", "MDL 1.04"},      {"device", 1},
+                                          {"current", current}};
+    return "out:" + nlohmann::ordered_json{{"units", {found}}, {"busy", nlohmann::ordered_json::array()}}.dump() +
+           "\\n";
 }
 
 class Fleet : public ::testing::Test {
@@ -253,9 +256,10 @@ TEST_F(Fleet, ScanWorkerThatDiesOrSaysNothingIsReported)
 
     const ScanOutcome scan = scanPortsSideBySide(1, 8, fakeWorker());
     ASSERT_EQ(scan.found.ports.size(), 1u);
-    EXPECT_EQ(scan.problems, (std::vector<std::string>{
-                                 "COM3: its scan worker was " + WorkerProcess_DescribeDeath(SIGSEGV) + ": about to fail",
-                                 "COM4: its scan worker gave no answer (exit status 1): garbled"}));
+    EXPECT_EQ(scan.problems,
+              (std::vector<std::string>{"COM3: its scan worker was " + WorkerProcess_DescribeDeath(SIGSEGV) +
+                                            ": about to fail",
+                                        "COM4: its scan worker gave no answer (exit status 1): garbled"}));
 }
 
 struct LineCase {
@@ -296,7 +300,8 @@ TEST_P(WholeLine, EveryUnitUpdatedInItsOwnWorker)
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, WholeLine,
     ::testing::Values(
-        LineCase{"all_confirmed", {}, false, 0, {{2, "confirmed"}, {5, "confirmed"}, {9, "confirmed"}, {17, "confirmed"}}},
+        LineCase{
+            "all_confirmed", {}, false, 0, {{2, "confirmed"}, {5, "confirmed"}, {9, "confirmed"}, {17, "confirmed"}}},
         LineCase{"one_refuses_firmware",
                  {{5, REFUSES_FIRMWARE}},
                  false,

@@ -1,8 +1,8 @@
 // How an update of every attached unit is judged and shown: each unit's
 // result from how its worker ended, the exit status of the whole, the JSON
 // report, the board's lines and the summary.
-#include "fleet/UnitBoard.h"
 #include "fleet/UpdateAllReport.h"
+#include "fleet/UnitBoard.h"
 
 #include "ReadFile.h"
 #include "TempFolder.h"
@@ -100,8 +100,9 @@ TEST(UnitReport, WorkerObjectKeptAndCompleted)
     UnitRun unit = endedUnit({WORKER_EXITED, 0}, R"({"port":4,"baud":9600,"result":"confirmed","exit":0,)"
                                                  R"("seconds":190.2,"log":"logs/unit-com4.log","product":"TX"})");
     EXPECT_EQ(unitReport(unit),
-              nlohmann::ordered_json::parse(R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
-                                    R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04"})"));
+              nlohmann::ordered_json::parse(
+                  R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
+                  R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04"})"));
 }
 
 TEST(UnitReport, FailedUpdateTellsItsPhase)
@@ -124,7 +125,8 @@ TEST(UnitReport, DeadWorkerShownWithTheEndOfItsLog)
     unit.logPath = folder.path("unit-com5.log");
     {
         std::ofstream log(unit.logPath, std::ios::binary);
-        log << "line 1\nline 2\nline 3\nline 4\n" << "Sending data ...... 1%\b\b2%\b\b3%\r\nlast words\r\n";
+        log << "line 1\nline 2\nline 3\nline 4\n"
+            << "Sending data ...... 1%\b\b2%\b\b3%\r\nlast words\r\n";
     }
     unit.consoleTail = "console\n";
     unit.ended = {WORKER_DIED, 9};
@@ -159,12 +161,13 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
     units[1].found.firmware = "1.00.05";
     const nlohmann::ordered_json report = updateAllReport(units, {6}, ToolOutcome::Confirmed, 201.46);
     // Field order aside.
-    EXPECT_EQ(nlohmann::json::parse(report.dump()), nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
-                                            R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
-                                            R"("product":"TX","result":"confirmed","seconds":190.2,)"
-                                            R"("log":"logs/unit-com2.log"},)"
-                                            R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
-                                            R"("product":"RX","result":"skipped"}]})"));
+    EXPECT_EQ(nlohmann::json::parse(report.dump()),
+              nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
+                                    R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
+                                    R"("product":"TX","result":"confirmed","seconds":190.2,)"
+                                    R"("log":"logs/unit-com2.log"},)"
+                                    R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
+                                    R"("product":"RX","result":"skipped"}]})"));
 }
 
 class Board : public ::testing::Test {
@@ -215,8 +218,9 @@ TEST_F(Board, RedrawnInPlaceOnlyWhenALineChanged)
     UnitBoard_Show(units);
     const std::string first = "\r\x1b[2KCOM2    TX  search             0%\n"
                               "\r\x1b[2KCOM5    RX  runs 1.00.04          skipped\n";
-    EXPECT_EQ(shown(), first + "\x1b[2A" + "\r\x1b[2KCOM2    TX  reboot wait        4%\n"
-                                           "\r\x1b[2KCOM5    RX  runs 1.00.04          skipped\n");
+    EXPECT_EQ(shown(), first + "\x1b[2A" +
+                           "\r\x1b[2KCOM2    TX  reboot wait        4%\n"
+                           "\r\x1b[2KCOM5    RX  runs 1.00.04          skipped\n");
 }
 
 TEST_F(Board, SummaryTable)

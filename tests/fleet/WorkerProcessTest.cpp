@@ -115,8 +115,8 @@ INSTANTIATE_TEST_SUITE_P(Ends, WorkerEnd,
 
 TEST_F(Workers, ArgumentsArriveIntact)
 {
-    const std::vector<std::string> tricky = {"plain", "two words", "", "quote\"inside", "trailing\\",
-                                             "back\\\\slashes \\\"quoted\\\"", "tab\there"};
+    const std::vector<std::string> tricky = {
+        "plain", "two words", "", "quote\"inside", "trailing\\", "back\\\\slashes \\\"quoted\\\"", "tab\there"};
     std::vector<std::string> ops = {"args"};
     ops.insert(ops.end(), tricky.begin(), tricky.end());
     const int worker = startFake(ops);

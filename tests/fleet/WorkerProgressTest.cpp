@@ -109,21 +109,23 @@ INSTANTIATE_TEST_SUITE_P(
         // A worker given its port prints no search: the version lines begin
         // the identification.
         StandCase{"given_port", transcript::VERSIONS, PHASE_IDENTIFICATION, 0, false},
-        StandCase{"unknown_product", transcript::CHECKING_PRODUCT + "FAILED, Unknown product\r\n" +
-                                         transcript::NOT_SUCCESSFUL,
+        StandCase{"unknown_product",
+                  transcript::CHECKING_PRODUCT + "FAILED, Unknown product\r\n" + transcript::NOT_SUCCESSFUL,
                   PHASE_IDENTIFICATION, 0, false},
         StandCase{"fpga_announced", upTo(UPDATE, transcript::PREPARING_FPGA), PHASE_FPGA_UPLOAD, 0, false},
-        StandCase{"fpga_not_ready", identification() + transcript::PREPARING_FPGA + "FAILED [Unit not ready]\r\n" +
-                                        transcript::NOT_SUCCESSFUL + transcript::PRESS_ANY_KEY,
+        StandCase{"fpga_not_ready",
+                  identification() + transcript::PREPARING_FPGA + "FAILED [Unit not ready]\r\n" +
+                      transcript::NOT_SUCCESSFUL + transcript::PRESS_ANY_KEY,
                   PHASE_FPGA_UPLOAD, 0, false},
         StandCase{"fpga_half_sent", upTo(UPDATE, "\b\b50%"), PHASE_FPGA_UPLOAD, 50, false},
         StandCase{"fpga_single_digit", upTo(UPDATE, "\b\b7%"), PHASE_FPGA_UPLOAD, 7, false},
         StandCase{"firmware_announced", upTo(UPDATE, transcript::PREPARING_MCU), PHASE_FIRMWARE_UPLOAD, 0, false},
         StandCase{"firmware_sending", upTo(UPDATE, "\b\b\b26%", transcript::SENDING_MCU), PHASE_FIRMWARE_UPLOAD, 26,
                   false},
-        StandCase{"firmware_refused", upTo(UPDATE, "100%", transcript::SENDING_MCU) +
-                                          "\r\nExpected : SUCCESS  received : 12%\r\n"
-                                          "\r\nError: Expected response did  not matched !\r\nFAILED\r\n",
+        StandCase{"firmware_refused",
+                  upTo(UPDATE, "100%", transcript::SENDING_MCU) +
+                      "\r\nExpected : SUCCESS  received : 12%\r\n"
+                      "\r\nError: Expected response did  not matched !\r\nFAILED\r\n",
                   PHASE_FIRMWARE_UPLOAD, 100, false},
         StandCase{"reboot_begun", upTo(UPDATE, transcript::REBOOTING), PHASE_REBOOT_WAIT, 0, false},
         StandCase{"reboot_right_aligned", upTo(UPDATE, "  4%"), PHASE_REBOOT_WAIT, 4, false},
@@ -136,8 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ScreenLines, BackspacesAppliedAndBlankLinesLeftOut)
 {
     const std::string text = "first\r\n\r\n" + transcript::SENDING_FPGA + "1%\b\b2%\b\b10%\b\b\b11%\r\n\rlast\r\n";
-    EXPECT_EQ(lastScreenLines(text, 5),
-              (std::vector<std::string>{"first", transcript::SENDING_FPGA + "11%", "last"}));
+    EXPECT_EQ(lastScreenLines(text, 5), (std::vector<std::string>{"first", transcript::SENDING_FPGA + "11%", "last"}));
     EXPECT_EQ(lastScreenLines(text, 1), (std::vector<std::string>{"last"}));
     EXPECT_TRUE(lastScreenLines("", 3).empty());
 }

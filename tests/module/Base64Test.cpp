@@ -38,9 +38,13 @@ std::string decode(const std::string &text, int capacity = 64)
     return std::string(out.begin(), out.begin() + dlen);
 }
 
-const std::vector<std::pair<std::string, std::string>> RFC4648_VECTORS = {
-    {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
-    {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+const std::vector<std::pair<std::string, std::string>> RFC4648_VECTORS = {{"", ""},
+                                                                          {"f", "Zg=="},
+                                                                          {"fo", "Zm8="},
+                                                                          {"foo", "Zm9v"},
+                                                                          {"foob", "Zm9vYg=="},
+                                                                          {"fooba", "Zm9vYmE="},
+                                                                          {"foobar", "Zm9vYmFy"}};
 
 }  // namespace
 

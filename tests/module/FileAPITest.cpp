@@ -50,10 +50,9 @@ TEST_F(OneFile, FailedOpenLeavesNoFileToWriteTo)
     EXPECT_FALSE(FileAPI_CreateFile(folder.path("missing/x.bin").c_str(), TRUE));
     EXPECT_FALSE(FileAPI_writeToFileBinary(reinterpret_cast<const uint8_t *>("a"), 1));
     EXPECT_FALSE(FileAPI_OpenFile_ToRead(folder.path("absent.bin").c_str(), 2));
-    EXPECT_EQ(simConsole_text(),
-              "ERROR: File does not exists\n"
-              "ERROR: File does not exists or Not opened !\n"
-              "ERROR: File does not exists\n");
+    EXPECT_EQ(simConsole_text(), "ERROR: File does not exists\n"
+                                 "ERROR: File does not exists or Not opened !\n"
+                                 "ERROR: File does not exists\n");
 }
 
 TEST_F(OneFile, WritingOrClosingAfterACloseIsReported)
@@ -62,9 +61,8 @@ TEST_F(OneFile, WritingOrClosingAfterACloseIsReported)
     EXPECT_TRUE(FileAPI_CloseFile());
     EXPECT_FALSE(FileAPI_writeToFile("late"));
     EXPECT_FALSE(FileAPI_CloseFile());
-    EXPECT_EQ(simConsole_text(),
-              "ERROR: File does not exists or Not opened !\n"
-              "ERROR: File does not exists or Not opened !\n");
+    EXPECT_EQ(simConsole_text(), "ERROR: File does not exists or Not opened !\n"
+                                 "ERROR: File does not exists or Not opened !\n");
 }
 
 TEST_F(OneFile, FirstFailureOfTheFileIsKeptWhileEveryResultStaysTrue)

@@ -87,8 +87,8 @@ TEST_F(Flattening, BadLineStopsWithItsMessageAndKeepsWhatCameBefore)
 {
     std::string third = hextext::data(0x20, {9, 9});
     third[third.size() - 3] = third[third.size() - 3] == '0' ? '1' : '0';
-    const std::string text = hextext::data(0, {1, 2}) + hextext::data(0x10, {3, 4}) + third +
-                             hextext::data(0x30, {5, 6}) + hextext::end();
+    const std::string text =
+        hextext::data(0, {1, 2}) + hextext::data(0x10, {3, 4}) + third + hextext::data(0x30, {5, 6}) + hextext::end();
     EXPECT_FALSE(flatten(text));
     std::string shown = third.substr(0, third.size() - 2);
     EXPECT_EQ(simConsole_text(), "\r\n intel_hex_line_is_valid \r\n" + shown + "\r\n");
@@ -223,36 +223,35 @@ TEST_P(FlatteningFailure, KeepsTheFailingRecordAndWhatIsWrong)
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, FlatteningFailure,
-    ::testing::Values(
-        FailureCase{"WrongChecksum",
-                    {hextext::data(0, {1}), hextext::data(0x10, {2}), ":010020003CA2\r\n"},
-                    2,
-                    "record checksum is 0xA2, the record's bytes need 0xA3"},
-        FailureCase{"FewerDataBytesThanCounted",
-                    {hextext::upper(0), ":040010000102E2\n", hextext::end()},
-                    1,
-                    "byte count 4 but 2 data bytes"},
-        FailureCase{"TooShortForAnyRecord",
-                    {hextext::data(0, {1}), ":0000\r\n"},
-                    1,
-                    "too short for a record (5 characters)"},
-        FailureCase{"NoColonAtTheStart", {"hello\r\n", hextext::end()}, 0, "not a record (no ':')"},
-        FailureCase{"LineTooLong",
-                    {hextext::end(), hextext::data(0, std::vector<uint8_t>(44, 0x11))},
-                    1,
-                    "line longer than 98 characters after its ':' (line end included)"},
-        FailureCase{"DataPastTheImageSpace",
-                    {hextext::upper(0x0040), hextext::data(0x10, {1})},
-                    1,
-                    "data at 0x400010 is past the 4 MiB image space"},
-        FailureCase{"DataRunningPastTheImageSpace",
-                    {hextext::upper(0x003F), hextext::data(0xFFF8, std::vector<uint8_t>(16, 0x22))},
-                    1,
-                    "data at 0x400000 is past the 4 MiB image space"},
-        FailureCase{"ShortUpperAddressRecord",
-                    {hextext::end(), hextext::record(4, 0, {0x01}) + "\r\n", hextext::data(0, {1})},
-                    1,
-                    "extended linear address record needs 2 data bytes, not 1"}),
+    ::testing::Values(FailureCase{"WrongChecksum",
+                                  {hextext::data(0, {1}), hextext::data(0x10, {2}), ":010020003CA2\r\n"},
+                                  2,
+                                  "record checksum is 0xA2, the record's bytes need 0xA3"},
+                      FailureCase{"FewerDataBytesThanCounted",
+                                  {hextext::upper(0), ":040010000102E2\n", hextext::end()},
+                                  1,
+                                  "byte count 4 but 2 data bytes"},
+                      FailureCase{"TooShortForAnyRecord",
+                                  {hextext::data(0, {1}), ":0000\r\n"},
+                                  1,
+                                  "too short for a record (5 characters)"},
+                      FailureCase{"NoColonAtTheStart", {"hello\r\n", hextext::end()}, 0, "not a record (no ':')"},
+                      FailureCase{"LineTooLong",
+                                  {hextext::end(), hextext::data(0, std::vector<uint8_t>(44, 0x11))},
+                                  1,
+                                  "line longer than 98 characters after its ':' (line end included)"},
+                      FailureCase{"DataPastTheImageSpace",
+                                  {hextext::upper(0x0040), hextext::data(0x10, {1})},
+                                  1,
+                                  "data at 0x400010 is past the 4 MiB image space"},
+                      FailureCase{"DataRunningPastTheImageSpace",
+                                  {hextext::upper(0x003F), hextext::data(0xFFF8, std::vector<uint8_t>(16, 0x22))},
+                                  1,
+                                  "data at 0x400000 is past the 4 MiB image space"},
+                      FailureCase{"ShortUpperAddressRecord",
+                                  {hextext::end(), hextext::record(4, 0, {0x01}) + "\r\n", hextext::data(0, {1})},
+                                  1,
+                                  "extended linear address record needs 2 data bytes, not 1"}),
     [](const ::testing::TestParamInfo<FailureCase> &param) { return std::string(param.param.name); });
 
 TEST(ImageChecksum, IsZeroMinusTheByteSum)

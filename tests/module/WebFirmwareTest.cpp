@@ -85,12 +85,11 @@ TEST_F(WebFile, EmbeddedFirmwareGivesHeaderAndLinesThatDecodeToTheImage)
     ASSERT_EQ(dlen, 117648);
     EXPECT_EQ(0, memcmp(decoded.data(), gDataConcatenated, 117648));
 
-    EXPECT_EQ(simConsole_text(),
-              "\r\n Firmware data is valid !\r\n"
-              "\r\n Firmware CheckSum = 4279021583 !\r\n"
-              "\r\n Firmware CheckSum u = 4279021583 !\r\n"
-              "\r\n Firmware data length = 117648 !\r\n"
-              "\r\nPress any key to exit");
+    EXPECT_EQ(simConsole_text(), "\r\n Firmware data is valid !\r\n"
+                                 "\r\n Firmware CheckSum = 4279021583 !\r\n"
+                                 "\r\n Firmware CheckSum u = 4279021583 !\r\n"
+                                 "\r\n Firmware data length = 117648 !\r\n"
+                                 "\r\nPress any key to exit");
     EXPECT_EQ(simConsole_keyWaits(), 1);
 }
 
@@ -148,9 +147,8 @@ TEST_F(WebFile, InvalidFirmwareTouchesNoFileAndWaitsForNoKey)
     strcpy(gHexFirmware, ":00000001FE\r\n");
     InFolder inside(folder.path());
     EXPECT_FALSE(createFirmwareFileForWeb());
-    EXPECT_EQ(simConsole_text(),
-              "\r\n intel_hex_line_is_valid \r\n:00000001FE\r\n"
-              "\r\nERROR: Firmware data is not valid !\r\n");
+    EXPECT_EQ(simConsole_text(), "\r\n intel_hex_line_is_valid \r\n:00000001FE\r\n"
+                                 "\r\nERROR: Firmware data is not valid !\r\n");
     EXPECT_FALSE(std::filesystem::exists(folder.path("FwToUpload.bin")));
     EXPECT_EQ(simConsole_keyWaits(), 0);
 }

@@ -22,7 +22,6 @@ std::string receivedImageDifference(const std::string &tool, const std::string &
         return "";
     }
     const auto at = std::mismatch(received.begin(), received.end(), expected.begin(), expected.end()).first;
-    return receivedFile + ": " + std::to_string(received.size()) + " bytes against " +
-           std::to_string(expected.size()) + " flattened, first difference at byte " +
-           std::to_string(at - received.begin());
+    return receivedFile + ": " + std::to_string(received.size()) + " bytes against " + std::to_string(expected.size()) +
+           " flattened, first difference at byte " + std::to_string(at - received.begin());
 }

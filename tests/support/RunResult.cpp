@@ -60,8 +60,7 @@ Child startChild(std::vector<std::string> &args, const std::string &folder)
 
 // Reads both pipes until both are at their end, the deadline has passed, or
 // stdout holds `awaited` (the child is killed then).
-void collectOutput(const Child &child, int64_t start, int64_t deadlineMs, const std::string &awaited,
-                   RunResult &result)
+void collectOutput(const Child &child, int64_t start, int64_t deadlineMs, const std::string &awaited, RunResult &result)
 {
     bool outOpen = true, errOpen = true;
     while (outOpen || errOpen) {

@@ -49,7 +49,8 @@ std::string settingsOf(const SimEvent &event)
                  event.refused ? " refused" : "");
         break;
     case SimEventKind::CommTimeouts:
-        snprintf(text, sizeof text, "interval=%lu total=%lu*n+%lu%s ", static_cast<unsigned long>(t.ReadIntervalTimeout),
+        snprintf(text, sizeof text, "interval=%lu total=%lu*n+%lu%s ",
+                 static_cast<unsigned long>(t.ReadIntervalTimeout),
                  static_cast<unsigned long>(t.ReadTotalTimeoutMultiplier),
                  static_cast<unsigned long>(t.ReadTotalTimeoutConstant), event.refused ? " refused" : "");
         break;

@@ -12,7 +12,10 @@ class UncapturedPrinter : public ::testing::TestEventListener {
 public:
     explicit UncapturedPrinter(::testing::TestEventListener *inner) : inner_(inner) {}
 
-    void OnTestProgramStart(const ::testing::UnitTest &u) override { call([&] { inner_->OnTestProgramStart(u); }); }
+    void OnTestProgramStart(const ::testing::UnitTest &u) override
+    {
+        call([&] { inner_->OnTestProgramStart(u); });
+    }
     void OnTestIterationStart(const ::testing::UnitTest &u, int i) override
     {
         call([&] { inner_->OnTestIterationStart(u, i); });
@@ -25,14 +28,26 @@ public:
     {
         call([&] { inner_->OnEnvironmentsSetUpEnd(u); });
     }
-    void OnTestSuiteStart(const ::testing::TestSuite &s) override { call([&] { inner_->OnTestSuiteStart(s); }); }
-    void OnTestStart(const ::testing::TestInfo &t) override { call([&] { inner_->OnTestStart(t); }); }
+    void OnTestSuiteStart(const ::testing::TestSuite &s) override
+    {
+        call([&] { inner_->OnTestSuiteStart(s); });
+    }
+    void OnTestStart(const ::testing::TestInfo &t) override
+    {
+        call([&] { inner_->OnTestStart(t); });
+    }
     void OnTestPartResult(const ::testing::TestPartResult &r) override
     {
         call([&] { inner_->OnTestPartResult(r); });
     }
-    void OnTestEnd(const ::testing::TestInfo &t) override { call([&] { inner_->OnTestEnd(t); }); }
-    void OnTestSuiteEnd(const ::testing::TestSuite &s) override { call([&] { inner_->OnTestSuiteEnd(s); }); }
+    void OnTestEnd(const ::testing::TestInfo &t) override
+    {
+        call([&] { inner_->OnTestEnd(t); });
+    }
+    void OnTestSuiteEnd(const ::testing::TestSuite &s) override
+    {
+        call([&] { inner_->OnTestSuiteEnd(s); });
+    }
     void OnEnvironmentsTearDownStart(const ::testing::UnitTest &u) override
     {
         call([&] { inner_->OnEnvironmentsTearDownStart(u); });
@@ -45,7 +60,10 @@ public:
     {
         call([&] { inner_->OnTestIterationEnd(u, i); });
     }
-    void OnTestProgramEnd(const ::testing::UnitTest &u) override { call([&] { inner_->OnTestProgramEnd(u); }); }
+    void OnTestProgramEnd(const ::testing::UnitTest &u) override
+    {
+        call([&] { inner_->OnTestProgramEnd(u); });
+    }
 
 private:
     template <typename F>

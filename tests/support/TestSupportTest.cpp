@@ -75,15 +75,15 @@ TEST(ReceivedImage, IntactImageHasNoDifferenceAndAChangedByteIsFound)
     std::ofstream(folder.path("image.hex"), std::ios::binary) << hextext::forImage(bytes);
     std::string image(bytes.begin(), bytes.end());
     std::ofstream(folder.path("received.bin"), std::ios::binary) << image;
-    EXPECT_EQ(receivedImageDifference(ORVANE_FW_TOOL, folder.path("image.hex"), folder.path("received.bin"),
-                                      folder.path()),
-              "");
+    EXPECT_EQ(
+        receivedImageDifference(ORVANE_FW_TOOL, folder.path("image.hex"), folder.path("received.bin"), folder.path()),
+        "");
 
     image[3] = 0x41;
     std::ofstream(folder.path("received.bin"), std::ios::binary) << image;
-    EXPECT_EQ(receivedImageDifference(ORVANE_FW_TOOL, folder.path("image.hex"), folder.path("received.bin"),
-                                      folder.path()),
-              folder.path("received.bin") + ": 5 bytes against 5 flattened, first difference at byte 3");
+    EXPECT_EQ(
+        receivedImageDifference(ORVANE_FW_TOOL, folder.path("image.hex"), folder.path("received.bin"), folder.path()),
+        folder.path("received.bin") + ": 5 bytes against 5 flattened, first difference at byte 3");
 }
 
 TEST(ReceivedImage, FileTheToolCannotFlattenIsADifference)
@@ -91,7 +91,7 @@ TEST(ReceivedImage, FileTheToolCannotFlattenIsADifference)
     TempFolder folder;
     std::ofstream(folder.path("image.hex"), std::ios::binary) << "no Intel HEX here\r\n";
     std::ofstream(folder.path("received.bin"), std::ios::binary) << "";
-    const std::string difference = receivedImageDifference(ORVANE_FW_TOOL, folder.path("image.hex"),
-                                                           folder.path("received.bin"), folder.path());
+    const std::string difference =
+        receivedImageDifference(ORVANE_FW_TOOL, folder.path("image.hex"), folder.path("received.bin"), folder.path());
     EXPECT_NE(difference.find("ended with status"), std::string::npos) << difference;
 }

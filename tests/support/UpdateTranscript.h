@@ -41,7 +41,7 @@ inline std::string progress(int length)
     std::string shown = "1%";
     int percentage = 0;
     int sent = 0;
-    for (; length - sent > 10240; ) {
+    for (; length - sent > 10240;) {
         sent += 10240;
         shown += percentage <= 9 ? "\b\b" : "\b\b\b";
         percentage = static_cast<int>(static_cast<long long>(sent) * 100 / length);

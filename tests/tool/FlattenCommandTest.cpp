@@ -70,20 +70,20 @@ TEST_P(FlattenBadText, NamesTheLineAndWritesNothing)
     EXPECT_EQ(readFile(folder.path("out.bin")), "previous image");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LineEnds, FlattenBadText,
-    ::testing::Values(
-        BadText{"CrLfWithABlankLine", hextext::end() + "\r\n:0100000001FF\r\n",
-                " line 3: record checksum is 0xFF, the record's bytes need 0xFE"},
-        BadText{"Lf", ":00000001FF\n:00000001FF\n:0100000001FF\n",
-                " line 3: record checksum is 0xFF, the record's bytes need 0xFE"},
-        BadText{"LoneCr", ":00000001FF\r:00000001FF\r\r:0100000001FF\r",
-                " line 4: record checksum is 0xFF, the record's bytes need 0xFE"},
-        BadText{"CountPastItsDataWithAFittingChecksum", hextext::data(0, {1}) + ":03000000017E\r\n" + hextext::end(),
-                " line 2: byte count 3 but 1 data bytes"},
-        BadText{"NotIntelHex", "first line\nsecond line\n", " line 1: not a record (no ':')"},
-        BadText{"Empty", "", ": no Intel HEX record in the text"}),
-    [](const ::testing::TestParamInfo<BadText> &param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(LineEnds, FlattenBadText,
+                         ::testing::Values(BadText{"CrLfWithABlankLine", hextext::end() + "\r\n:0100000001FF\r\n",
+                                                   " line 3: record checksum is 0xFF, the record's bytes need 0xFE"},
+                                           BadText{"Lf", ":00000001FF\n:00000001FF\n:0100000001FF\n",
+                                                   " line 3: record checksum is 0xFF, the record's bytes need 0xFE"},
+                                           BadText{"LoneCr", ":00000001FF\r:00000001FF\r\r:0100000001FF\r",
+                                                   " line 4: record checksum is 0xFF, the record's bytes need 0xFE"},
+                                           BadText{"CountPastItsDataWithAFittingChecksum",
+                                                   hextext::data(0, {1}) + ":03000000017E\r\n" + hextext::end(),
+                                                   " line 2: byte count 3 but 1 data bytes"},
+                                           BadText{"NotIntelHex", "first line\nsecond line\n",
+                                                   " line 1: not a record (no ':')"},
+                                           BadText{"Empty", "", ": no Intel HEX record in the text"}),
+                         [](const ::testing::TestParamInfo<BadText> &param) { return std::string(param.param.name); });
 
 TEST_F(FlattenCommand, RefusesToWriteOverItsInput)
 {

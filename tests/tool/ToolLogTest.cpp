@@ -2,14 +2,14 @@
 // channel, how it shows bytes, how it takes events back out of a captured
 // console's text, the status lines made of that text, and that keeping a log
 // changes nothing on the wire or in its timing.
-#include "ToolSimTest.h"
 #include "NamedCase.h"
 #include "ReadFile.h"
 #include "TempFolder.h"
+#include "ToolSimTest.h"
 #include "UpdateTranscript.h"
 
-#include "console/StatusLines.h"
 #include "commands/Commands.h"
+#include "console/StatusLines.h"
 
 #include "base/EscapedBytes.h"
 #include "base/UpdateLog.h"
@@ -155,8 +155,8 @@ TEST_F(ToolLog, BytesAreCutAtTheLimitWithTheirFullLength)
 namespace {
 
 // What a captured console's pipe carries: text, an event, text, an event, text.
-const std::string ROUTED = std::string("Checking product ...") + '\0' + "sent \"%%%fw -p\\n\\r\" (10 bytes)\n" +
-                           " OK" + '\0' + "look COM3 present\n" + " done";
+const std::string ROUTED = std::string("Checking product ...") + '\0' + "sent \"%%%fw -p\\n\\r\" (10 bytes)\n" + " OK" +
+                           '\0' + "look COM3 present\n" + " done";
 
 struct RoutedCase : NamedCase {
     std::vector<size_t> cuts;  // where the pipe's bytes come apart into reads
@@ -215,14 +215,13 @@ TEST_P(RoutedStream, GivesTheSameTextAndEventsHoweverItIsCut)
     EXPECT_EQ(eventsOf(readFile(path)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    UpdateLog, RoutedStream,
-    ::testing::Values(RoutedCase{{"whole"}, {}}, RoutedCase{{"text_cut"}, {5}},
-                      RoutedCase{{"zero_byte_ends_a_read"}, {ROUTED.find('\0') + 1}},
-                      RoutedCase{{"record_cut"}, {ROUTED.find('\0') + 8}},
-                      RoutedCase{{"line_end_starts_a_read"}, {ROUTED.find('\n')}},
-                      RoutedCase{{"every_byte"}, everyByte()}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(UpdateLog, RoutedStream,
+                         ::testing::Values(RoutedCase{{"whole"}, {}}, RoutedCase{{"text_cut"}, {5}},
+                                           RoutedCase{{"zero_byte_ends_a_read"}, {ROUTED.find('\0') + 1}},
+                                           RoutedCase{{"record_cut"}, {ROUTED.find('\0') + 8}},
+                                           RoutedCase{{"line_end_starts_a_read"}, {ROUTED.find('\n')}},
+                                           RoutedCase{{"every_byte"}, everyByte()}),
+                         CaseName());
 
 struct EscapeCase {
     std::string bytes;
@@ -242,8 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(EscapeCase{"Ready\r\n>>", 200, "Ready\\r\\n>>"},
                       EscapeCase{std::string("\0\x01\x7F\x80\xFF", 5), 200, "\\x00\\x01\\x7F\\x80\\xFF"},
                       EscapeCase{"say \"\\\"", 200, "say \\\"\\\\\\\""}, EscapeCase{"\t\b", 200, "\\x09\\x08"},
-                      EscapeCase{"abcdef", 3, "abc"}, EscapeCase{"\r\n\r\n", 2, "\\r\\n"},
-                      EscapeCase{"", 200, ""}),
+                      EscapeCase{"abcdef", 3, "abc"}, EscapeCase{"\r\n\r\n", 2, "\\r\\n"}, EscapeCase{"", 200, ""}),
     [](const ::testing::TestParamInfo<EscapeCase> &c) { return "case_" + std::to_string(c.index); });
 
 // The status lines of a whole update, from the console text the technician sees.
@@ -251,8 +249,8 @@ TEST(StatusLines, WholeUpdateGivesEachLineOnceAndProgressEveryTenth)
 {
     using namespace transcript;
     statusLines_reset();
-    const std::string console =
-        BANNER + found(3, 9600) + VERSIONS + CHECKING_PRODUCT + productOk("TX") + uploads(1055216, 117648) + SUCCESS_LINE;
+    const std::string console = BANNER + found(3, 9600) + VERSIONS + CHECKING_PRODUCT + productOk("TX") +
+                                uploads(1055216, 117648) + SUCCESS_LINE;
     std::vector<std::string> expected = {
         "You are about to upload the firmware version 1.0.5",
         "Detecting COM port and Baud Rate..................OK",

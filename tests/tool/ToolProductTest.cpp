@@ -2,8 +2,8 @@
 // when the unit is not the product asked for, what the unit said it is.
 #include "ToolSimTest.h"
 
-#include "commands/Commands.h"
 #include "ToolOutcome.h"
+#include "commands/Commands.h"
 
 #include <string>
 
@@ -52,9 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
         ProductCase{"other_variant", false, UnitVariant::TX, UnitFault::None, ToolOutcome::Failed,
                     "Checking product ...FALIED\r\nThe unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\\r\\n>>\": "
                     "it is a TX unit.\r\n"},
-        ProductCase{"other_text", true, UnitVariant::RX, UnitFault::ExtraLineEnd, ToolOutcome::Failed,
-                    "Checking product ...FALIED\r\nThe unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR RX\\r\\n>>\\r\\n\"."
-                    "\r\n"},
+        ProductCase{
+            "other_text", true, UnitVariant::RX, UnitFault::ExtraLineEnd, ToolOutcome::Failed,
+            "Checking product ...FALIED\r\nThe unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR RX\\r\\n>>\\r\\n\"."
+            "\r\n"},
         ProductCase{"silent", false, UnitVariant::RX, UnitFault::Silence, ToolOutcome::Failed,
                     "Checking product ...FALIED\r\nThe unit did not answer \"%fw -p\".\r\n"}),
     [](const ::testing::TestParamInfo<ProductCase> &c) { return std::string(c.param.name); });

@@ -3,8 +3,8 @@
 #include "NamedCase.h"
 #include "ToolSimTest.h"
 
-#include "commands/Commands.h"
 #include "ToolOutcome.h"
+#include "commands/Commands.h"
 #include "unit/UnitJson.h"
 
 #include <string>

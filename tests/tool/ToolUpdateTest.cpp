@@ -6,8 +6,8 @@
 #include "ToolSimTest.h"
 #include "UpdateTranscript.h"
 
-#include "commands/Commands.h"
 #include "ToolOutcome.h"
+#include "commands/Commands.h"
 #include "unit/UnitJson.h"
 
 #include <nlohmann/json.hpp>
@@ -85,18 +85,18 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, ToolUpdateOutcome,
-    ::testing::Values(
-        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, ToolOutcome::Confirmed, 0, SUCCESS_END, true},
-        OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1, ToolOutcome::Unconfirmed, 3,
-                    UNCONFIRMED_END, true},
-        OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1,
-                    ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true},
-        OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false},
-        OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false},
-        OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1, FAILURE_END,
-                    false}),
+    ::testing::Values(OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, ToolOutcome::Confirmed, 0,
+                                  SUCCESS_END, true},
+                      OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1,
+                                  ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true},
+                      OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1,
+                                  ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true},
+                      OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1,
+                                  ToolOutcome::Failed, 1, FAILURE_END, false},
+                      OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1,
+                                  ToolOutcome::Failed, 1, FAILURE_END, false},
+                      OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1,
+                                  FAILURE_END, false}),
     [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });
 
 struct NoUnitCase : NamedCase {
@@ -123,15 +123,15 @@ TEST_P(ToolUpdateNoUnit, SaysWhyAndExitsFour)
     EXPECT_EQ(outcome.unit.baud, 0);
     EXPECT_EQ(simConsole_text(), "\n\rYou are about to upload the firmware version 1.0.5"
                                  "\n\r\n\rDetecting COM port and Baud Rate..................FAILED\r\n"
-                                 "\r\nERROR: " + std::string(c.reason) + ".\r\n");
+                                 "\r\nERROR: " +
+                                     std::string(c.reason) + ".\r\n");
     EXPECT_EQ(simPorts_openHandles(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryReason, ToolUpdateNoUnit,
     ::testing::Values(
-        NoUnitCase{"absent", 7, 0,
-                   "COM7 cannot be opened: it is absent (The system cannot find the file specified)"},
+        NoUnitCase{"absent", 7, 0, "COM7 cannot be opened: it is absent (The system cannot find the file specified)"},
         NoUnitCase{"held", 5, 0,
                    "COM5 cannot be opened: another program holds it, or access is denied (The process cannot "
                    "access the file because it is being used by another process)"},

@@ -1,8 +1,8 @@
 // diag: finds the unit and runs the two 512 KiB diagnostic routines.
 #include "commands/Commands.h"
 
-#include "unit/FindUnit.h"
 #include "ToolOutcome.h"
+#include "unit/FindUnit.h"
 
 #include "base/ProgramState.h"
 #include "channel/Diagnostics.h"

@@ -1,8 +1,8 @@
 #include "commands/Commands.h"
 
-#include "platform/LargeBuffer.h"
 #include "base/ProgramState.h"
 #include "image/ImageFlattening.h"
+#include "platform/LargeBuffer.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,11 @@
 // product tx|rx: finds the unit and checks its product identity.
 #include "commands/Commands.h"
 
-#include "unit/FindUnit.h"
 #include "ToolOutcome.h"
+#include "unit/FindUnit.h"
 
-#include "base/ProgramState.h"
 #include "base/EscapedBytes.h"
+#include "base/ProgramState.h"
 #include "base/UpdateLog.h"
 #include "channel/ProductCheck.h"
 #include "serial/ComPortAPI.h"

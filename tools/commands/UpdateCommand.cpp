@@ -3,9 +3,9 @@
 // optional log and an optional JSON object.
 #include "commands/Commands.h"
 
-#include "unit/FindUnit.h"
-#include "console/ToolConsole.h"
 #include "ToolOutcome.h"
+#include "console/ToolConsole.h"
+#include "unit/FindUnit.h"
 #include "unit/UnitJson.h"
 
 #include "base/ProgramState.h"

@@ -5,8 +5,8 @@
 // module takes the events out of what it reads.
 #include "console/ToolConsole.h"
 
-#include "platform/ConsolePipe.h"
 #include "console/StatusLines.h"
+#include "platform/ConsolePipe.h"
 
 #include "base/UpdateLog.h"
 
@@ -110,8 +110,8 @@ bool toolConsole_begin(bool toStandardError)
     if (g_realStdout < 0) {
         return false;
     }
-    const bool ready = UpdateLog_IsOpen() ? startReader(toStandardError ? 2 : g_realStdout)
-                                          : !toStandardError || dup2(2, 1) >= 0;
+    const bool ready =
+        UpdateLog_IsOpen() ? startReader(toStandardError ? 2 : g_realStdout) : !toStandardError || dup2(2, 1) >= 0;
     if (!ready) {
         close(g_realStdout);
         g_realStdout = -1;

@@ -36,8 +36,7 @@ bool portMayHoldUnit(int port)
     return reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION;
 }
 
-std::vector<ScanWorker> startScanWorkers(int firstPort, int lastPort, const std::string &toolPath,
-                                         ScanOutcome &outcome)
+std::vector<ScanWorker> startScanWorkers(int firstPort, int lastPort, const std::string &toolPath, ScanOutcome &outcome)
 {
     std::vector<ScanWorker> workers;
     for (int port = firstPort; port <= lastPort; ++port) {
@@ -84,9 +83,9 @@ void collectUntilAllEnded(std::vector<ScanWorker> &workers, ScanOutcome &outcome
 std::string whyNoAnswer(const ScanWorker &w)
 {
     const WorkerStatus status = WorkerProcess_Status(w.worker);
-    std::string why = status.state == WORKER_DIED ? "its scan worker was " + WorkerProcess_DescribeDeath(status.code)
-                                                  : "its scan worker gave no answer (exit status " +
-                                                        std::to_string(status.code) + ")";
+    std::string why = status.state == WORKER_DIED
+                          ? "its scan worker was " + WorkerProcess_DescribeDeath(status.code)
+                          : "its scan worker gave no answer (exit status " + std::to_string(status.code) + ")";
     const std::vector<std::string> last = lastScreenLines(w.console, 1);
     return "COM" + std::to_string(w.port) + ": " + why + (last.empty() ? "" : ": " + last[0]);
 }

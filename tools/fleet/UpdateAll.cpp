@@ -1,9 +1,9 @@
 #include "fleet/UpdateAll.h"
 
-#include "platform/BoardTerminal.h"
 #include "fleet/ParallelScan.h"
 #include "fleet/UnitBoard.h"
 #include "fleet/UpdateAllReport.h"
+#include "platform/BoardTerminal.h"
 #include "platform/WorkerProcess.h"
 
 #include <chrono>

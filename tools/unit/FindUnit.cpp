@@ -51,7 +51,8 @@ std::string findAndOpenUnit(int port, int baud)
     if (port != 0) {
         failure = probeOnePort(port, baud);
     } else if (!detectComPortAndBaudrate()) {
-        failure = "No unit answered on COM" + std::to_string(FIRST_COM_PORT) + " to COM" + std::to_string(LAST_COM_PORT);
+        failure =
+            "No unit answered on COM" + std::to_string(FIRST_COM_PORT) + " to COM" + std::to_string(LAST_COM_PORT);
     }
     if (!failure.empty()) {
         puts("FAILED\r");

@@ -12,9 +12,9 @@
 #include <string>
 
 struct UnitFacts {
-    int port = 0;                      // 0: not known
-    int baud = 0;                      // 0: not known
-    int versionFields = 0;             // 7: the version reply was whole
+    int port = 0;           // 0: not known
+    int baud = 0;           // 0: not known
+    int versionFields = 0;  // 7: the version reply was whole
     VersionReply versions;
     ImageIndex product = IMAGE_COUNT;  // the unit's FPGA image; IMAGE_COUNT: not identified
 };

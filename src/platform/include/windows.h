@@ -119,8 +119,8 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 // earlier handle of ours) holds it. A new handle has no read time-outs until
 // SetCommTimeouts gives it some.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE hTemplateFile);
 // Queue sizes are the driver's own; TRUE on an open handle.
 BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
 // Keeps the time-outs every later ReadFile on the handle follows (writes
@@ -151,8 +151,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 // Returns only once every byte has been taken by the line (for as long as
 // the far end makes it wait; no time-out), with the count written. FALSE,
 // with the count taken so far, when the far end is gone.
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped);
 // Releases the port for the next opener; the handle is not open any more.
 BOOL CloseHandle(HANDLE hObject);
 void Sleep(DWORD dwMilliseconds);

@@ -59,9 +59,17 @@ int failOpen(int error)
 {
     DWORD code = ERROR_GEN_FAILURE;
     switch (error) {
-    case ENOENT: case ENXIO: case ENODEV: case ENOTDIR: case ELOOP: case ENOTTY: code = ERROR_FILE_NOT_FOUND; break;
-    case EACCES: case EPERM: case EROFS: code = ERROR_ACCESS_DENIED; break;
-    case EBUSY: case EWOULDBLOCK: code = ERROR_SHARING_VIOLATION; break;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+    case ELOOP:
+    case ENOTTY: code = ERROR_FILE_NOT_FOUND; break;
+    case EACCES:
+    case EPERM:
+    case EROFS: code = ERROR_ACCESS_DENIED; break;
+    case EBUSY:
+    case EWOULDBLOCK: code = ERROR_SHARING_VIOLATION; break;
     default: break;
     }
     // A lock held elsewhere reads better as the port being busy.
@@ -128,10 +136,9 @@ bool speedOf(DWORD rate, speed_t *speed)
         DWORD rate;
         speed_t speed;
     } rates[] = {
-        {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-        {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
-        {921600, B921600},
+        {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},   {4800, B4800},
+        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+        {230400, B230400}, {460800, B460800}, {921600, B921600},
     };
     for (const auto &entry : rates) {
         if (entry.rate == rate) {
@@ -265,8 +272,8 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
     if (port == nullptr) {
         return FALSE;
     }
-    if (lpDCB == nullptr || !speedOf(lpDCB->BaudRate, &speed) || lpDCB->ByteSize != 8 ||
-        lpDCB->Parity != NOPARITY || lpDCB->StopBits != ONESTOPBIT) {
+    if (lpDCB == nullptr || !speedOf(lpDCB->BaudRate, &speed) || lpDCB->ByteSize != 8 || lpDCB->Parity != NOPARITY ||
+        lpDCB->StopBits != ONESTOPBIT) {
         return refused();
     }
     termios line{};
@@ -305,10 +312,22 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc)
     int request = 0;
     int lines = 0;
     switch (dwFunc) {
-    case SETDTR: request = TIOCMBIS; lines = TIOCM_DTR; break;
-    case CLRDTR: request = TIOCMBIC; lines = TIOCM_DTR; break;
-    case SETRTS: request = TIOCMBIS; lines = TIOCM_RTS; break;
-    case CLRRTS: request = TIOCMBIC; lines = TIOCM_RTS; break;
+    case SETDTR:
+        request = TIOCMBIS;
+        lines = TIOCM_DTR;
+        break;
+    case CLRDTR:
+        request = TIOCMBIC;
+        lines = TIOCM_DTR;
+        break;
+    case SETRTS:
+        request = TIOCMBIS;
+        lines = TIOCM_RTS;
+        break;
+    case CLRRTS:
+        request = TIOCMBIC;
+        lines = TIOCM_RTS;
+        break;
     default: return refused();
     }
     return ioctl(port->fd, request, &lines) == 0 ? TRUE : systemFailure();

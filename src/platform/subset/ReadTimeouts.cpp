@@ -32,7 +32,8 @@ int64_t subset_readWaitUs(const COMMTIMEOUTS *timeouts, DWORD asked, DWORD got, 
     if (interval == MAXDWORD && multiplier == MAXDWORD && constant > 0 && constant < MAXDWORD) {
         return got > 0 ? 0 : leftOf(constant, sinceStartUs);
     }
-    const uint64_t totalMs = std::min<uint64_t>(static_cast<uint64_t>(multiplier) * asked + constant, LONGEST_WINDOW_MS);
+    const uint64_t totalMs =
+        std::min<uint64_t>(static_cast<uint64_t>(multiplier) * asked + constant, LONGEST_WINDOW_MS);
     int64_t wait = totalMs > 0 ? leftOf(static_cast<int64_t>(totalMs), sinceStartUs) : READ_WAIT_UNLIMITED;
     if (interval != 0 && got > 0) {
         wait = std::min(wait, leftOf(interval, sinceLastByteUs));

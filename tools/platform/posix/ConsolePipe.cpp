@@ -8,6 +8,4 @@ bool consolePipe_create(int fds[2])
     return pipe2(fds, O_CLOEXEC) == 0;
 }
 
-void consolePipe_binaryOutput(int)
-{
-}
+void consolePipe_binaryOutput(int) {}

@@ -247,8 +247,8 @@ int WorkerProcess_Start(const std::vector<std::string> &argv)
         return -1;
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE nothing = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                 nullptr);
+    HANDLE nothing =
+        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     HANDLE out[2] = {nullptr, nullptr};
     HANDLE err[2] = {nullptr, nullptr};
     HANDLE process = nullptr;
