@@ -2,15 +2,21 @@
 // and the update itself for scripts and production lines.
 #include "ToolOutcome.h"
 #include "commands/Commands.h"
+#include "console/ToolConsole.h"
 #include "fleet/ParallelScan.h"
 #include "fleet/UpdateAll.h"
+#include "fleet/UpdateAllReport.h"
 #include "platform/WorkerProcess.h"
+#include "unit/FindUnit.h"
+#include "unit/UnitJson.h"
 
 #include "base/ProgramState.h"
+#include "channel/PortDetection.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -37,12 +43,34 @@ struct Choices {
     std::string toolPath;  // the program the workers run: this one
 };
 
+// Why a run ended before its command could say so (for its JSON object).
+std::string g_whyFailed;
+
 // "A-B" into the two ports, or the usage error CLI11 reports.
 void takePortRange(const std::string &text, int *first, int *last)
 {
     if (!parsePortRange(text, first, last)) {
         throw CLI::ValidationError("--ports", "'" + text + "' is not a range A-B within 1-256");
     }
+}
+
+void takePort(const std::string &text, int *port)
+{
+    if (!parsePortNumber(text, port)) {
+        throw CLI::ValidationError("--port", "'" + text + "' is not a port number within 1-256");
+    }
+}
+
+// Only a rate the search itself tries: the modules know no other.
+void takeBaud(const std::string &text, int *baud)
+{
+    for (const int rate : SEARCH_BAUD_RATES) {
+        if (text == std::to_string(rate)) {
+            *baud = rate;
+            return;
+        }
+    }
+    throw CLI::ValidationError("--baud", "'" + text + "' is not one of " + ratesTried(0));
 }
 
 void addFlattenOptions(CLI::App *flatten, Choices &c)
@@ -89,11 +117,16 @@ void addUpdateAll(CLI::App *update, CLI::Option *port, CLI::Option *log, Choices
 
 void addUpdateOptions(CLI::App *update, Choices &c)
 {
-    CLI::Option *port = update->add_option("--port", c.update.port, "COMN only (1-256), not the search of COM1-COM32")
-                            ->check(CLI::Range(1, SCAN_HIGHEST_PORT).description(""))
-                            ->type_name("N");
-    update->add_option("--baud", c.update.baud, "With --port: that rate only, not the search's six")
-        ->check(CLI::PositiveNumber.description(""))
+    CLI::Option *port =
+        update
+            ->add_option_function<std::string>(
+                "--port", [&c](const std::string &text) { takePort(text, &c.update.port); },
+                "COMN only (1-256), not the search of COM1-COM32")
+            ->type_name("N");
+    update
+        ->add_option_function<std::string>(
+            "--baud", [&c](const std::string &text) { takeBaud(text, &c.update.baud); },
+            "With --port: that rate only, one of the search's six")
         ->needs(port)
         ->type_name("B");
     CLI::Option *log =
@@ -107,6 +140,7 @@ void addUpdateOptions(CLI::App *update, Choices &c)
 ToolOutcome withProgramBuffers(ToolOutcome (*run)(const Choices &), const Choices &c)
 {
     if (!allocateProgramBuffers()) {
+        g_whyFailed = "not enough memory for the program's buffers";
         return ToolOutcome::Failed;
     }
     const ToolOutcome outcome = run(c);
@@ -183,6 +217,48 @@ void addCommands(CLI::App &app, Choices &c)
     }
 }
 
+bool wantsJson(const Choices &c)
+{
+    return c.scanJson || c.update.json;
+}
+
+// The object of a --json run whose command could not print its own, shaped
+// as that command's.
+std::string failureJson(const Choices &c, ToolOutcome outcome, const std::string &why)
+{
+    if (c.scanJson) {
+        return scanJson(ScanResult{}, why, outcome);
+    }
+    if (c.all) {
+        nlohmann::ordered_json report = updateAllReport({}, {}, outcome, 0);
+        addFailure(report, outcome, why);
+        return jsonText(report);
+    }
+    UpdateOutcome update;
+    update.unit.port = c.update.port;
+    update.unit.baud = c.update.baud;
+    update.result = outcome;
+    update.error = why;
+    return updateJson(update);
+}
+
+// Whatever happens, a --json run ends with its one object: a failure that
+// escaped the command is told there too.
+ToolOutcome runCommand(const Command &command, const Choices &c)
+{
+    ToolOutcome outcome = ToolOutcome::Failed;
+    try {
+        outcome = command.needsBuffers ? withProgramBuffers(command.run, c) : command.run(c);
+    } catch (const std::exception &e) {
+        g_whyFailed = e.what();
+        fprintf(stderr, "ERROR: %s\n", e.what());
+    }
+    if (wantsJson(c) && !toolConsole_jsonPrinted()) {
+        toolConsole_printJson(failureJson(c, outcome, g_whyFailed.empty() ? "ended without a result" : g_whyFailed));
+    }
+    return outcome;
+}
+
 // The command the user named; nullptr when none was.
 const Command *chosenCommand(const CLI::App &app)
 {
@@ -219,5 +295,9 @@ int main(int argc, char **argv)
     }
     choices.update.commandLine = commandLineOf(argc, argv);
     choices.toolPath = WorkerProcess_OwnPath(argv[0]);
-    return exitStatus(command->needsBuffers ? withProgramBuffers(command->run, choices) : command->run(choices));
+    if (wantsJson(choices) && !toolConsole_keepOutputForJson()) {
+        perror("OrvaneFwTool: standard output");
+        return exitStatus(ToolOutcome::Failed);
+    }
+    return exitStatus(runCommand(*command, choices));
 }

@@ -71,6 +71,14 @@ constexpr const char *outcomeWord(ToolOutcome outcome)
     return tool_outcome::rowOf(outcome).word;
 }
 
+// The "result" of a JSON object: an outcome without a word of its own (bad
+// usage: the run never got to its work) reports a failure, and "exit" says
+// which.
+constexpr const char *resultWord(ToolOutcome outcome)
+{
+    return outcomeWord(outcome)[0] != '\0' ? outcomeWord(outcome) : outcomeWord(ToolOutcome::Failed);
+}
+
 // A result word as a worker reports it; a word the tool does not know is a
 // failure.
 constexpr ToolOutcome outcomeOfWord(std::string_view word)

@@ -2,7 +2,10 @@
 
 #include "base/ErrorText.h"
 #include "base/EscapedBytes.h"
+#include "platform/NewFile.h"
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 
@@ -14,6 +17,9 @@ std::chrono::steady_clock::time_point g_start;
 // The routed stream's record in progress, when a chunk ended inside one.
 std::string g_record;
 bool g_inRecord = false;
+// errno of the first line the file did not take; read by the tool at the end
+// of a run, and by the thread that ends an interrupted one.
+std::atomic<int> g_writeError{0};
 
 constexpr size_t LINE_SIZE = 1024;
 
@@ -24,11 +30,16 @@ std::string formatted(const char *format, va_list arguments)
     return text;
 }
 
+// One write per line: a line written from another thread (the verdict of an
+// interrupted run) never lands inside it.
 void writeToFile(std::string_view line)
 {
-    fwrite(line.data(), 1, line.size(), g_logFile);
-    fputc('\n', g_logFile);
-    fflush(g_logFile);
+    const std::string whole = std::string(line) + "\n";
+    errno = 0;
+    const bool written = fwrite(whole.data(), 1, whole.size(), g_logFile) == whole.size();
+    if ((fflush(g_logFile) != 0 || !written) && g_writeError == 0) {
+        g_writeError = errno != 0 ? errno : EIO;
+    }
 }
 
 // The time of the line is the time it is written.
@@ -69,10 +80,11 @@ void writeRouted(std::string_view record)
 BOOL UpdateLog_Open(const char *path)
 {
     UpdateLog_Close();
-    g_logFile = fopen(path, "wb");
+    g_logFile = NewFile_Open(path);
     g_start = std::chrono::steady_clock::now();
     g_record.clear();
     g_inRecord = false;
+    g_writeError = 0;
     return g_logFile != nullptr ? TRUE : FALSE;
 }
 
@@ -120,6 +132,23 @@ void UpdateLog_Event(const char *kind, const char *format, ...)
     const std::string text = formatted(format, arguments);
     va_end(arguments);
     writeEvent(kind, text);
+}
+
+void UpdateLog_LastEvent(const char *kind, const char *format, ...)
+{
+    if (g_logFile == nullptr) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = formatted(format, arguments);
+    va_end(arguments);
+    writeToFile(stampedLine(kind, text));
+}
+
+int UpdateLog_WriteError(void)
+{
+    return g_writeError;
 }
 
 // Writing the log must not lose the reason of the failure for the caller.

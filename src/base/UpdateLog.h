@@ -18,7 +18,9 @@
 // Bytes of a command or reply shown in a line; the full length follows.
 #define UPDATE_LOG_TEXT_LIMIT 200
 
-// Creates (or replaces) the file. FALSE when it cannot be created; errno says why.
+// Creates the file, which must not exist yet: an earlier log is never written
+// over, nor a file reached through a link (see platform/NewFile.h). FALSE when
+// it cannot be created; errno says why (EEXIST: something stands there).
 BOOL UpdateLog_Open(const char *path);
 void UpdateLog_Close(void);
 BOOL UpdateLog_IsOpen(void);
@@ -37,6 +39,13 @@ void UpdateLog_Failure(const char *kind, const char *format, ...);
 void UpdateLog_Bytes(const char *kind, std::string_view bytes, const char *note = nullptr);
 // A line of the technician's console.
 void UpdateLog_Status(std::string_view text);
+// An event line written to the file at once, even while events are routed
+// (below): the last words of a run that ends before its console is read to
+// the end. Safe from another thread than the one reading the routed stream.
+void UpdateLog_LastEvent(const char *kind, const char *format, ...);
+// errno of the first line the file did not take whole (a full disk); 0 while
+// every line was written. The run goes on either way.
+int UpdateLog_WriteError(void);
 
 // Where events go while the console is captured: each is written to
 // `stream` as a zero byte, its kind, a space, its text and "\n", between the

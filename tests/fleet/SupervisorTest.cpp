@@ -155,6 +155,17 @@ protected:
     }
 
     std::string workerArgs(const std::string &name) { return readFile("scripts/" + name + ".args"); }
+    // The folder the run made for its logs under --log-dir logs: its only
+    // entry.
+    static std::string runLogDir()
+    {
+        std::vector<std::string> made;
+        for (const auto &entry : std::filesystem::directory_iterator("logs")) {
+            made.push_back("logs/" + entry.path().filename().string());
+        }
+        EXPECT_EQ(made.size(), 1u);
+        return made.empty() ? "" : made[0];
+    }
     bool workerRan(const std::string &name) { return std::filesystem::exists("scripts/" + name + ".args"); }
 
     // The line's four units, each found by the scan and updated as told.
@@ -292,8 +303,8 @@ TEST_P(WholeLine, EveryUnitUpdatedInItsOwnWorker)
             continue;
         }
         EXPECT_EQ(workerArgs("update-com" + port), "update\n--port\n" + port + "\n--baud\n" +
-                                                       std::to_string(unit.baud) + "\n--log\nlogs/unit-com" + port +
-                                                       ".log\n--json\n");
+                                                       std::to_string(unit.baud) + "\n--log\n" + runLogDir() +
+                                                       "/unit-com" + port + ".log\n--json\n");
     }
 }
 
@@ -335,7 +346,7 @@ TEST_F(Fleet, DeadWorkerReportedAsFailedWithItsLog)
     EXPECT_EQ(dead["phase"], "FPGA upload");
     EXPECT_EQ(dead["died"], WorkerProcess_DescribeDeath(SIGSEGV));
     EXPECT_EQ(dead["log_tail"].back(), transcript::SENDING_FPGA + "2%");
-    EXPECT_EQ(dead["log"], "logs/unit-com5.log");
+    EXPECT_EQ(dead["log"], runLogDir() + "/unit-com5.log");
     EXPECT_NE(run.console.find("COM5: the worker was " + WorkerProcess_DescribeDeath(SIGSEGV)), std::string::npos);
 }
 
@@ -346,7 +357,8 @@ TEST_F(Fleet, NoUnitAnswered)
     const Run run = updateAll();
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_EQ(run.report["units"], nlohmann::ordered_json::array());
-    EXPECT_FALSE(std::filesystem::exists("logs"));
+    // The folder given is kept; the run's own, which took no log, is not.
+    EXPECT_TRUE(std::filesystem::is_empty("logs"));
 }
 
 // Ctrl-C while every unit is in its firmware upload: all workers ended, each
@@ -390,7 +402,8 @@ TEST_F(Fleet, PlainBoardAndSummaryWithoutJson)
     const int exitCode = exitStatus(runUpdateAll(options));
     const std::string console = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(console.rfind("Scanning COM1 to COM32 ...\n4 unit(s) found, logs in logs\n", 0), 0u) << console;
+    EXPECT_EQ(console.rfind("Scanning COM1 to COM32 ...\n4 unit(s) found, logs in " + runLogDir() + "\n", 0), 0u)
+        << console;
     for (const char *line : {"COM2    TX  search             0%\n", "COM17   RX  done             100%  confirmed\n",
                              "\nExit status 0: 4 confirmed.\n"}) {
         EXPECT_NE(console.find(line), std::string::npos) << line;

@@ -36,7 +36,9 @@ ToolOutcome flattenHexFile(const char *inPath, const char *outPath);
 #define SCAN_DEFAULT_LAST_PORT 32
 #define SCAN_HIGHEST_PORT 256
 
-// "A-B" or "N", within 1 to SCAN_HIGHEST_PORT, A not above B.
+// Decimal digits only, within 1 to SCAN_HIGHEST_PORT.
+bool parsePortNumber(const std::string &text, int *port);
+// "A-B" or "N", each a port number as above, A not above B.
 bool parsePortRange(const std::string &text, int *first, int *last);
 // Probes every port of the range as the search does, without stopping at
 // the first unit; then prints the listing of the ports found busy or with a

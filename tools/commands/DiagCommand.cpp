@@ -2,12 +2,17 @@
 #include "commands/Commands.h"
 
 #include "ToolOutcome.h"
+#include "console/ToolConsole.h"
 #include "unit/FindUnit.h"
 
 #include "base/ProgramState.h"
 #include "channel/Diagnostics.h"
 
-ToolOutcome runDiagnostics(void)
+#include <cstdio>
+
+namespace {
+
+ToolOutcome diagnose(void)
 {
     if (!findUnitOrSayWhy()) {
         return ToolOutcome::NoUnit;
@@ -16,4 +21,17 @@ ToolOutcome runDiagnostics(void)
     DEBUG_send_512kb_2();
     dipsplayLastMessageToUserBeforeExit("\r\n");
     return sent ? ToolOutcome::Done : ToolOutcome::Failed;
+}
+
+}  // namespace
+
+ToolOutcome runDiagnostics(void)
+{
+    if (!toolConsole_begin(false)) {
+        fprintf(stderr, "ERROR: %s\n", toolConsole_whyNot().c_str());
+        return ToolOutcome::Failed;
+    }
+    const ToolOutcome outcome = diagnose();
+    toolConsole_end();
+    return outcome;
 }

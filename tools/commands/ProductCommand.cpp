@@ -2,6 +2,7 @@
 #include "commands/Commands.h"
 
 #include "ToolOutcome.h"
+#include "console/ToolConsole.h"
 #include "unit/FindUnit.h"
 
 #include "base/EscapedBytes.h"
@@ -10,6 +11,7 @@
 #include "channel/ProductCheck.h"
 #include "serial/ComPortAPI.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -29,9 +31,7 @@ std::string whatTheUnitSaid(const char *reply)
     return said + ".\r\n";
 }
 
-}  // namespace
-
-ToolOutcome runProductCheck(bool transmitter)
+ToolOutcome checkProduct(bool transmitter)
 {
     if (!findUnitOrSayWhy()) {
         return ToolOutcome::NoUnit;
@@ -45,4 +45,17 @@ ToolOutcome runProductCheck(bool transmitter)
     }
     dipsplayLastMessageToUserBeforeExit(whatTheUnitSaid(productIdReported()).c_str());
     return ToolOutcome::Failed;
+}
+
+}  // namespace
+
+ToolOutcome runProductCheck(bool transmitter)
+{
+    if (!toolConsole_begin(false)) {
+        fprintf(stderr, "ERROR: %s\n", toolConsole_whyNot().c_str());
+        return ToolOutcome::Failed;
+    }
+    const ToolOutcome outcome = checkProduct(transmitter);
+    toolConsole_end();
+    return outcome;
 }

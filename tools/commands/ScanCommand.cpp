@@ -13,7 +13,6 @@
 #include "update/UpdateDriver.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -31,26 +30,30 @@ ScannedPort identifyOpenUnit(void)
     return scannedUnit(unit);
 }
 
-bool parsePort(const std::string &text, int *port)
+}  // namespace
+
+bool parsePortNumber(const std::string &text, int *port)
 {
-    char *end = nullptr;
-    const long value = strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 1 || value > SCAN_HIGHEST_PORT) {
+    // Digits only: no sign, no blank, no base prefix.
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
-    *port = static_cast<int>(value);
+    const int value = std::stoi(text);
+    if (value < 1 || value > SCAN_HIGHEST_PORT) {
+        return false;
+    }
+    *port = value;
     return true;
 }
-
-}  // namespace
 
 bool parsePortRange(const std::string &text, int *first, int *last)
 {
     const size_t dash = text.find('-');
     if (dash == std::string::npos) {
-        return parsePort(text, first) && parsePort(text, last);
+        return parsePortNumber(text, first) && parsePortNumber(text, last);
     }
-    return parsePort(text.substr(0, dash), first) && parsePort(text.substr(dash + 1), last) && *first <= *last;
+    return parsePortNumber(text.substr(0, dash), first) && parsePortNumber(text.substr(dash + 1), last) &&
+           *first <= *last;
 }
 
 ScanResult scanPorts(int first, int last)
@@ -73,13 +76,16 @@ ScanResult scanPorts(int first, int last)
 ToolOutcome runScan(int first, int last, bool json)
 {
     if (!toolConsole_begin(json)) {
-        perror("OrvaneFwTool: standard output");
+        fprintf(stderr, "ERROR: %s\n", toolConsole_whyNot().c_str());
+        if (json) {
+            toolConsole_printJson(scanJson(ScanResult{}, toolConsole_whyNot()));
+        }
         return ToolOutcome::Failed;
     }
     const ScanResult scan = scanPorts(first, last);
     toolConsole_end();
     if (json) {
-        printf("%s\n", scanJson(scan).c_str());
+        toolConsole_printJson(scanJson(scan));
     }
     return anyUnit(scan) ? ToolOutcome::Done : ToolOutcome::NoUnit;
 }

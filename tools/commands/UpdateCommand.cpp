@@ -4,6 +4,7 @@
 #include "commands/Commands.h"
 
 #include "ToolOutcome.h"
+#include "commands/UpdateInterrupt.h"
 #include "console/ToolConsole.h"
 #include "unit/FindUnit.h"
 #include "unit/UnitJson.h"
@@ -22,6 +23,17 @@
 #include <ctime>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char *const UNCONFIRMED_TEXT = "The unit took both images but did not confirm the update after its reboot";
+const char *const FAILED_TEXT = "The update was not successful";
+const char *const INTERRUPTED_TEXT = "The update was interrupted before its end";
+
+// The run in progress, for whichever ends it: the run itself, or the thread
+// that sees an interrupt.
+UpdateOptions g_options;
+Clock::time_point g_started;
 
 // The tool, the time, and the images it carries, before any event.
 void writeLogHeading(const std::string &commandLine)
@@ -51,6 +63,7 @@ UpdateOutcome performUpdate(int port, int baud)
     if (!failure.empty()) {
         printf("%s", errorLine(failure).c_str());
         outcome.result = ToolOutcome::NoUnit;
+        outcome.error = failure;
         return outcome;
     }
     outcome.unit.port = gComPortNumber;
@@ -63,38 +76,92 @@ UpdateOutcome performUpdate(int port, int baud)
     if (!updated) {
         printf(UPDATE_NOT_SUCCESSFUL_TEXT);
         outcome.result = ToolOutcome::Failed;
+        outcome.error = FAILED_TEXT;
     } else if (!updateWasConfirmed()) {
-        printf("\n\rERROR: The unit took both images but did not confirm the update after its reboot.\r\n");
+        printf("\n\rERROR: %s.\r\n", UNCONFIRMED_TEXT);
         outcome.result = ToolOutcome::Unconfirmed;
+        outcome.error = UNCONFIRMED_TEXT;
     } else {
         outcome.result = ToolOutcome::Confirmed;
     }
     return outcome;
 }
 
+namespace {
+
+// The log's verdict, the console's word on a log that lost lines, and the
+// JSON object: what every end of a run owes, the interrupted one included.
+void endRun(UpdateOutcome &outcome)
+{
+    outcome.seconds = std::chrono::duration<double>(Clock::now() - g_started).count();
+    outcome.log = UpdateLog_IsOpen() ? g_options.log : "";
+    UpdateLog_LastEvent("verdict", "%s, exit status %d", resultWord(outcome.result), exitStatus(outcome.result));
+    if (UpdateLog_WriteError() != 0) {
+        outcome.logError = strerror(UpdateLog_WriteError());
+        toolConsole_tell(errorLine("the log " + g_options.log + " lost lines: " + outcome.logError));
+    }
+    if (g_options.json) {
+        toolConsole_printJson(updateJson(outcome));
+    }
+}
+
+// A run that ends before it reaches the unit.
+ToolOutcome endEarly(ToolOutcome result, const std::string &why)
+{
+    fprintf(stderr, "ERROR: %s\n", why.c_str());
+    UpdateOutcome outcome;
+    outcome.unit.port = g_options.port;
+    outcome.unit.baud = g_options.baud;
+    outcome.result = result;
+    outcome.error = why;
+    endRun(outcome);
+    UpdateLog_Close();
+    return result;
+}
+
+// Ends the process: the run goes no further than where it was.
+void endInterrupted(void)
+{
+    toolConsole_tell(errorLine(INTERRUPTED_TEXT));
+    UpdateOutcome outcome;
+    outcome.unit.port = g_options.port;
+    outcome.unit.baud = g_options.baud;
+    outcome.result = ToolOutcome::Interrupted;
+    outcome.error = INTERRUPTED_TEXT;
+    endRun(outcome);
+}
+
+// Empty when the log is open (or none was asked for); otherwise why not.
+std::string openLog(void)
+{
+    if (g_options.log.empty() || UpdateLog_Open(g_options.log.c_str())) {
+        return "";
+    }
+    if (errno == EEXIST) {
+        return "the log " + g_options.log + " exists already: an update log is always a new file";
+    }
+    return "the log " + g_options.log + " cannot be written: " + strerror(errno);
+}
+
+}  // namespace
+
 ToolOutcome runUpdate(const UpdateOptions &options)
 {
-    const auto started = std::chrono::steady_clock::now();
-    if (!options.log.empty()) {
-        if (!UpdateLog_Open(options.log.c_str())) {
-            fprintf(stderr, "ERROR: the log %s cannot be written: %s\n", options.log.c_str(), strerror(errno));
-            return ToolOutcome::Usage;
-        }
-        writeLogHeading(options.commandLine);
+    g_options = options;
+    g_started = Clock::now();
+    const std::string refused = openLog();
+    if (!refused.empty()) {
+        return endEarly(ToolOutcome::Usage, refused);
     }
+    writeLogHeading(options.commandLine);
     if (!toolConsole_begin(options.json)) {
-        perror("ERROR: the console cannot be captured for the log");
-        UpdateLog_Close();
-        return ToolOutcome::Failed;
+        return endEarly(ToolOutcome::Failed, toolConsole_whyNot());
     }
+    updateInterrupt_watch(endInterrupted);
     UpdateOutcome outcome = performUpdate(options.port, options.baud);
+    updateInterrupt_stopWatching();
     toolConsole_end();
-    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    outcome.log = options.log;
-    UpdateLog_Event("verdict", "%s, exit status %d", outcomeWord(outcome.result), exitStatus(outcome.result));
+    endRun(outcome);
     UpdateLog_Close();
-    if (options.json) {
-        printf("%s\n", updateJson(outcome).c_str());
-    }
     return outcome.result;
 }

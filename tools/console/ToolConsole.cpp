@@ -1,17 +1,22 @@
-// While a log is open, standard output is a pipe, and a reader thread hands
-// every byte on to the console and turns the text into status lines. The
-// log's events travel through the same pipe (see UpdateLog_RouteThrough), so
-// the one reader writes the whole log in the order things happened; the log
-// module takes the events out of what it reads.
+// While a command talks to a unit, standard output is a pipe, and a reader
+// thread hands every byte on to the console, with any byte a unit may have
+// put there escaped, and turns the text into status lines while a log is
+// open. The log's events travel through the same pipe (see
+// UpdateLog_RouteThrough), so the one reader writes the whole log in the
+// order things happened; the log module takes the events out of what it
+// reads.
 #include "console/ToolConsole.h"
 
 #include "console/StatusLines.h"
 #include "platform/ConsolePipe.h"
 
+#include "base/EscapedBytes.h"
 #include "base/UpdateLog.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -20,10 +25,14 @@
 
 namespace {
 
-int g_realStdout = -1;
+std::atomic<int> g_realStdout{-1};
 // Where the reader hands the console text on to.
-int g_console = -1;
+std::atomic<int> g_console{-1};
 std::thread g_reader;
+// The standard output kept for the JSON object; -1: not kept.
+int g_jsonOutput = -1;
+std::atomic<bool> g_jsonPrinted{false};
+std::string g_whyNot;  // why the last capture could not be set up
 
 void writeAll(int fd, std::string_view bytes)
 {
@@ -46,9 +55,27 @@ void logStatus(const std::string &line)
     }
 }
 
-// Console text: on to the console at once, and into status lines.
-void passText(std::string_view text)
+// The updater's own texts hold printable ASCII, "\r", "\n" and "\b" only;
+// anything else came from a unit (a model word, a reply) and must not reach
+// a terminal or the log as it is.
+bool isConsoleByte(char c)
 {
+    return (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n' || c == '\b';
+}
+
+std::string consoleText(std::string_view text)
+{
+    std::string shown;
+    for (const char c : text) {
+        shown += isConsoleByte(c) ? std::string(1, c) : escapedBytes(std::string_view(&c, 1));
+    }
+    return shown;
+}
+
+// Console text: on to the console at once, and into status lines.
+void passText(std::string_view raw)
+{
+    const std::string text = consoleText(raw);
     writeAll(g_console, text);
     for (const std::string &line : statusLines_feed(text)) {
         logStatus(line);
@@ -108,15 +135,21 @@ bool toolConsole_begin(bool toStandardError)
     }
     g_realStdout = dup(1);
     if (g_realStdout < 0) {
+        g_whyNot = strerror(errno);
         return false;
     }
-    const bool ready =
-        UpdateLog_IsOpen() ? startReader(toStandardError ? 2 : g_realStdout) : !toStandardError || dup2(2, 1) >= 0;
+    const bool ready = startReader(toStandardError ? 2 : g_realStdout.load());
     if (!ready) {
+        g_whyNot = strerror(errno);
         close(g_realStdout);
         g_realStdout = -1;
     }
     return ready;
+}
+
+std::string toolConsole_whyNot(void)
+{
+    return "the console cannot be captured: " + g_whyNot;
 }
 
 void toolConsole_end(void)
@@ -134,4 +167,31 @@ void toolConsole_end(void)
     }
     close(g_realStdout);
     g_realStdout = -1;
+}
+
+void toolConsole_tell(std::string_view text)
+{
+    const int console = g_console;
+    writeAll(console >= 0 && g_realStdout >= 0 ? console : 1, text);
+}
+
+bool toolConsole_keepOutputForJson(void)
+{
+    fflush(stdout);
+    consolePipe_binaryOutput(2);
+    g_jsonOutput = dup(1);
+    return g_jsonOutput >= 0 && dup2(2, 1) >= 0;
+}
+
+void toolConsole_printJson(const std::string &json)
+{
+    const int realStdout = g_realStdout;
+    const int out = g_jsonOutput >= 0 ? g_jsonOutput : realStdout >= 0 ? realStdout : 1;
+    writeAll(out, json + "\n");
+    g_jsonPrinted = true;
+}
+
+bool toolConsole_jsonPrinted(void)
+{
+    return g_jsonPrinted;
 }

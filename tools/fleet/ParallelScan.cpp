@@ -1,5 +1,6 @@
 #include "fleet/ParallelScan.h"
 
+#include "console/ToolConsole.h"
 #include "fleet/WorkerProgress.h"
 #include "platform/WorkerProcess.h"
 #include "unit/UnitJson.h"
@@ -15,6 +16,7 @@ namespace {
 const std::chrono::seconds SCAN_WORKER_DEADLINE(120);
 const int COLLECT_INTERVAL_MS = 250;
 const int END_GRACE_MS = 1000;
+const char *const INTERRUPTED_TEXT = "interrupted: every scan worker was ended";
 
 struct ScanWorker {
     int port;
@@ -123,7 +125,8 @@ ToolOutcome runParallelScan(const ParallelScanOptions &options)
         fprintf(listing, "No unit answered on COM%d to COM%d.\n", options.firstPort, options.lastPort);
     }
     if (options.json) {
-        printf("%s\n", scanJson(outcome.found).c_str());
+        toolConsole_printJson(outcome.interrupted ? scanJson(outcome.found, INTERRUPTED_TEXT, ToolOutcome::Interrupted)
+                                                  : scanJson(outcome.found));
     }
     fflush(stdout);
     if (outcome.interrupted) {

@@ -2,9 +2,11 @@
 
 #include "fleet/ParallelScan.h"
 #include "fleet/UnitBoard.h"
+#include "console/ToolConsole.h"
 #include "fleet/UpdateAllReport.h"
 #include "platform/BoardTerminal.h"
 #include "platform/WorkerProcess.h"
+#include "unit/UnitJson.h"
 
 #include <chrono>
 #include <ctime>
@@ -26,12 +28,74 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::string defaultLogDir(void)
+// Where the runs keep their logs when no --log-dir is given.
+const char *const DEFAULT_LOG_DIR = "logs";
+// Runs started within the same second take suffixes up to this.
+const int RUN_LOG_DIRS_A_SECOND = 100;
+
+std::string runStamp(void)
 {
     const std::time_t now = std::time(nullptr);
     char name[64];
-    std::strftime(name, sizeof name, "logs/%Y-%m-%d_%H-%M-%S", std::localtime(&now));
+    std::strftime(name, sizeof name, "%Y-%m-%d_%H-%M-%S", std::localtime(&now));
     return name;
+}
+
+// Empty when `base` is a folder (made if missing); otherwise why not.
+std::string whyNotAFolder(const std::string &base)
+{
+    std::error_code made, ignored;
+    std::filesystem::create_directories(base, made);
+    if (std::filesystem::is_directory(base, ignored)) {
+        return "";
+    }
+    return std::filesystem::exists(base, ignored) ? "it is not a folder" : made.message();
+}
+
+// The folder of this run's logs: a new one under `base`, named by the date
+// and time (with a suffix when a run of the same second has one), so that a
+// run never writes over an earlier one's logs. Made before the scan: a place
+// that cannot take logs is told before any port is touched. Empty, with
+// `why`, when it cannot be made.
+std::string makeRunLogDir(const std::string &base, std::string &why)
+{
+    why = whyNotAFolder(base);
+    const std::string stamped = base + "/" + runStamp();
+    for (int n = 1; why.empty() && n <= RUN_LOG_DIRS_A_SECOND; ++n) {
+        const std::string folder = n == 1 ? stamped : stamped + "-" + std::to_string(n);
+        std::error_code error;
+        if (std::filesystem::create_directory(folder, error)) {
+            return folder;
+        }
+        why = error ? error.message() : "";
+    }
+    why = "the log folder " + base + " cannot be used: " + (why.empty() ? "too many runs this second" : why);
+    return "";
+}
+
+// A run that updated no unit (none found, every one skipped, interrupted
+// during the scan) leaves no folder; remove takes only an empty one.
+void removeUnusedLogDir(const std::string &logDir, const std::vector<UnitRun> &units)
+{
+    for (const UnitRun &unit : units) {
+        if (!unit.logPath.empty()) {
+            return;
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove(logDir, ignored);
+}
+
+// Units whose log lost lines (a full disk), below the summary.
+void printLogErrors(FILE *console, const std::vector<UnitRun> &units)
+{
+    for (const UnitRun &unit : units) {
+        const nlohmann::ordered_json report = unitReport(unit);
+        if (report.contains("log_error") && report["log_error"].is_string()) {
+            fprintf(console, "COM%d: the log %s lost lines: %s\n", unit.found.port, unit.logPath.c_str(),
+                    report["log_error"].get<std::string>().c_str());
+        }
+    }
 }
 
 std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions &options, const std::string &logDir)
@@ -150,26 +214,6 @@ void endEveryWorker(std::vector<UnitRun> &units, Clock::time_point start)
     }
 }
 
-bool makeLogDir(const std::string &logDir, FILE *console)
-{
-    std::error_code error;
-    std::filesystem::create_directories(logDir, error);
-    if (error) {
-        fprintf(console, "ERROR: the log folder %s cannot be made: %s\n", logDir.c_str(), error.message().c_str());
-        return false;
-    }
-    return true;
-}
-
-void failEveryUnit(std::vector<UnitRun> &units)
-{
-    for (UnitRun &unit : units) {
-        if (unit.result == ToolOutcome::Running) {
-            unit.result = ToolOutcome::Failed;
-        }
-    }
-}
-
 // The update of the units the scan found; false when interrupted.
 bool updateUnits(std::vector<UnitRun> &units, const std::string &tool, FILE *console)
 {
@@ -208,24 +252,20 @@ ToolOutcome updateFoundUnits(std::vector<UnitRun> &units, const std::string &log
     if (units.empty()) {
         return ToolOutcome::NoUnit;
     }
-    if (!makeLogDir(logDir, console)) {
-        failEveryUnit(units);
-        return ToolOutcome::Failed;
-    }
     fprintf(console, "%zu unit(s) found, logs in %s\n", units.size(), logDir.c_str());
     completed = updateUnits(units, tool, console);
     return updateAllOutcome(units);
 }
 
 void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, ToolOutcome outcome, bool completed,
-                     Clock::time_point start)
+                     Clock::time_point start, const std::string &error = "")
 {
     nlohmann::ordered_json report = updateAllReport(units, busyPorts(scan.found), outcome, secondsSince(start));
     if (!completed) {
         report["interrupted"] = true;
     }
-    printf("%s\n", report.dump().c_str());
-    fflush(stdout);
+    addFailure(report, outcome, error);
+    toolConsole_printJson(jsonText(report));
 }
 
 }  // namespace
@@ -237,8 +277,16 @@ ToolOutcome runUpdateAll(const UpdateAllOptions &options)
     WorkerProcess_CatchInterrupts();
     FILE *console = options.json ? stderr : stdout;
     const std::string tool = options.toolPath.empty() ? WorkerProcess_OwnPath(nullptr) : options.toolPath;
+    std::string why;
+    const std::string logDir = makeRunLogDir(options.logDir.empty() ? DEFAULT_LOG_DIR : options.logDir, why);
+    if (logDir.empty()) {
+        fprintf(console, "ERROR: %s\n", why.c_str());
+        if (options.json) {
+            printJsonReport({}, ScanOutcome{}, ToolOutcome::Usage, true, start, why);
+        }
+        return ToolOutcome::Usage;
+    }
     const ScanOutcome scan = scanAndTell(options, tool, console);
-    const std::string logDir = options.logDir.empty() ? defaultLogDir() : options.logDir;
     std::vector<UnitRun> units;
     bool completed = !scan.interrupted;
     ToolOutcome outcome = ToolOutcome::Interrupted;
@@ -247,6 +295,8 @@ ToolOutcome runUpdateAll(const UpdateAllOptions &options)
         outcome = updateFoundUnits(units, logDir, tool, console, completed);
     }
     UnitBoard_PrintSummary(console, units, outcome);
+    printLogErrors(console, units);
+    removeUnusedLogDir(logDir, units);
     if (options.json) {
         printJsonReport(units, scan, outcome, completed, start);
     }

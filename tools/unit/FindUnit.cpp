@@ -11,8 +11,6 @@
 
 #include <cstdio>
 
-namespace {
-
 std::string ratesTried(int baud)
 {
     if (baud != 0) {
@@ -25,6 +23,8 @@ std::string ratesTried(int baud)
     }
     return rates;
 }
+
+namespace {
 
 std::string probeOnePort(int port, int baud)
 {

@@ -14,6 +14,9 @@ std::string findAndOpenUnit(int port, int baud);
 // The searching commands that end with the updater's key wait: TRUE with the
 // unit's port open, or FALSE after the reason was shown as the last message.
 bool findUnitOrSayWhy(void);
+// "9600 baud" for a rate, or for 0 the search's own: "115200, 9600, 57600,
+// 4800, 2400 or 1200 baud".
+std::string ratesTried(int baud);
 // The reason as an error line of the console.
 std::string errorLine(const std::string &failure);
 

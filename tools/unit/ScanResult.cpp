@@ -1,14 +1,17 @@
 #include "unit/ScanResult.h"
 
+#include "base/EscapedBytes.h"
 #include "base/ProgramState.h"
 
 namespace {
 
 const char *const LINE = "%-6s %6s  %-7s  %-9s  %-13s  %-6s  %s\n";
 
-std::string orDash(const std::string &text)
+// A unit's text as a terminal may show it: its control and non-ASCII bytes
+// escaped.
+std::string shown(const std::string &text)
 {
-    return text.empty() ? "-" : text;
+    return text.empty() ? "-" : escapedBytes(text);
 }
 
 std::string portName(int port)
@@ -23,8 +26,8 @@ void printPort(FILE *out, const ScannedPort &found)
         return;
     }
     const char *status = found.firmware.empty() ? "unknown" : found.current ? "current" : "to update";
-    fprintf(out, LINE, portName(found.port).c_str(), std::to_string(found.baud).c_str(), found.product.c_str(),
-            orDash(found.firmware).c_str(), orDash(found.fpga).c_str(),
+    fprintf(out, LINE, portName(found.port).c_str(), std::to_string(found.baud).c_str(), shown(found.product).c_str(),
+            shown(found.firmware).c_str(), shown(found.fpga).c_str(),
             found.device ? std::to_string(*found.device).c_str() : "-", status);
 }
 

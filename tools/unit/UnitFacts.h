@@ -37,7 +37,9 @@ struct UpdateOutcome {
     UnitFacts unit;
     ToolOutcome result = ToolOutcome::NoUnit;  // Confirmed, Failed, Unconfirmed or NoUnit
     double seconds = 0;
-    std::string log;  // the log file given, empty for none
+    std::string log;       // the log file given, empty for none
+    std::string error;     // why the update did not succeed; empty when it did
+    std::string logError;  // why the log lost lines; empty when it took them all
 };
 
 #endif

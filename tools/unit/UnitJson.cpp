@@ -19,6 +19,14 @@ Json textOrNull(const std::string &text)
     return text.empty() ? Json(nullptr) : Json(text);
 }
 
+// Why a run did not succeed, where there is something to say.
+void addText(Json &object, const char *field, const std::string &text)
+{
+    if (!text.empty()) {
+        object[field] = text;
+    }
+}
+
 // Versions and device code, as far as the version reply gave them.
 void addVersions(Json &object, const ScannedPort &unit)
 {
@@ -54,6 +62,19 @@ ScannedPort unitIn(const Json &object)
 
 }  // namespace
 
+std::string jsonText(const Json &object)
+{
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void addFailure(Json &object, ToolOutcome result, const std::string &error)
+{
+    if (!error.empty()) {
+        object["result"] = resultWord(result);
+        object["error"] = error;
+    }
+}
+
 Json scannedUnitObject(const ScannedPort &unit)
 {
     Json object = {{"port", unit.port}, {"baud", unit.baud}, {"product", unit.product}};
@@ -62,7 +83,7 @@ Json scannedUnitObject(const ScannedPort &unit)
     return object;
 }
 
-std::string scanJson(const ScanResult &scan)
+std::string scanJson(const ScanResult &scan, const std::string &error, ToolOutcome result)
 {
     Json units = Json::array();
     for (const ScannedPort &found : scan.ports) {
@@ -70,7 +91,9 @@ std::string scanJson(const ScanResult &scan)
             units.push_back(scannedUnitObject(found));
         }
     }
-    return Json{{"units", units}, {"busy", busyPorts(scan)}}.dump();
+    Json object = {{"units", units}, {"busy", busyPorts(scan)}};
+    addFailure(object, result, error);
+    return jsonText(object);
 }
 
 bool addScanJson(const std::string &text, ScanResult &scan)
@@ -99,7 +122,7 @@ std::string updateJson(const UpdateOutcome &outcome)
     const UnitFacts &unit = outcome.unit;
     Json object = {{"port", numberOrNull(unit.port)},
                    {"baud", numberOrNull(unit.baud)},
-                   {"result", outcomeWord(outcome.result)},
+                   {"result", resultWord(outcome.result)},
                    {"exit", exitStatus(outcome.result)},
                    {"seconds", std::round(outcome.seconds * 10) / 10},
                    {"log", textOrNull(outcome.log)}};
@@ -109,5 +132,7 @@ std::string updateJson(const UpdateOutcome &outcome)
     if (versionsKnown(unit)) {
         addVersions(object, scannedUnit(unit));
     }
-    return object.dump();
+    addText(object, "error", outcome.error);
+    addText(object, "log_error", outcome.logError);
+    return jsonText(object);
 }
