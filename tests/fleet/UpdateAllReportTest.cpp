@@ -3,6 +3,7 @@
 // report, the board's lines and the summary.
 #include "fleet/UpdateAllReport.h"
 #include "fleet/UnitBoard.h"
+#include "unit/UnitJson.h"
 
 #include "ReadFile.h"
 #include "TempFolder.h"
@@ -168,6 +169,20 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
                                     R"("log":"logs/unit-com2.log"},)"
                                     R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
                                     R"("product":"RX","result":"skipped"}]})"));
+}
+
+// A unit's text that is no UTF-8 (here the scan's record of its FPGA
+// version) is written with replacement, never a failure; the worker's own
+// fields stay as it wrote them.
+TEST(WholeReport, UnitTextThatIsNoUtf8IsWrittenAsText)
+{
+    UnitRun unit = endedUnit({WORKER_EXITED, 1}, R"({"result":"failed","exit":1,"error":"The update was not successful"})");
+    unit.found.fpga = "S\xC3 1.04";
+    const std::string json = jsonText(updateAllReport({unit}, {}, ToolOutcome::Failed, 1));
+    const nlohmann::json report = nlohmann::json::parse(json, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << json;
+    EXPECT_EQ(report["units"][0]["fpga"], "S\xEF\xBF\xBD 1.04");
+    EXPECT_EQ(report["units"][0]["error"], "The update was not successful");
 }
 
 class Board : public ::testing::Test {

@@ -100,7 +100,9 @@ void simConsole_begin(const std::string &input)
     clearerr(stdin);
 
     captureFilePath = newFilePath("stdout");
-    captureFile = fopen(captureFilePath.c_str(), "w+b");
+    // Appending: a thread of the program (the tool's console capture) may
+    // write while a collection reads from an earlier offset.
+    captureFile = fopen(captureFilePath.c_str(), "a+b");
     fflush(stdout);
     realStdoutFd = dup(1);
     dup2(fileno(captureFile), 1);

@@ -58,9 +58,12 @@ Child startChild(std::vector<std::string> &args, const std::string &folder)
     return child;
 }
 
-// Reads both pipes until both are at their end, the deadline has passed, or
-// stdout holds `awaited` (the child is killed then).
-void collectOutput(const Child &child, int64_t start, int64_t deadlineMs, const std::string &awaited, RunResult &result)
+// Reads both pipes until both are at their end or the deadline has passed.
+// Once stdout or stderr holds `awaited`, the child is sent `stopSignal`: after
+// SIGKILL nothing more is read, after another signal what the child still
+// says is.
+void collectOutput(const Child &child, int64_t start, int64_t deadlineMs, std::string awaited, int stopSignal,
+                   RunResult &result)
 {
     bool outOpen = true, errOpen = true;
     while (outOpen || errOpen) {
@@ -75,14 +78,18 @@ void collectOutput(const Child &child, int64_t start, int64_t deadlineMs, const 
         }
         if (outOpen && fds[0].revents != 0) {
             outOpen = drainPipe(child.out, result.output);
-            if (!awaited.empty() && result.output.find(awaited) != std::string::npos) {
-                result.seenAtMs = monotonicMs() - start;
-                kill(child.pid, SIGKILL);
-                return;
-            }
         }
         if (errOpen && fds[1].revents != 0) {
             errOpen = drainPipe(child.err, result.errors);
+        }
+        if (!awaited.empty() && (result.output.find(awaited) != std::string::npos ||
+                                 result.errors.find(awaited) != std::string::npos)) {
+            result.seenAtMs = monotonicMs() - start;
+            kill(child.pid, stopSignal);
+            if (stopSignal == SIGKILL) {
+                return;
+            }
+            awaited.clear();
         }
     }
 }
@@ -90,7 +97,7 @@ void collectOutput(const Child &child, int64_t start, int64_t deadlineMs, const 
 }  // namespace
 
 RunResult runToCompletion(std::vector<std::string> args, const std::string &folder, int64_t deadlineMs,
-                          const std::string &awaited)
+                          const std::string &awaited, int stopSignal)
 {
     RunResult result;
     const int64_t start = monotonicMs();
@@ -99,7 +106,7 @@ RunResult runToCompletion(std::vector<std::string> args, const std::string &fold
         return result;
     }
     result.started = true;
-    collectOutput(child, start, deadlineMs, awaited, result);
+    collectOutput(child, start, deadlineMs, awaited, stopSignal, result);
     closeAll({child.out, child.err});
     // Both pipes at their end: the exit follows at once. Anything else is a
     // run that has to be stopped.

@@ -2,14 +2,20 @@
 #include "NamedCase.h"
 #include "ReadFile.h"
 #include "RunResult.h"
+#include "ShadowedComPorts.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -60,4 +66,97 @@ TEST_P(WebCommandBlocked, EndsWithOneLineAndStatusOne)
 INSTANTIATE_TEST_SUITE_P(WebCommand, WebCommandBlocked,
                          ::testing::Values(Obstacle{"folder_in_its_place", false, "Is a directory"},
                                            Obstacle{"disk_full", true, "No space left on device"}),
+                         CaseName());
+
+namespace {
+
+// The tool in a folder whose COM ports lead nowhere, so that no run can reach
+// the machine's own serial ports.
+class ToolRun : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(shadowComPorts(folder.path())); }
+
+    RunResult run(std::vector<std::string> args, const std::string &awaited = "", int signal = SIGKILL) const
+    {
+        args.insert(args.begin(), ORVANE_FW_TOOL);
+        return runToCompletion(args, folder.path(), 30'000, awaited, signal);
+    }
+
+    TempFolder folder;
+};
+
+// Where update --all is told to keep its logs, a file stands.
+struct LogDirCase : NamedCase {
+    std::string logDir;
+};
+
+class UpdateAllLogDirTaken : public ToolRun, public ::testing::WithParamInterface<LogDirCase> {};
+
+}  // namespace
+
+TEST_P(UpdateAllLogDirTaken, IsRefusedBeforeTheScan)
+{
+    std::ofstream(folder.path("taken"), std::ios::binary) << "a file\n";
+    const RunResult r = run({"update", "--all", "--ports", "1-2", "--log-dir", GetParam().logDir, "--json"});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(r.errors.find("Scanning"), std::string::npos) << r.errors;
+    const nlohmann::json report = nlohmann::json::parse(r.output, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << r.output;
+    EXPECT_EQ(report["exit"], 2);
+    EXPECT_EQ(report["units"], nlohmann::json::array());
+    EXPECT_EQ(report["error"].get<std::string>().rfind("the log folder " + GetParam().logDir + " cannot be used: ", 0),
+              0u)
+        << report;
+    EXPECT_NE(r.errors.find(report["error"].get<std::string>()), std::string::npos) << r.errors;
+    EXPECT_EQ(readFile(folder.path("taken")), "a file\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(ToolRun, UpdateAllLogDirTaken,
+                         ::testing::Values(LogDirCase{{"a_file"}, "taken"}, LogDirCase{{"below_a_file"}, "taken/logs"}),
+                         CaseName());
+
+namespace {
+
+struct InterruptCase : NamedCase {
+    int signal;
+};
+
+// A port that opens and never answers: the search waits on it for seconds.
+class UpdateInterrupted : public ToolRun, public ::testing::WithParamInterface<InterruptCase> {
+protected:
+    void SetUp() override
+    {
+        ToolRun::SetUp();
+        char name[256];
+        int slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        close(slave);
+        ASSERT_TRUE(linkComPort(folder.path(), 1, name));
+    }
+    void TearDown() override { close(master); }
+
+    int master = -1;
+};
+
+}  // namespace
+
+TEST_P(UpdateInterrupted, EndsWithItsObjectAndTheLogsVerdict)
+{
+    const RunResult r = run({"update", "--port", "1", "--log", "update.log", "--json"}, "Detecting", GetParam().signal);
+    ASSERT_GE(r.seenAtMs, 0) << r.errors;
+    EXPECT_EQ(r.exitStatus, 1);
+    const nlohmann::json object = nlohmann::json::parse(r.output, nullptr, false);
+    ASSERT_TRUE(object.is_object()) << r.output;
+    EXPECT_EQ(object["result"], "interrupted");
+    EXPECT_EQ(object["exit"], 1);
+    EXPECT_EQ(object["port"], 1);
+    EXPECT_EQ(object["log"], "update.log");
+    EXPECT_EQ(object["error"], "The update was interrupted before its end");
+    const std::string log = readFile(folder.path("update.log"));
+    EXPECT_NE(log.find(" verdict interrupted, exit status 1\n"), std::string::npos) << log;
+    EXPECT_LT(r.elapsedMs - r.seenAtMs, 3000) << "the search's six seconds were waited out";
+}
+
+INSTANTIATE_TEST_SUITE_P(ToolRun, UpdateInterrupted,
+                         ::testing::Values(InterruptCase{{"ctrl_c"}, SIGINT}, InterruptCase{{"terminated"}, SIGTERM}),
                          CaseName());

@@ -149,7 +149,10 @@ INSTANTIATE_TEST_SUITE_P(Scan, PortRange,
                                            RangeCase{"0-4", false, 0, 0}, RangeCase{"1-257", false, 0, 0},
                                            RangeCase{"5-3", false, 0, 0}, RangeCase{"-3", false, 0, 0},
                                            RangeCase{"3-", false, 0, 0}, RangeCase{"a-b", false, 0, 0},
-                                           RangeCase{"", false, 0, 0}, RangeCase{"1-2-3", false, 0, 0}),
+                                           RangeCase{"", false, 0, 0}, RangeCase{"1-2-3", false, 0, 0},
+                                           RangeCase{" 5-6", false, 0, 0}, RangeCase{"5-+6", false, 0, 0},
+                                           RangeCase{"0x5", false, 0, 0}, RangeCase{"5 ", false, 0, 0},
+                                           RangeCase{"0007", true, 7, 7}),
                          [](const ::testing::TestParamInfo<RangeCase> &c) {
                              return std::string(c.param.valid ? "valid_" : "invalid_") + std::to_string(c.index);
                          });

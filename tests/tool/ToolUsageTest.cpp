@@ -64,5 +64,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Mistake{{"update", "--baud", "9600"}, "--port"},
                       Mistake{{"update", "--port", "3", "--baud", "fast"}, "fast"},
                       Mistake{{"scan", "--ports", "9-3"}, "9-3"}, Mistake{{"product", "tv"}, "tv"},
-                      Mistake{{"update", "--log", "no-such-folder/update.log"}, "no-such-folder/update.log"}),
+                      Mistake{{"update", "--log", "no-such-folder/update.log"}, "no-such-folder/update.log"},
+                      // Only the search's own rates, and a short message that lists them.
+                      Mistake{{"update", "--port", "3", "--baud", "12345"}, "--baud"},
+                      Mistake{{"update", "--port", "3", "--baud", "0"},
+                              "--baud: '0' is not one of 115200, 9600, 57600, 4800, 2400 or 1200 baud\n"},
+                      // Ports are plain digits: no blank, sign or base.
+                      Mistake{{"update", "--port", " 5"}, "--port"}, Mistake{{"update", "--port", "+5"}, "--port"},
+                      Mistake{{"update", "--port", "0x10"}, "--port"}, Mistake{{"scan", "--ports", " 5-+6"}, "--ports"},
+                      Mistake{{"update", "--all", "--ports", "1-+2"}, "--ports"}),
     [](const ::testing::TestParamInfo<Mistake> &c) { return "mistake_" + std::to_string(c.index); });

@@ -12,6 +12,7 @@
 #include "serial/ComPortAPI.h"
 #include "update/UpdateDriver.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace {
@@ -34,12 +35,12 @@ ScannedPort identifyOpenUnit(void)
 
 bool parsePortNumber(const std::string &text, int *port)
 {
-    // Digits only: no sign, no blank, no base prefix.
-    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const int value = std::stoi(text);
-    if (value < 1 || value > SCAN_HIGHEST_PORT) {
+    // from_chars takes no blank, no "+" and no base prefix; a "-" gives a
+    // number below the range.
+    int value = 0;
+    const char *end = text.data() + text.size();
+    const std::from_chars_result read = std::from_chars(text.data(), end, value);
+    if (read.ec != std::errc() || read.ptr != end || value < 1 || value > SCAN_HIGHEST_PORT) {
         return false;
     }
     *port = value;

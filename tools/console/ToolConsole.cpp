@@ -29,6 +29,8 @@ std::atomic<int> g_realStdout{-1};
 // Where the reader hands the console text on to.
 std::atomic<int> g_console{-1};
 std::thread g_reader;
+// The console of the last capture is standard error (a run with --json).
+std::atomic<bool> g_toStandardError{false};
 // The standard output kept for the JSON object; -1: not kept.
 int g_jsonOutput = -1;
 std::atomic<bool> g_jsonPrinted{false};
@@ -133,6 +135,7 @@ bool toolConsole_begin(bool toStandardError)
     if (toStandardError) {
         consolePipe_binaryOutput(2);
     }
+    g_toStandardError = toStandardError;
     g_realStdout = dup(1);
     if (g_realStdout < 0) {
         g_whyNot = strerror(errno);
@@ -171,8 +174,8 @@ void toolConsole_end(void)
 
 void toolConsole_tell(std::string_view text)
 {
-    const int console = g_console;
-    writeAll(console >= 0 && g_realStdout >= 0 ? console : 1, text);
+    const int captured = g_realStdout >= 0 ? g_console.load() : -1;
+    writeAll(captured >= 0 ? captured : g_toStandardError ? 2 : 1, text);
 }
 
 bool toolConsole_keepOutputForJson(void)
