@@ -117,12 +117,11 @@ void addUpdateAll(CLI::App *update, CLI::Option *port, CLI::Option *log, Choices
 
 void addUpdateOptions(CLI::App *update, Choices &c)
 {
-    CLI::Option *port =
-        update
-            ->add_option_function<std::string>(
-                "--port", [&c](const std::string &text) { takePort(text, &c.update.port); },
-                "COMN only (1-256), not the search of COM1-COM32")
-            ->type_name("N");
+    CLI::Option *port = update
+                            ->add_option_function<std::string>(
+                                "--port", [&c](const std::string &text) { takePort(text, &c.update.port); },
+                                "COMN only (1-256), not the search of COM1-COM32")
+                            ->type_name("N");
     update
         ->add_option_function<std::string>(
             "--baud", [&c](const std::string &text) { takeBaud(text, &c.update.baud); },

@@ -134,15 +134,11 @@ void UpdateLog_Event(const char *kind, const char *format, ...)
     writeEvent(kind, text);
 }
 
-void UpdateLog_LastEvent(const char *kind, const char *format, ...)
+void UpdateLog_LastEvent(const char *kind, std::string_view text)
 {
     if (g_logFile == nullptr) {
         return;
     }
-    va_list arguments;
-    va_start(arguments, format);
-    const std::string text = formatted(format, arguments);
-    va_end(arguments);
     writeToFile(stampedLine(kind, text));
 }
 
@@ -191,10 +187,7 @@ void UpdateLog_RouteThrough(FILE *stream)
 
 void UpdateLog_Status(std::string_view text)
 {
-    if (g_logFile == nullptr) {
-        return;
-    }
-    writeToFile(stampedLine("status", text));
+    UpdateLog_LastEvent("status", text);
 }
 
 void UpdateLog_ReadRouted(std::string_view bytes, void (*text)(std::string_view piece), void (*beforeEvent)(void))

@@ -42,7 +42,7 @@ void UpdateLog_Status(std::string_view text);
 // An event line written to the file at once, even while events are routed
 // (below): the last words of a run that ends before its console is read to
 // the end. Safe from another thread than the one reading the routed stream.
-void UpdateLog_LastEvent(const char *kind, const char *format, ...);
+void UpdateLog_LastEvent(const char *kind, std::string_view text);
 // errno of the first line the file did not take whole (a full disk); 0 while
 // every line was written. The run goes on either way.
 int UpdateLog_WriteError(void);

@@ -109,7 +109,11 @@ TEST_F(UpdateAllProgram, UnitRefusingFirmwareFailsAloneWithItsLog)
     ASSERT_TRUE(run.report.is_object()) << run.process.output;
     EXPECT_EQ(resultsOf(run.report),
               (std::map<int, std::string>{{2, "confirmed"}, {5, "failed"}, {9, "confirmed"}, {17, "confirmed"}}));
-    const std::string log = readFile(folder.path("logs/unit-com5.log"));
+    // Where the run's own folder under logs/ keeps it, as the report says.
+    const nlohmann::json &failed = run.report["units"][1];
+    ASSERT_EQ(failed["port"], 5);
+    EXPECT_EQ(failed["log"].get<std::string>().rfind("logs/", 0), 0u) << failed;
+    const std::string log = readFile(folder.path(failed["log"].get<std::string>()));
     EXPECT_NE(log.find("Expected : SUCCESS"), std::string::npos) << log;
     for (const Unit &unit : {LINE[0], LINE[2], LINE[3]}) {
         expectImagesIntact(unit);

@@ -176,7 +176,8 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
 // fields stay as it wrote them.
 TEST(WholeReport, UnitTextThatIsNoUtf8IsWrittenAsText)
 {
-    UnitRun unit = endedUnit({WORKER_EXITED, 1}, R"({"result":"failed","exit":1,"error":"The update was not successful"})");
+    UnitRun unit =
+        endedUnit({WORKER_EXITED, 1}, R"({"result":"failed","exit":1,"error":"The update was not successful"})");
     unit.found.fpga = "S\xC3 1.04";
     const std::string json = jsonText(updateAllReport({unit}, {}, ToolOutcome::Failed, 1));
     const nlohmann::json report = nlohmann::json::parse(json, nullptr, false);

@@ -82,8 +82,8 @@ void collectOutput(const Child &child, int64_t start, int64_t deadlineMs, std::s
         if (errOpen && fds[1].revents != 0) {
             errOpen = drainPipe(child.err, result.errors);
         }
-        if (!awaited.empty() && (result.output.find(awaited) != std::string::npos ||
-                                 result.errors.find(awaited) != std::string::npos)) {
+        if (!awaited.empty() &&
+            (result.output.find(awaited) != std::string::npos || result.errors.find(awaited) != std::string::npos)) {
             result.seenAtMs = monotonicMs() - start;
             kill(child.pid, stopSignal);
             if (stopSignal == SIGKILL) {

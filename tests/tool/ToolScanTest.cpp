@@ -143,19 +143,17 @@ TEST_P(PortRange, IsReadWithinOneTo256)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scan, PortRange,
-                         ::testing::Values(RangeCase{"1-32", true, 1, 32}, RangeCase{"7", true, 7, 7},
-                                           RangeCase{"1-256", true, 1, 256}, RangeCase{"9-9", true, 9, 9},
-                                           RangeCase{"0-4", false, 0, 0}, RangeCase{"1-257", false, 0, 0},
-                                           RangeCase{"5-3", false, 0, 0}, RangeCase{"-3", false, 0, 0},
-                                           RangeCase{"3-", false, 0, 0}, RangeCase{"a-b", false, 0, 0},
-                                           RangeCase{"", false, 0, 0}, RangeCase{"1-2-3", false, 0, 0},
-                                           RangeCase{" 5-6", false, 0, 0}, RangeCase{"5-+6", false, 0, 0},
-                                           RangeCase{"0x5", false, 0, 0}, RangeCase{"5 ", false, 0, 0},
-                                           RangeCase{"0007", true, 7, 7}),
-                         [](const ::testing::TestParamInfo<RangeCase> &c) {
-                             return std::string(c.param.valid ? "valid_" : "invalid_") + std::to_string(c.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Scan, PortRange,
+    ::testing::Values(RangeCase{"1-32", true, 1, 32}, RangeCase{"7", true, 7, 7}, RangeCase{"1-256", true, 1, 256},
+                      RangeCase{"9-9", true, 9, 9}, RangeCase{"0-4", false, 0, 0}, RangeCase{"1-257", false, 0, 0},
+                      RangeCase{"5-3", false, 0, 0}, RangeCase{"-3", false, 0, 0}, RangeCase{"3-", false, 0, 0},
+                      RangeCase{"a-b", false, 0, 0}, RangeCase{"", false, 0, 0}, RangeCase{"1-2-3", false, 0, 0},
+                      RangeCase{" 5-6", false, 0, 0}, RangeCase{"5-+6", false, 0, 0}, RangeCase{"0x5", false, 0, 0},
+                      RangeCase{"5 ", false, 0, 0}, RangeCase{"0007", true, 7, 7}),
+    [](const ::testing::TestParamInfo<RangeCase> &c) {
+        return std::string(c.param.valid ? "valid_" : "invalid_") + std::to_string(c.index);
+    });
 
 // Workers' answers, read back as the scan side by side reads them, make one
 // record in port order that is written out again byte for byte.

@@ -80,6 +80,6 @@ TEST_P(UnitText, UpdateShowsItEscapedAndWritesItAsText)
 INSTANTIATE_TEST_SUITE_P(Tool, UnitText,
                          ::testing::Values(ModelCase{{"plain"}, "SDI6G", "SDI6G 1.04", "SDI6G 1.04"},
                                            ModelCase{{"not_utf8"}, "S\xC3", "S\\xC3 1.04", "S\xEF\xBF\xBD 1.04"},
-                                           ModelCase{{"escape_sequence"}, "S\x1B[31m", "S\\x1B[31m 1.04",
-                                                     "S\x1B[31m 1.04"}),
+                                           ModelCase{
+                                               {"escape_sequence"}, "S\x1B[31m", "S\\x1B[31m 1.04", "S\x1B[31m 1.04"}),
                          CaseName());

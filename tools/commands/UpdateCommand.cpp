@@ -95,7 +95,8 @@ void endRun(UpdateOutcome &outcome)
 {
     outcome.seconds = std::chrono::duration<double>(Clock::now() - g_started).count();
     outcome.log = UpdateLog_IsOpen() ? g_options.log : "";
-    UpdateLog_LastEvent("verdict", "%s, exit status %d", resultWord(outcome.result), exitStatus(outcome.result));
+    UpdateLog_LastEvent("verdict", std::string(resultWord(outcome.result)) + ", exit status " +
+                                       std::to_string(exitStatus(outcome.result)));
     if (UpdateLog_WriteError() != 0) {
         outcome.logError = strerror(UpdateLog_WriteError());
         toolConsole_tell(errorLine("the log " + g_options.log + " lost lines: " + outcome.logError));

@@ -183,7 +183,11 @@ bool toolConsole_keepOutputForJson(void)
     fflush(stdout);
     consolePipe_binaryOutput(2);
     g_jsonOutput = dup(1);
-    return g_jsonOutput >= 0 && dup2(2, 1) >= 0;
+    if (g_jsonOutput < 0) {
+        return false;
+    }
+    consolePipe_notInherited(g_jsonOutput);
+    return dup2(2, 1) >= 0;
 }
 
 void toolConsole_printJson(const std::string &json)

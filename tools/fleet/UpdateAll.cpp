@@ -1,8 +1,8 @@
 #include "fleet/UpdateAll.h"
 
+#include "console/ToolConsole.h"
 #include "fleet/ParallelScan.h"
 #include "fleet/UnitBoard.h"
-#include "console/ToolConsole.h"
 #include "fleet/UpdateAllReport.h"
 #include "platform/BoardTerminal.h"
 #include "platform/WorkerProcess.h"

@@ -9,5 +9,8 @@ bool consolePipe_create(int fds[2]);
 // Bytes written to the descriptor arrive unchanged: the console texts carry
 // their own "\r" (Windows would add one before every "\n" in text mode).
 void consolePipe_binaryOutput(int fd);
+// A descriptor of ours (a kept standard output) that the tool's worker
+// processes must not inherit.
+void consolePipe_notInherited(int fd);
 
 #endif

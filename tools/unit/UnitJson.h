@@ -24,8 +24,7 @@ nlohmann::ordered_json scannedUnitObject(const ScannedPort &unit);
 // {"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",
 //  "fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[6]}; a scan that
 // did not succeed adds "result" and "error", why.
-std::string scanJson(const ScanResult &scan, const std::string &error = "",
-                     ToolOutcome result = ToolOutcome::Failed);
+std::string scanJson(const ScanResult &scan, const std::string &error = "", ToolOutcome result = ToolOutcome::Failed);
 // Adds the ports of a scan's JSON object (a worker's answer) to `scan`, in
 // port order; false, with `scan` untouched, when the text is no such object.
 bool addScanJson(const std::string &text, ScanResult &scan);

@@ -9,3 +9,8 @@ bool consolePipe_create(int fds[2])
 }
 
 void consolePipe_binaryOutput(int) {}
+
+void consolePipe_notInherited(int fd)
+{
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+}

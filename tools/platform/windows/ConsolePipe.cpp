@@ -1,5 +1,7 @@
 #include "platform/ConsolePipe.h"
 
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -11,4 +13,9 @@ bool consolePipe_create(int fds[2])
 void consolePipe_binaryOutput(int fd)
 {
     _setmode(fd, _O_BINARY);
+}
+
+void consolePipe_notInherited(int fd)
+{
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), HANDLE_FLAG_INHERIT, 0);
 }
