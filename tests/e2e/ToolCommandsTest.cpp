@@ -243,8 +243,9 @@ TEST_F(ToolCommands, NamedPortWithNothingThereExitsFourAndSaysWhy)
     EXPECT_EQ(run.exitStatus, 4);
     Json result = jsonOf(run);
     result.erase("seconds");
-    EXPECT_EQ(result, Json::parse(R"({"port":7,"baud":null,"result":"no-unit","exit":4,"log":null,)"
-                                  R"json("error":"COM7 cannot be opened: it is absent (No such file or directory)"})json"));
+    EXPECT_EQ(result,
+              Json::parse(R"({"port":7,"baud":null,"result":"no-unit","exit":4,"log":null,)"
+                          R"json("error":"COM7 cannot be opened: it is absent (No such file or directory)"})json"));
     EXPECT_NE(run.errors.find("ERROR: COM7 cannot be opened: it is absent (No such file or directory).\r\n"),
               std::string::npos)
         << run.errors;
