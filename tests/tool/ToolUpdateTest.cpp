@@ -3,8 +3,6 @@
 // can be reached, and the JSON object a script reads.
 #include "FlattenedImage.h"
 #include "NamedCase.h"
-#include "ReadFile.h"
-#include "TempFolder.h"
 #include "ToolSimTest.h"
 #include "UpdateTranscript.h"
 
@@ -14,10 +12,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -194,87 +188,4 @@ TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)
     outcome.result = ToolOutcome::NoUnit;
     EXPECT_EQ(updateJson(outcome),
               "{\"port\":null,\"baud\":null,\"result\":\"no-unit\",\"exit\":4,\"seconds\":0.0,\"log\":null}");
-}
-
-namespace {
-
-// The JSON object a run printed: the last line of its standard output.
-Json lastJsonLine(const std::string &output)
-{
-    const size_t end = output.find_last_not_of('\n');
-    const size_t start = output.rfind('\n', end);
-    return Json::parse(output.substr(start == std::string::npos ? 0 : start + 1), nullptr, false);
-}
-
-// What stands where the log is asked for: an earlier log, or a link to one
-// or to nothing.
-struct TakenLogCase : NamedCase {
-    bool link;
-    bool earlierLog;  // the file the name leads to exists
-};
-
-class ToolUpdateLogTaken : public ToolUpdate, public ::testing::WithParamInterface<TakenLogCase> {
-protected:
-    TempFolder folder;
-};
-
-}  // namespace
-
-TEST_P(ToolUpdateLogTaken, IsRefusedBeforeAnyPortWithNothingTouched)
-{
-    const TakenLogCase &c = GetParam();
-    simPort_attachUnit(3, UnitConfig{});
-    const std::string log = folder.path("update.log");
-    const std::string earlier = c.link ? folder.path("earlier.log") : log;
-    if (c.earlierLog) {
-        std::ofstream(earlier, std::ios::binary) << "an earlier run\n";
-    }
-    if (c.link) {
-        ASSERT_EQ(symlink(earlier.c_str(), log.c_str()), 0);
-    }
-    UpdateOptions options;
-    options.log = log;
-    options.json = true;
-
-    EXPECT_EQ(runUpdate(options), ToolOutcome::Usage);
-
-    EXPECT_TRUE(simEvents_all().empty()) << "a port was touched";
-    if (c.earlierLog) {
-        EXPECT_EQ(readFile(earlier), "an earlier run\n");
-    } else {
-        EXPECT_FALSE(std::filesystem::exists(earlier));
-    }
-    const Json json = lastJsonLine(simConsole_text());
-    EXPECT_EQ(json["exit"], 2);
-    EXPECT_EQ(json["result"], "failed");
-    EXPECT_EQ(json["log"], nullptr);
-    EXPECT_EQ(json["error"], "the log " + log + " exists already: an update log is always a new file");
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryKind, ToolUpdateLogTaken,
-                         ::testing::Values(TakenLogCase{{"earlier_log"}, false, true},
-                                           TakenLogCase{{"link_to_an_earlier_log"}, true, true},
-                                           TakenLogCase{{"link_to_nothing"}, true, false}),
-                         CaseName());
-
-// A log that cannot take its lines (a full disk) is told, and the update goes on.
-TEST_F(ToolUpdate, LogThatLosesLinesIsToldAndTheUpdateGoesOn)
-{
-    simPort_attachUnit(3, UnitConfig{});
-    UpdateOptions options;
-    options.log = "/dev/full";
-    options.json = true;
-    ::testing::internal::CaptureStderr();
-    const ToolOutcome outcome = runUpdate(options);
-    const std::string console = ::testing::internal::GetCapturedStderr();
-
-    EXPECT_EQ(outcome, ToolOutcome::Confirmed);
-    EXPECT_TRUE(endsWith(console, std::string(SUCCESS_END) +
-                                      "\r\nERROR: the log /dev/full lost lines: No space left on device.\r\n"))
-        << console;
-    const Json json = lastJsonLine(simConsole_text());
-    EXPECT_EQ(json["result"], "confirmed");
-    EXPECT_EQ(json["log"], "/dev/full");
-    EXPECT_EQ(json["log_error"], "No space left on device");
-    EXPECT_FALSE(json.contains("error"));
 }
