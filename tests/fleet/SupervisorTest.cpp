@@ -361,6 +361,20 @@ TEST_F(Fleet, NoUnitAnswered)
     EXPECT_TRUE(std::filesystem::is_empty("logs"));
 }
 
+TEST_F(Fleet, LogThatLostLinesIsNamedBelowTheSummary)
+{
+    presentPort(2);
+    script("scan-com2", {scanAnswer(LINE[0], false), "exit:0"});
+    script("update-com2", {R"(out:{"result":"confirmed","exit":0,"log_error":"No space left on device"}\n)", "exit:0"});
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.report["units"][0]["log_error"], "No space left on device");
+    EXPECT_NE(
+        run.console.find("\nCOM2: the log " + runLogDir() + "/unit-com2.log lost lines: No space left on device\n"),
+        std::string::npos)
+        << run.console;
+}
+
 // Ctrl-C while every unit is in its firmware upload: all workers ended, each
 // unit reported where it was left, none left running.
 TEST_F(Fleet, InterruptEndsEveryWorker)
