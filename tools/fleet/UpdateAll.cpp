@@ -268,6 +268,16 @@ void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan,
     toolConsole_printJson(jsonText(report));
 }
 
+// The run ends before the scan: where its logs would go cannot take them.
+ToolOutcome refuseLogDir(const std::string &why, FILE *console, bool json, Clock::time_point start)
+{
+    fprintf(console, "ERROR: %s\n", why.c_str());
+    if (json) {
+        printJsonReport({}, ScanOutcome{}, ToolOutcome::Usage, true, start, why);
+    }
+    return ToolOutcome::Usage;
+}
+
 }  // namespace
 
 ToolOutcome runUpdateAll(const UpdateAllOptions &options)
@@ -280,11 +290,7 @@ ToolOutcome runUpdateAll(const UpdateAllOptions &options)
     std::string why;
     const std::string logDir = makeRunLogDir(options.logDir.empty() ? DEFAULT_LOG_DIR : options.logDir, why);
     if (logDir.empty()) {
-        fprintf(console, "ERROR: %s\n", why.c_str());
-        if (options.json) {
-            printJsonReport({}, ScanOutcome{}, ToolOutcome::Usage, true, start, why);
-        }
-        return ToolOutcome::Usage;
+        return refuseLogDir(why, console, options.json, start);
     }
     const ScanOutcome scan = scanAndTell(options, tool, console);
     std::vector<UnitRun> units;
@@ -298,7 +304,7 @@ ToolOutcome runUpdateAll(const UpdateAllOptions &options)
     printLogErrors(console, units);
     removeUnusedLogDir(logDir, units);
     if (options.json) {
-        printJsonReport(units, scan, outcome, completed, start);
+        printJsonReport(units, scan, outcome, completed, start, scan.interrupted ? "interrupted during the scan" : "");
     }
     return outcome;
 }
