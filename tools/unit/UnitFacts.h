@@ -37,7 +37,8 @@ struct UpdateOutcome {
     UnitFacts unit;
     ToolOutcome result = ToolOutcome::NoUnit;  // Confirmed, Failed, Unconfirmed or NoUnit
     double seconds = 0;
-    std::string log;  // the log file given, empty for none
+    std::string log;     // the log file given, empty for none
+    std::string reason;  // for some failures, why: "stalled in FPGA upload: no byte taken for 60 s"
 };
 
 #endif
