@@ -41,7 +41,8 @@ DCB initialLine()
 }
 
 // A write picked by what it carries: the occurrence-th that begins with
-// prefix, or the one piecesAfter writes after it.
+// prefix ("": any), or the one piecesAfter writes after it; occurrence 0
+// picks none.
 struct PickedWrite {
     std::string prefix;
     int occurrence = 0, piecesAfter = 0;
@@ -179,7 +180,7 @@ BOOL failWith(DWORD code)
 // Counts this write; whether it is the one picked.
 bool picked(PickedWrite &w, const std::string &bytes)
 {
-    if (w.in < 0 && !w.prefix.empty() && bytes.rfind(w.prefix, 0) == 0 && ++w.prefixWrites == w.occurrence) {
+    if (w.in < 0 && bytes.rfind(w.prefix, 0) == 0 && ++w.prefixWrites == w.occurrence) {
         w.in = w.piecesAfter + 1;
     }
     return w.in > 0 && --w.in == 0;
@@ -252,6 +253,7 @@ void simPort_setHeld(int com, bool held)
 {
     SimPort &p = port(com);
     p.held = held;
+    p.holderNamed = p.holderNamed && held;
     if (held && p.kind == PortKind::Absent) {
         p.kind = PortKind::Silent;
     }
@@ -454,7 +456,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
         fprintf(stderr, "simulated COM%d: a write without time-outs on a line that takes no more bytes\n", h->com);
         std::abort();
     }
-    simEvents_add(lineEvent(SimEventKind::Write, h->com, p, sent));
+    SimEvent written = lineEvent(SimEventKind::Write, h->com, p, sent);
+    written.code = nNumberOfBytesToWrite;
+    simEvents_add(written);
     const int64_t end = start + unit_wireTimeUs(sent.size(), baud);
     // What came in while the bytes went out is in the queue already.
     pullArrived(p, end);

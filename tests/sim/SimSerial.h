@@ -35,9 +35,10 @@ void simPort_failWrite(int com, int writeNumber);
 // it (a piece of the image that follows an upload command).
 void simPort_failWriteAfter(int com, const std::string &prefix, int occurrence = 1, int piecesAfter = 0);
 // The line stops taking bytes (CTS held low, a far end that stopped reading)
-// at the write picked as simPort_failWriteAfter picks it: of that write it
-// takes only the first bytesTaken, and of every later write none. Such a
-// write ends when its write window has passed, with the count taken.
+// at the write picked as simPort_failWriteAfter picks it (prefix "": the
+// next write): of that write it takes only the first bytesTaken, and of
+// every later write none. Such a write ends when its write window has
+// passed, with the count taken.
 void simPort_stallWriteAfter(int com, const std::string &prefix, int occurrence = 1, int piecesAfter = 0,
                              size_t bytesTaken = 0);
 // Every SetCommTimeouts/SetCommState on the port fails.

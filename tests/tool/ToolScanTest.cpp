@@ -48,6 +48,7 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
     simPort_setSilent(2);
     simPort_attachUnit(4, unit(UnitVariant::TX, 9600));
     simPort_setHeld(6);
+    simPort_setHeldBy(7, 1234, "cat");
     UnitConfig current = unit(UnitVariant::RX, 57600);
     current.fwSub = 5;
     simPort_attachUnit(9, current);
@@ -56,6 +57,10 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
 
     EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n" + c.line);
     EXPECT_EQ(scanJson(scan), c.json);
+    // The scan side by side takes the port back from the worker's JSON.
+    ScanResult merged;
+    ASSERT_TRUE(addScanJson(c.json, merged));
+    EXPECT_EQ(scanJson(merged), c.json);
     EXPECT_EQ(simPorts_openHandles(), 0);
     // A unit is only asked, never sent an upload command.
     for (const std::string &w : writes(c.port)) {
@@ -71,6 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",)"
                  R"("fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[]})"},
         PortCase{"busy", 6, "COM6     busy  held by another program, or access denied\n", R"({"units":[],"busy":[6]})"},
+        PortCase{"busy_with_its_holder_named", 7, "COM7     busy  held by PID 1234 (cat)\n",
+                 R"({"units":[],"busy":[7],"held_by":[{"port":7,"pid":1234,"program":"cat"}]})"},
         PortCase{"current_unit", 9, "COM9    57600  RX       1.00.05    SDI6G 1.04     1       current\n",
                  R"({"units":[{"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
                  R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[]})"}),

@@ -61,7 +61,7 @@ Json holdersOf(const ScanResult &scan)
     for (const ScannedPort &found : scan.ports) {
         if (found.busy && found.holder) {
             holders.push_back(
-                {{"port", found.port}, {"pid", found.holder->processId}, {"program", found.holder->name}});
+                {{"port", found.port}, {"pid", found.holder->processId}, {"program", textOrNull(found.holder->name)}});
         }
     }
     return holders;
