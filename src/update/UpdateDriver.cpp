@@ -190,12 +190,13 @@ int queryUnitVersions(VersionReply *reply)
 ImageIndex queryUnitProduct(void)
 {
     for (ImageIndex index : FPGA_IMAGES) {
-        if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, IMAGE_CATALOGUE[index].productIdentity)) {
-            return index;
-        }
-        // A line that took nothing more of one query takes none of the next.
+        // A line that stopped taking bytes (at the version query too) takes
+        // no query: one write window is all it costs.
         if (ComPortAPI_LastWriteStalled(nullptr)) {
             break;
+        }
+        if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, IMAGE_CATALOGUE[index].productIdentity)) {
+            return index;
         }
     }
     return IMAGE_COUNT;

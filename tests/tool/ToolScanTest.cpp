@@ -7,6 +7,7 @@
 #include "commands/Commands.h"
 #include "unit/UnitJson.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,23 @@ TEST_F(ToolScan, UnitThatIsNeitherProductNorReadableIsListedAsUnknown)
                                  "COM3     9600  unknown  -          -              -       unknown\n");
     EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":3,\"baud\":9600,\"product\":\"unknown\",\"firmware\":null,"
                               "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[]}");
+}
+
+// A unit whose line stops taking bytes once it has answered the probe costs
+// the scan one write window and the version query's read window: no product
+// query is sent into a line that takes nothing.
+TEST_F(ToolScan, UnitWhoseLineStopsAfterTheProbeCostsOneWriteWindow)
+{
+    simPort_attachUnit(3, unit(UnitVariant::TX, 9600));
+    simPort_stallWriteAfter(3, "%%%fw -v");
+
+    scanPorts(3, 3);
+
+    const SimEvent query = events(SimEventKind::Write, 3).back();
+    EXPECT_EQ(query.bytes, "");
+    EXPECT_EQ(query.code, strlen("%%%fw -v\n\r"));
+    EXPECT_EQ(simClock_nowUs() - query.timeUs, (WRITE_STALL_TIMEOUT_MS + QUERY_READ_TIMEOUT_MS) * 1000LL);
+    EXPECT_EQ(simPorts_openHandles(), 0);
 }
 
 TEST_F(ToolScan, ExitsFourWhenNoUnitAnswersWithinTheRange)
