@@ -162,7 +162,7 @@ TEST_P(ToolUpdateStall, FailsWithinTheWriteWindowAndSaysWhereItStalled)
     EXPECT_LE(took, (WRITE_STALL_TIMEOUT_MS + c.readWindowMs) * 1000LL);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryUploadStep, ToolUpdateStall,
+INSTANTIATE_TEST_SUITE_P(EveryStepThatWrites, ToolUpdateStall,
                          ::testing::Values(StallCase{"product_query", "%%%fw -p", 0, 0, QUERY_READ_TIMEOUT_MS,
                                                      "stalled in identification: no byte taken for 60 s"},
                                            StallCase{"fpga_command", "%%%fw -l", 0, 0, FPGA_READY_TIMEOUT_MS,
