@@ -1,6 +1,7 @@
 // The read windows of every exchange with the unit, in milliseconds: each
-// reply ends once one whole window passes in silence. The emulated unit and
-// the tests take their timing from here too.
+// reply ends once one whole window passes in silence; and the window every
+// write keeps to. The emulated unit and the tests take their timing from here
+// too.
 #ifndef READWINDOWS_H_
 #define READWINDOWS_H_
 
@@ -13,5 +14,10 @@
 #define MCU_READY_TIMEOUT_MS 5000      // "Ready" after the firmware upload command
 #define DATA_REPLY_TIMEOUT_MS 1000     // "SUCCESS" after each image
 #define CLOSING_READ_TIMEOUT_MS 11000  // the unit's closing text after its reboot
+
+// A write the line has not taken whole by then (a unit holding CTS low, a far
+// end that stopped reading) fails its exchange. A command line or a piece of
+// an image takes under a second on the wire at the search's slowest rate.
+#define WRITE_STALL_TIMEOUT_MS 60000
 
 #endif

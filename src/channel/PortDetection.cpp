@@ -21,7 +21,7 @@ BOOL probeAtRate(int port, int rate, const char *ResponseExpected)
         return FALSE;
     }
     gBaudRate = rate;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 2 && !ComPortAPI_LastWriteStalled(nullptr); ++attempt) {
         if (sendCommand(PROBE_COMMAND, FALSE, TRUE, ResponseExpected)) {
             return TRUE;
         }
@@ -59,6 +59,11 @@ PortProbe probeComPort(int nId, int onlyBaudRate)
     for (int rate : rates) {
         if (probeAtRate(nId, rate, ResponseExpected)) {
             return PORT_UNIT_FOUND;
+        }
+        // A line that stopped taking bytes takes none at another rate: one
+        // write window is all the port costs the search.
+        if (ComPortAPI_LastWriteStalled(nullptr)) {
+            break;
         }
     }
     return PORT_NO_UNIT;

@@ -45,7 +45,7 @@ COMMTIMEOUTS ComPortAPI_DefaultTimeouts(void)
     cto.ReadTotalTimeoutMultiplier = 0;
     cto.ReadTotalTimeoutConstant = MAX_WAIT_READ;
     cto.WriteTotalTimeoutMultiplier = 0;
-    cto.WriteTotalTimeoutConstant = 0;
+    cto.WriteTotalTimeoutConstant = WRITE_STALL_TIMEOUT_MS;
     return cto;
 }
 
@@ -57,6 +57,10 @@ namespace {
 
 // The port OpenCOM opened and CloseCOM has not closed yet; 0: none.
 int g_openPort = 0;
+
+// The last write came back short, and what it took.
+BOOL g_writeStalled = FALSE;
+WriteStall g_stall{};
 
 // An open or close line: the port and the line settings it has.
 void logPort(const char *kind, int nId, BOOL succeeded)
@@ -91,6 +95,7 @@ HANDLE ComPortAPI_OpenDevice(int nId)
 
 BOOL ComPortAPI_OpenCOM(int nId)
 {
+    g_writeStalled = FALSE;
     g_hCOM = ComPortAPI_OpenDevice(nId);
     if (g_hCOM == INVALID_HANDLE_VALUE) {
         logPort("open", nId, FALSE);
@@ -132,7 +137,23 @@ BOOL ComPortAPI_WriteCOM(void *buffer, int nBytesToWrite, int *pBytesWritten)
     DWORD count = 0;
     const BOOL result = WriteFile(g_hCOM, buffer, static_cast<DWORD>(nBytesToWrite), &count, nullptr);
     *pBytesWritten = static_cast<int>(count);
+    // The write window passed with bytes the line did not take.
+    g_writeStalled = result && count < static_cast<DWORD>(nBytesToWrite) ? TRUE : FALSE;
+    if (g_writeStalled) {
+        const DWORD windowMs =
+            g_cto.WriteTotalTimeoutMultiplier * static_cast<DWORD>(nBytesToWrite) + g_cto.WriteTotalTimeoutConstant;
+        g_stall = WriteStall{static_cast<int>(count), nBytesToWrite, windowMs};
+        return FALSE;
+    }
     return result;
+}
+
+BOOL ComPortAPI_LastWriteStalled(WriteStall *stall)
+{
+    if (g_writeStalled && stall != nullptr) {
+        *stall = g_stall;
+    }
+    return g_writeStalled;
 }
 
 // The three setters store first and apply afterwards, and never roll back:

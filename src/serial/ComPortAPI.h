@@ -22,14 +22,25 @@ extern DCB g_dcb;
 // 8N1, 9600 baud, DTR and RTS on, CTS output flow control on: what g_dcb
 // holds when the program starts.
 DCB ComPortAPI_DefaultLineSettings(void);
-// Both read windows MAX_WAIT_READ, no per-byte time, no write time-out: what
-// g_cto holds when the program starts.
+// Both read windows MAX_WAIT_READ, no per-byte time, a write window of
+// WRITE_STALL_TIMEOUT_MS: what g_cto holds when the program starts.
 COMMTIMEOUTS ComPortAPI_DefaultTimeouts(void);
+
+// A write the line did not take whole within its write window.
+struct WriteStall {
+    int taken;  // bytes the line took
+    int asked;
+    DWORD windowMs;
+};
 
 BOOL ComPortAPI_OpenCOM(int nId);
 BOOL ComPortAPI_CloseCOM(void);
 BOOL ComPortAPI_ReadCOM(void *buffer, int nBytesToRead, int *pBytesRead);
+// FALSE when the write failed or the line did not take it whole.
 BOOL ComPortAPI_WriteCOM(void *buffer, int nBytesToWrite, int *pBytesWritten);
+// TRUE (and, unless null, what it took) when the last write since the last
+// open came back short: the line stopped taking bytes.
+BOOL ComPortAPI_LastWriteStalled(WriteStall *stall);
 BOOL ComPortAPI_SetReadingTimeoutInMs(int timeoutInMs);
 BOOL ComPortAPI_SetBaudRate(int baudrate);
 BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable);

@@ -21,6 +21,8 @@ BOOL g_confirmed = FALSE;
 int g_versionFields = 0;
 VersionReply g_versions;
 ImageIndex g_product = IMAGE_COUNT;
+// Where the update is, for an end it did not choose.
+const char *g_step = "identification";
 
 // One read of whatever the unit sends within the current read window, kept
 // in gDataBuffer as a zero-terminated text.
@@ -102,12 +104,18 @@ struct UploadStep {
     const char *preparingLabel;
     int readyTimeoutMs;
     const char *sendingLabel;
+    const char *commandStep;  // the step's names, for updateStalledIn
+    const char *dataStep;
 };
 
-const UploadStep FPGA_UPLOAD = {FPGA_DATA_INVALID_TEXT, PREPARING_FPGA_LABEL, FPGA_READY_TIMEOUT_MS,
-                                SENDING_FPGA_LABEL};
-const UploadStep FIRMWARE_UPLOAD = {FIRMWARE_DATA_INVALID_TEXT, PREPARING_FIRMWARE_LABEL, MCU_READY_TIMEOUT_MS,
-                                    SENDING_FIRMWARE_LABEL};
+const UploadStep FPGA_UPLOAD = {
+    FPGA_DATA_INVALID_TEXT, PREPARING_FPGA_LABEL,  FPGA_READY_TIMEOUT_MS,
+    SENDING_FPGA_LABEL,     "FPGA upload command", "FPGA upload",
+};
+const UploadStep FIRMWARE_UPLOAD = {
+    FIRMWARE_DATA_INVALID_TEXT, PREPARING_FIRMWARE_LABEL,  MCU_READY_TIMEOUT_MS,
+    SENDING_FIRMWARE_LABEL,     "firmware upload command", "firmware upload",
+};
 
 // Flatten, announce with checksum and length, wait for "Ready", stream at
 // 115200 and wait for "SUCCESS". Leaves the port at 115200.
@@ -123,6 +131,7 @@ BOOL uploadImage(char *hexText, ImageIndex image, const UploadStep &step)
     buildUploadCommand(commandToSend, sizeof commandToSend, IMAGE_CATALOGUE[image].uploadCommand,
                        gDataConcatenatedCheckSum, gDataConcatenatedLenght);
     ComPortAPI_SetReadingTimeoutInMs(step.readyTimeoutMs);
+    g_step = step.commandStep;
     if (!sendCommand(commandToSend, FALSE, TRUE, "Ready")) {
         puts(UNIT_NOT_READY_TEXT);
         return FALSE;
@@ -131,6 +140,7 @@ BOOL uploadImage(char *hexText, ImageIndex image, const UploadStep &step)
     printf("%s", step.sendingLabel);
     ComPortAPI_SetBaudRate(UPLOAD_BAUD_RATE);
     ComPortAPI_SetReadingTimeoutInMs(DATA_REPLY_TIMEOUT_MS);
+    g_step = step.dataStep;
     if (!sendData(gDataConcatenated, gDataConcatenatedLenght, TRUE, "SUCCESS")) {
         puts("FAILED\r");
         return FALSE;
@@ -180,6 +190,11 @@ int queryUnitVersions(VersionReply *reply)
 ImageIndex queryUnitProduct(void)
 {
     for (ImageIndex index : FPGA_IMAGES) {
+        // A line that stopped taking bytes (at the version query too) takes
+        // no query: one write window is all it costs.
+        if (ComPortAPI_LastWriteStalled(nullptr)) {
+            break;
+        }
         if (sendCommand(PRODUCT_QUERY_COMMAND, FALSE, TRUE, IMAGE_CATALOGUE[index].productIdentity)) {
             return index;
         }
@@ -203,12 +218,18 @@ ImageIndex updateProductLearnt(void)
     return g_product;
 }
 
+const char *updateStalledIn(void)
+{
+    return ComPortAPI_LastWriteStalled(nullptr) ? g_step : nullptr;
+}
+
 BOOL updateFirmware(void)
 {
     g_confirmed = FALSE;
     g_versionFields = 0;
     g_versions = VersionReply{};
     g_product = IMAGE_COUNT;
+    g_step = "identification";
     const ImageIndex fpgaImage = identifyUnit();
     if (fpgaImage == IMAGE_COUNT) {
         return FALSE;

@@ -34,5 +34,9 @@ BOOL updateWasConfirmed(void);
 // identified).
 int updateVersionsLearnt(VersionReply *reply);
 ImageIndex updateProductLearnt(void);
+// The step the last update ended in because the line stopped taking its
+// bytes: "identification", "FPGA upload command", "FPGA upload", "firmware
+// upload command" or "firmware upload"; null when no write stalled.
+const char *updateStalledIn(void);
 
 #endif

@@ -24,6 +24,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@ struct Machine {
     int master = -1;
     int slave = -1;  // kept open so the master never sees the line hang up
     int otherOpener = -1;
+    pid_t otherProgram = -1;
     std::vector<std::thread> senders;
     std::thread taker;
     std::atomic<std::size_t> taken{0};
@@ -125,6 +127,39 @@ std::size_t fillTheQueue()
     return queued;
 }
 
+// Starts `sleep` as another program with the port as its standard input and,
+// withMaster, the line's far end as fd 3; nothing else of ours goes with it.
+// Returns once it runs as sleep.
+pid_t startHolder(bool withMaster)
+{
+    const std::string port = ttyname(machine->slave);
+    const char *const program = access("/usr/bin/sleep", X_OK) == 0 ? "/usr/bin/sleep" : "/bin/sleep";
+    char *const argv[] = {const_cast<char *>("sleep"), const_cast<char *>("60"), nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0 || dup2(fd, STDIN_FILENO) < 0 || (withMaster && dup2(machine->master, 3) < 0)) {
+            _exit(127);
+        }
+        for (int other = withMaster ? 4 : 3; other < 1024; ++other) {
+            close(other);
+        }
+        execv(program, argv);
+        _exit(127);
+    }
+    const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (pid > 0 && Clock::now() < end) {
+        std::ifstream in(comm);
+        std::string name;
+        if (std::getline(in, name) && name == "sleep") {
+            return pid;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    throw std::runtime_error("the other program did not start");
+}
+
 // Returns once the thread `tid` of this process sleeps (in a system call
 // that waits), or after a second of waiting for it to.
 void waitUntilAsleep(pid_t tid)
@@ -166,6 +201,10 @@ void peer_end()
     }
     if (machine->taker.joinable()) {
         machine->taker.join();
+    }
+    if (machine->otherProgram > 0) {
+        kill(machine->otherProgram, SIGKILL);
+        waitpid(machine->otherProgram, nullptr, 0);
     }
     for (int fd : {machine->otherOpener, machine->master, machine->slave}) {
         if (fd >= 0) {
@@ -253,6 +292,22 @@ void peer_holdPort(bool held)
     if (machine->otherOpener < 0 || flock(machine->otherOpener, LOCK_EX | LOCK_NB) != 0) {
         throw std::runtime_error("the peer could not hold its port");
     }
+}
+
+void peer_stopTaking()
+{
+    // The master is read only when a test asks: nobody takes anything now.
+}
+
+PORT_HOLDER peer_holdPortWithoutALock()
+{
+    machine->otherProgram = startHolder(false);
+    return PORT_HOLDER{static_cast<DWORD>(machine->otherProgram), "sleep"};
+}
+
+void peer_holdBothEnds()
+{
+    machine->otherProgram = startHolder(true);
 }
 
 int64_t peer_nowUs()

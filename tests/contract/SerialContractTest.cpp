@@ -5,6 +5,8 @@
 // on a real one.
 #include <windows.h>
 
+#include "platform/PortHolder.h"
+
 #include "NamedCase.h"
 #include "SerialLine.h"
 #include "SerialPeer.h"
@@ -249,6 +251,25 @@ INSTANTIATE_TEST_SUITE_P(Contract, WriteToATakingLine,
                                            TakingLine{"a_few_bytes_at_a_time", 10 * 1024, peer_takeAFewBytesAtATime}),
                          CaseName());
 
+// A far end that stops taking bytes cannot hold a write beyond its window:
+// it returns then, with the count of the bytes the line took, which are the
+// first of the buffer, in order.
+TEST_F(SerialContract, WriteToALineThatStopsTakingEndsAtItsWindow)
+{
+    const HANDLE h = openPeer({100, 0, 100, 0, 300});
+    std::string image(256 * 1024, '\0');
+    for (size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<char>((i * 13 + i / 257) & 0xFF);
+    }
+    peer_stopTaking();
+    startClock();
+    DWORD count = 0;
+    EXPECT_TRUE(WriteFile(h, image.data(), static_cast<DWORD>(image.size()), &count, nullptr));
+    expectTook(300);
+    EXPECT_LT(count, image.size());
+    EXPECT_TRUE(peer_receive(image.size(), 200) == image.substr(0, count)) << count << " bytes written";
+}
+
 TEST_F(SerialContract, PurgeDropsWhatHasArrived)
 {
     const HANDLE h = openPeer({100, 0, 300, 0, 0});
@@ -316,6 +337,34 @@ TEST_F(SerialContract, PortIsForOneOpenerAtATime)
     EXPECT_EQ(open(ABSENT_COM), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_NE(lastErrorWords(), held);
+}
+
+// A program that has the port open without any lock would take every byte
+// written to it: the open fails as for a locked port, before anything goes
+// out, and the platform names the program.
+TEST_F(SerialContract, PortHeldWithoutALockIsBusyWithItsHolderNamed)
+{
+    const PORT_HOLDER other = peer_holdPortWithoutALock();
+    PORT_HOLDER named{};
+    EXPECT_EQ(open(PEER_COM), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    ASSERT_TRUE(PortHolder_OfLastOpen(&named));
+    EXPECT_EQ(named.processId, other.processId);
+    EXPECT_STREQ(named.name, other.name);
+
+    EXPECT_EQ(open(ABSENT_COM), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(PortHolder_OfLastOpen(&named)) << "a holder is only that of the last open";
+    EXPECT_EQ(peer_receive(1, 50), "");
+}
+
+// The far end of the line may keep the port's own side open (the emulated
+// unit does, so that its line stays up): it is not another opener.
+TEST_F(SerialContract, FarEndHoldingThePortsSideDoesNotMakeItBusy)
+{
+    peer_holdBothEnds();
+    EXPECT_NE(open(PEER_COM), INVALID_HANDLE_VALUE);
+    PORT_HOLDER named{};
+    EXPECT_FALSE(PortHolder_OfLastOpen(&named));
 }
 
 TEST_F(SerialContract, EveryCallOnAHandleThatIsNotOpenFails)

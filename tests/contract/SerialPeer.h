@@ -6,6 +6,8 @@
 #ifndef SERIALPEER_H_
 #define SERIALPEER_H_
 
+#include "platform/PortHolder.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -43,6 +45,15 @@ std::string peer_finishTaking();
 
 // Another opener holds the port, or lets it go.
 void peer_holdPort(bool held);
+// From now on the peer takes nothing the port writes, after what the line
+// can hold (a far end that stopped reading, or a unit holding CTS low).
+void peer_stopTaking();
+// Another program opens the port without taking any lock and keeps it open
+// (a terminal program, `cat`), until peer_end; what the system shows of it.
+PORT_HOLDER peer_holdPortWithoutALock();
+// The program on the far end of the line also holds the port's own side
+// open, as the emulated unit does to keep its line up, until peer_end.
+void peer_holdBothEnds();
 
 // The clock the test runs on, in microseconds.
 int64_t peer_nowUs();

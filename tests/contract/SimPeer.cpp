@@ -80,6 +80,24 @@ void peer_holdPort(bool held)
     simPort_setHeld(PEER_COM, held);
 }
 
+void peer_stopTaking()
+{
+    // A line that holds a few KiB before it stops.
+    simPort_stallWriteAfter(PEER_COM, "", 1, 0, 4096);
+}
+
+PORT_HOLDER peer_holdPortWithoutALock()
+{
+    PORT_HOLDER holder{4242, "sleep"};
+    simPort_setHeldBy(PEER_COM, holder.processId, holder.name);
+    return holder;
+}
+
+void peer_holdBothEnds()
+{
+    // The unit behind a simulated port is never another opener.
+}
+
 int64_t peer_nowUs()
 {
     return simClock_nowUs();

@@ -14,9 +14,18 @@ namespace {
 
 const std::string PROBE = "%%%help -c version\n\r";
 
+// Read interval/multiplier/constant, then the write multiplier/constant.
+std::string timeoutsOf(const COMMTIMEOUTS &t)
+{
+    return "timeouts " + std::to_string(t.ReadIntervalTimeout) + "/" + std::to_string(t.ReadTotalTimeoutMultiplier) +
+           "/" + std::to_string(t.ReadTotalTimeoutConstant) + " write " +
+           std::to_string(t.WriteTotalTimeoutMultiplier) + "/" + std::to_string(t.WriteTotalTimeoutConstant);
+}
+
+// A read window of `ms`, with the one write window every exchange keeps.
 std::string timeouts(DWORD ms)
 {
-    return "timeouts " + std::to_string(ms) + "/0/" + std::to_string(ms);
+    return timeoutsOf({ms, 0, ms, 0, WRITE_STALL_TIMEOUT_MS});
 }
 
 std::string state(int baud, bool ctsFlow)
@@ -35,12 +44,7 @@ std::vector<std::string> lineTranscript(int com)
         switch (e.kind) {
         case SimEventKind::Open: seen.push_back("open"); break;
         case SimEventKind::Close: seen.push_back("close"); break;
-        case SimEventKind::CommTimeouts:
-            seen.push_back(e.timeouts.ReadTotalTimeoutMultiplier == 0 &&
-                                   e.timeouts.ReadIntervalTimeout == e.timeouts.ReadTotalTimeoutConstant
-                               ? timeouts(e.timeouts.ReadIntervalTimeout)
-                               : "other timeouts");
-            break;
+        case SimEventKind::CommTimeouts: seen.push_back(timeoutsOf(e.timeouts)); break;
         case SimEventKind::CommState: seen.push_back(state(e.baud, e.line.fOutxCtsFlow != 0)); break;
         case SimEventKind::Purge: seen.push_back("purge " + std::to_string(e.code)); break;
         case SimEventKind::Escape: seen.push_back(e.code == SETDTR ? "raise DTR" : "other escape"); break;

@@ -139,3 +139,17 @@ TEST_F(PortSearch, FailedProbeWriteCountsAsNoAnswer)
     EXPECT_EQ(simConsole_text(), "\r\nError occurred when sending data !\r\n");
     EXPECT_EQ(writes(1).size(), 2u);
 }
+
+// A port whose line takes nothing (a far end that stopped reading) costs
+// the search one write window, not one for every probe at every rate.
+TEST_F(PortSearch, PortThatStopsTakingBytesIsLeftAfterOneWriteWindow)
+{
+    simPort_setSilent(1);
+    simPort_stallWriteAfter(1, PROBE_ON_WIRE);
+    simPort_attachUnit(2, UnitConfig{});
+    ASSERT_TRUE(detectComPortAndBaudrate());
+    EXPECT_EQ(gComPortNumber, 2);
+    EXPECT_EQ(writes(1), std::vector<std::string>{""});
+    EXPECT_EQ(events(SimEventKind::Open, 2).front().timeUs, WRITE_STALL_TIMEOUT_MS * 1000LL);
+    EXPECT_EQ(simPorts_openHandles(), 1);
+}

@@ -59,7 +59,7 @@ TEST_F(SerialPort, SettersStoreFirstApplyAfterAndNeverRollBack)
     EXPECT_FALSE(ComPortAPI_SetReadingTimeoutInMs(1000));
     EXPECT_EQ(g_cto.ReadIntervalTimeout, 1000u);
     EXPECT_EQ(g_cto.ReadTotalTimeoutConstant, 1000u);
-    EXPECT_EQ(g_cto.WriteTotalTimeoutConstant, 0u);
+    EXPECT_EQ(g_cto.WriteTotalTimeoutConstant, static_cast<DWORD>(WRITE_STALL_TIMEOUT_MS));
     EXPECT_EQ(g_cto.WriteTotalTimeoutMultiplier, 0u);
     EXPECT_FALSE(ComPortAPI_SetHardwareFlowControl(FALSE));
     EXPECT_EQ(g_dcb.fOutxCtsFlow, 0u);

@@ -16,8 +16,10 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -235,6 +237,43 @@ TEST_F(ToolCommands, UnitThatRefusesTheFpgaUploadFailsWithinSeconds)
     EXPECT_NE(run.errors.find("FAILED [Unit not ready]\r\n\n\rERROR: The update was not successful.\r\n"),
               std::string::npos)
         << run.errors;
+}
+
+// A unit that stops taking bytes in the middle of the FPGA upload (its
+// emulator stopped, so the pseudo-terminal fills up) cannot hold the update
+// nor the port: the write window ends it, failed, saying where it stalled.
+TEST_F(ToolCommands, UnitStoppedMidFpgaUploadFailsAsStalledWithinTheWriteWindow)
+{
+    UnitSimProcess tx(ORVANE_UNIT_SIM, unitArgs(3, "tx", 9600));
+    ASSERT_TRUE(tx.ready());
+
+    RunResult run;
+    std::thread tool([&] { run = runTool({"update", "--port", "3", "--json", "--log", "update.log"}, 180'000); });
+    // Stopped within the 10 s read window that follows the FPGA upload
+    // command: "Ready" is out by then, the image not yet.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (readFile(folder.path("update.log")).find("sent    \"%%%fw -l") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto stopped = std::chrono::steady_clock::now();
+    EXPECT_TRUE(tx.signal(SIGSTOP));
+    tool.join();
+    const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - stopped);
+    tx.signal(SIGCONT);
+    EXPECT_EQ(tx.stop(), 0);
+
+    EXPECT_EQ(run.exitStatus, 1) << run.errors;
+    EXPECT_LT(took.count(), 90);
+    const Json result = jsonOf(run);
+    EXPECT_EQ(result["result"], "failed");
+    EXPECT_EQ(result["exit"], 1);
+    ASSERT_TRUE(result.contains("reason")) << run.output;
+    EXPECT_EQ(result["reason"].get<std::string>().rfind("stalled in FPGA upload: ", 0), 0u) << result["reason"];
+    const std::string log = readFile(folder.path("update.log"));
+    expectInOrder(log, {"set     rate 115200 baud\n", "write FAILED\n",
+                        "error   stalled in FPGA upload: ", "verdict failed, exit status 1\n"});
 }
 
 TEST_F(ToolCommands, NamedPortWithNothingThereExitsFourAndSaysWhy)

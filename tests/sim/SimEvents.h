@@ -15,7 +15,7 @@ enum class SimEventKind {
     KeyWait,
     Open,
     Close,
-    Write,
+    Write,  // the bytes the line took; the count asked in `code`
     Read,
     Sleep,
     CommTimeouts,  // SetCommTimeouts: `timeouts`

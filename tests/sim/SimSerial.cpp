@@ -1,7 +1,8 @@
 // The Win32 serial operations on the virtual clock. Reads follow the read
-// time-out rule of the subset, writes take their time on the wire, the
-// emulated unit hears each write when its last byte has gone out, and every
-// line setting a module applies goes into the event log.
+// time-out rule of the subset, writes take their time on the wire (and end
+// at their window when the line stops taking bytes), the emulated unit hears
+// each write when its last byte has gone out, and every line setting a
+// module applies goes into the event log.
 #include "SimSerial.h"
 
 #include "SimConsole.h"
@@ -9,9 +10,11 @@
 
 #include <windows.h>
 
+#include "platform/PortHolder.h"
 #include "platform/subset/ComPath.h"
 #include "platform/subset/LastError.h"
 #include "platform/subset/ReadTimeouts.h"
+#include "platform/subset/WriteTimeouts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,18 +40,30 @@ DCB initialLine()
     return dcb;
 }
 
+// A write picked by what it carries: the occurrence-th that begins with
+// prefix ("": any), or the one piecesAfter writes after it; occurrence 0
+// picks none.
+struct PickedWrite {
+    std::string prefix;
+    int occurrence = 0, piecesAfter = 0;
+    int prefixWrites = 0;
+    int in = -1;  // writes until the picked one, once its prefix was seen
+};
+
 struct SimPort {
     PortKind kind = PortKind::Absent;
     bool held = false;
+    PORT_HOLDER holder{};  // who holds it, when a test named one
+    bool holderNamed = false;
     std::unique_ptr<UnitModel, UnitDeleter> unit;
     std::multimap<int64_t, std::string> scripted;  // bytes a test sends, by arrival time
     DCB line = initialLine();
     int writes = 0;
     int failingWrite = 0;
-    std::string failPrefix;
-    int failOccurrence = 0, failPiecesAfter = 0;
-    int prefixWrites = 0;
-    int failIn = -1;  // writes until the one that fails, once its prefix was seen
+    PickedWrite failing;
+    PickedWrite stalling;
+    size_t stallTakes = 0;  // bytes of the stalling write the line still takes
+    bool stalled = false;   // the line takes no more bytes
     bool refuseConfiguration = false;
     std::string received;  // arrived, not yet read
     int openHandle = 0;
@@ -62,6 +77,9 @@ struct SimHandle {
 std::map<int, SimPort> ports;
 std::map<int, SimHandle> handles;
 int nextHandleId = 1;
+// The holder of the port the last open could not have, when one was named.
+PORT_HOLDER lastHolder{};
+bool lastHolderNamed = false;
 
 constexpr int STANDARD_RATES[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
 
@@ -159,15 +177,48 @@ BOOL failWith(DWORD code)
     return FALSE;
 }
 
+// Counts this write; whether it is the one picked.
+bool picked(PickedWrite &w, const std::string &bytes)
+{
+    if (w.in < 0 && bytes.rfind(w.prefix, 0) == 0 && ++w.prefixWrites == w.occurrence) {
+        w.in = w.piecesAfter + 1;
+    }
+    return w.in > 0 && --w.in == 0;
+}
+
 // Whether the n-th write (counting this one) is the one a test made fail.
 bool writeFails(SimPort &p, const std::string &bytes)
 {
-    if (p.failIn < 0 && !p.failPrefix.empty() && bytes.rfind(p.failPrefix, 0) == 0 &&
-        ++p.prefixWrites == p.failOccurrence) {
-        p.failIn = p.failPiecesAfter + 1;
-    }
-    const bool failsHere = p.failIn > 0 && --p.failIn == 0;
+    const bool failsHere = picked(p.failing, bytes);
     return ++p.writes == p.failingWrite || failsHere || dropped(p);
+}
+
+// How many bytes of this write the line takes at all: every one, until the
+// write a test picked for the line to stop at.
+size_t bytesTheLineTakes(SimPort &p, const std::string &bytes)
+{
+    if (!p.stalled && picked(p.stalling, bytes)) {
+        p.stalled = true;
+        return std::min(p.stallTakes, bytes.size());
+    }
+    return p.stalled ? 0 : bytes.size();
+}
+
+// How many of `count` bytes go out at `baud` within a write window.
+size_t bytesWithin(size_t count, int baud, int64_t windowUs)
+{
+    if (windowUs == WRITE_WAIT_UNLIMITED || unit_wireTimeUs(count, baud) <= windowUs) {
+        return count;
+    }
+    // The wire time rounds to the microsecond: the estimate is off by one at most.
+    auto fits = static_cast<size_t>(windowUs * baud / 10'000'000);
+    while (fits > 0 && unit_wireTimeUs(fits, baud) > windowUs) {
+        --fits;
+    }
+    while (fits + 1 < count && unit_wireTimeUs(fits + 1, baud) <= windowUs) {
+        ++fits;
+    }
+    return fits;
 }
 
 // Moves the clock to the end of the read's wait: the next arrival within it,
@@ -190,6 +241,7 @@ void simPorts_reset()
 {
     ports.clear();
     handles.clear();
+    lastHolderNamed = false;
 }
 
 void simPort_setSilent(int com)
@@ -201,9 +253,19 @@ void simPort_setHeld(int com, bool held)
 {
     SimPort &p = port(com);
     p.held = held;
+    p.holderNamed = p.holderNamed && held;
     if (held && p.kind == PortKind::Absent) {
         p.kind = PortKind::Silent;
     }
+}
+
+void simPort_setHeldBy(int com, DWORD processId, const char *name)
+{
+    simPort_setHeld(com);
+    SimPort &p = port(com);
+    p.holder.processId = processId;
+    snprintf(p.holder.name, sizeof p.holder.name, "%s", name);
+    p.holderNamed = true;
 }
 
 UnitModel *simPort_attachUnit(int com, const UnitConfig &config)
@@ -231,10 +293,14 @@ void simPort_refuseConfiguration(int com)
 
 void simPort_failWriteAfter(int com, const std::string &prefix, int occurrence, int piecesAfter)
 {
+    port(com).failing = PickedWrite{prefix, occurrence, piecesAfter};
+}
+
+void simPort_stallWriteAfter(int com, const std::string &prefix, int occurrence, int piecesAfter, size_t bytesTaken)
+{
     SimPort &p = port(com);
-    p.failPrefix = prefix;
-    p.failOccurrence = occurrence;
-    p.failPiecesAfter = piecesAfter;
+    p.stalling = PickedWrite{prefix, occurrence, piecesAfter};
+    p.stallTakes = bytesTaken;
 }
 
 int simPorts_openHandles()
@@ -250,6 +316,7 @@ int simPort_currentBaud(int com)
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
+    lastHolderNamed = false;
     const auto com = static_cast<int>(subset_comPortNumber(lpFileName));
     SimPort *p = com == 0 ? nullptr : &port(com);
     if (p == nullptr || p->kind == PortKind::Absent || dropped(*p)) {
@@ -257,6 +324,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
         return INVALID_HANDLE_VALUE;
     }
     if (p->held || p->openHandle != 0) {
+        lastHolderNamed = p->held && p->holderNamed;
+        lastHolder = p->holder;
         subset_setLastError(ERROR_SHARING_VIOLATION, nullptr);
         return INVALID_HANDLE_VALUE;
     }
@@ -372,20 +441,46 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     }
     SimPort &p = port(h->com);
     const std::string bytes(static_cast<const char *>(lpBuffer), nNumberOfBytesToWrite);
-    if (writeFails(p, bytes)) {
+    const bool fails = writeFails(p, bytes);
+    const size_t taken = bytesTheLineTakes(p, bytes);
+    if (fails) {
         simEvents_add(lineEvent(SimEventKind::Write, h->com, p, ""));
         return failWith(ERROR_GEN_FAILURE);
     }
-    simEvents_add(lineEvent(SimEventKind::Write, h->com, p, bytes));
-    const int64_t end = simClock_nowUs() + unit_wireTimeUs(bytes.size(), static_cast<int>(p.line.BaudRate));
+    const int baud = static_cast<int>(p.line.BaudRate);
+    const int64_t start = simClock_nowUs();
+    const int64_t window = subset_writeWindowUs(&h->timeouts, nNumberOfBytesToWrite);
+    const std::string sent = bytes.substr(0, std::min(taken, bytesWithin(bytes.size(), baud, window)));
+    if (sent.size() < bytes.size() && window == WRITE_WAIT_UNLIMITED) {
+        // On a real line this write would never return.
+        fprintf(stderr, "simulated COM%d: a write without time-outs on a line that takes no more bytes\n", h->com);
+        std::abort();
+    }
+    SimEvent written = lineEvent(SimEventKind::Write, h->com, p, sent);
+    written.code = nNumberOfBytesToWrite;
+    simEvents_add(written);
+    const int64_t end = start + unit_wireTimeUs(sent.size(), baud);
     // What came in while the bytes went out is in the queue already.
     pullArrived(p, end);
     simClock_advanceUs(end - simClock_nowUs());
     if (p.unit) {
-        unit_receive(p.unit.get(), end, static_cast<int>(p.line.BaudRate),
-                     reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+        unit_receive(p.unit.get(), end, baud, reinterpret_cast<const uint8_t *>(sent.data()), sent.size());
     }
-    *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    if (sent.size() < bytes.size()) {
+        // The rest waits for room until the window has passed.
+        pullArrived(p, start + window);
+        simClock_advanceUs(start + window - simClock_nowUs());
+    }
+    *lpNumberOfBytesWritten = static_cast<DWORD>(sent.size());
+    return TRUE;
+}
+
+BOOL PortHolder_OfLastOpen(PORT_HOLDER *holder)
+{
+    if (!lastHolderNamed || holder == nullptr) {
+        return FALSE;
+    }
+    *holder = lastHolder;
     return TRUE;
 }
 

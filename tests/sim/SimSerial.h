@@ -8,6 +8,9 @@
 
 #include "UnitModel.h"
 
+#include <windows.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +20,8 @@ void simPort_setSilent(int com);
 // Another process holds the port (an absent one becomes present and held),
 // or lets it go again.
 void simPort_setHeld(int com, bool held = true);
+// Held by a process the platform can name (PortHolder_OfLastOpen).
+void simPort_setHeldBy(int com, DWORD processId, const char *name);
 // A unit behind the port; the simulation owns it until the next reset.
 UnitModel *simPort_attachUnit(int com, const UnitConfig &config);
 // The test plays the device on the far end of a present port: `bytes` reach
@@ -29,6 +34,13 @@ void simPort_failWrite(int com, int writeNumber);
 // begins with `prefix` fails, or, with piecesAfter, the write that many after
 // it (a piece of the image that follows an upload command).
 void simPort_failWriteAfter(int com, const std::string &prefix, int occurrence = 1, int piecesAfter = 0);
+// The line stops taking bytes (CTS held low, a far end that stopped reading)
+// at the write picked as simPort_failWriteAfter picks it (prefix "": the
+// next write): of that write it takes only the first bytesTaken, and of
+// every later write none. Such a write ends when its write window has
+// passed, with the count taken.
+void simPort_stallWriteAfter(int com, const std::string &prefix, int occurrence = 1, int piecesAfter = 0,
+                             size_t bytesTaken = 0);
 // Every SetCommTimeouts/SetCommState on the port fails.
 void simPort_refuseConfiguration(int com);
 // How many handles are open right now.

@@ -49,10 +49,12 @@ std::string settingsOf(const SimEvent &event)
                  event.refused ? " refused" : "");
         break;
     case SimEventKind::CommTimeouts:
-        snprintf(text, sizeof text, "interval=%lu total=%lu*n+%lu%s ",
+        snprintf(text, sizeof text, "interval=%lu total=%lu*n+%lu write=%lu*n+%lu%s ",
                  static_cast<unsigned long>(t.ReadIntervalTimeout),
                  static_cast<unsigned long>(t.ReadTotalTimeoutMultiplier),
-                 static_cast<unsigned long>(t.ReadTotalTimeoutConstant), event.refused ? " refused" : "");
+                 static_cast<unsigned long>(t.ReadTotalTimeoutConstant),
+                 static_cast<unsigned long>(t.WriteTotalTimeoutMultiplier),
+                 static_cast<unsigned long>(t.WriteTotalTimeoutConstant), event.refused ? " refused" : "");
         break;
     case SimEventKind::Purge:
     case SimEventKind::Escape: snprintf(text, sizeof text, "0x%02lX ", static_cast<unsigned long>(event.code)); break;

@@ -50,6 +50,11 @@ UnitSimProcess::UnitSimProcess(const std::string &binary, std::vector<std::strin
     }
 }
 
+bool UnitSimProcess::signal(int signal) const
+{
+    return pid_ > 0 && kill(pid_, signal) == 0;
+}
+
 int UnitSimProcess::stop(int signal)
 {
     if (output_ >= 0) {

@@ -23,6 +23,9 @@ public:
     // Its exit status after `signal` (SIGTERM or SIGINT); -1 when it had to be
     // killed or did not exit normally.
     int stop(int signal = SIGTERM);
+    // Sends it a signal that does not end it (SIGSTOP, SIGCONT); false when
+    // it is not running.
+    bool signal(int signal) const;
 
 private:
     pid_t pid_ = -1;

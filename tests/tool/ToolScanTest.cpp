@@ -7,6 +7,7 @@
 #include "commands/Commands.h"
 #include "unit/UnitJson.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
     simPort_setSilent(2);
     simPort_attachUnit(4, unit(UnitVariant::TX, 9600));
     simPort_setHeld(6);
+    simPort_setHeldBy(7, 1234, "cat");
     UnitConfig current = unit(UnitVariant::RX, 57600);
     current.fwSub = 5;
     simPort_attachUnit(9, current);
@@ -56,6 +58,10 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
 
     EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n" + c.line);
     EXPECT_EQ(scanJson(scan), c.json);
+    // The scan side by side takes the port back from the worker's JSON.
+    ScanResult merged;
+    ASSERT_TRUE(addScanJson(c.json, merged));
+    EXPECT_EQ(scanJson(merged), c.json);
     EXPECT_EQ(simPorts_openHandles(), 0);
     // A unit is only asked, never sent an upload command.
     for (const std::string &w : writes(c.port)) {
@@ -71,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",)"
                  R"("fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[]})"},
         PortCase{"busy", 6, "COM6     busy  held by another program, or access denied\n", R"({"units":[],"busy":[6]})"},
+        PortCase{"busy_with_its_holder_named", 7, "COM7     busy  held by PID 1234 (cat)\n",
+                 R"({"units":[],"busy":[7],"held_by":[{"port":7,"pid":1234,"program":"cat"}]})"},
         PortCase{"current_unit", 9, "COM9    57600  RX       1.00.05    SDI6G 1.04     1       current\n",
                  R"({"units":[{"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
                  R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[]})"}),
@@ -113,6 +121,23 @@ TEST_F(ToolScan, UnitThatIsNeitherProductNorReadableIsListedAsUnknown)
                                  "COM3     9600  unknown  -          -              -       unknown\n");
     EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":3,\"baud\":9600,\"product\":\"unknown\",\"firmware\":null,"
                               "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[]}");
+}
+
+// A unit whose line stops taking bytes once it has answered the probe costs
+// the scan one write window and the version query's read window: no product
+// query is sent into a line that takes nothing.
+TEST_F(ToolScan, UnitWhoseLineStopsAfterTheProbeCostsOneWriteWindow)
+{
+    simPort_attachUnit(3, unit(UnitVariant::TX, 9600));
+    simPort_stallWriteAfter(3, "%%%fw -v");
+
+    scanPorts(3, 3);
+
+    const SimEvent query = events(SimEventKind::Write, 3).back();
+    EXPECT_EQ(query.bytes, "");
+    EXPECT_EQ(query.code, strlen("%%%fw -v\n\r"));
+    EXPECT_EQ(simClock_nowUs() - query.timeUs, (WRITE_STALL_TIMEOUT_MS + QUERY_READ_TIMEOUT_MS) * 1000LL);
+    EXPECT_EQ(simPorts_openHandles(), 0);
 }
 
 TEST_F(ToolScan, ExitsFourWhenNoUnitAnswersWithinTheRange)

@@ -3,6 +3,8 @@
 // can be reached, and the JSON object a script reads.
 #include "FlattenedImage.h"
 #include "NamedCase.h"
+#include "ReadFile.h"
+#include "TempFolder.h"
 #include "ToolSimTest.h"
 #include "UpdateTranscript.h"
 
@@ -10,9 +12,13 @@
 #include "commands/Commands.h"
 #include "unit/UnitJson.h"
 
+#include "base/UpdateLog.h"
+
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -99,6 +105,77 @@ INSTANTIATE_TEST_SUITE_P(
                                   FAILURE_END, false}),
     [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });
 
+namespace {
+
+// A line that stops taking bytes at one write of the update (the unit holds
+// CTS low, or stopped reading): the write picked by what it carries, as
+// simPort_failWriteAfter picks it, and how much of it the line still takes.
+struct StallCase : NamedCase {
+    const char *prefix;
+    int piecesAfter;
+    size_t bytesTaken;
+    int readWindowMs;    // of the exchange the write begins or belongs to
+    const char *reason;  // the JSON's reason, and the log's error event
+};
+
+class ToolUpdateStall : public ToolUpdate, public ::testing::WithParamInterface<StallCase> {
+protected:
+    TempFolder folder;
+
+    void TearDown() override
+    {
+        UpdateLog_Close();
+        ToolUpdate::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_P(ToolUpdateStall, FailsWithinTheWriteWindowAndSaysWhereItStalled)
+{
+    const StallCase &c = GetParam();
+    simPort_attachUnit(3, UnitConfig{});
+    simPort_stallWriteAfter(3, c.prefix, 1, c.piecesAfter, c.bytesTaken);
+    const std::string log = folder.path("update.log");
+    ASSERT_TRUE(UpdateLog_Open(log.c_str()));
+
+    const UpdateOutcome outcome = performUpdate(0, 0);
+    UpdateLog_Close();
+
+    EXPECT_EQ(outcome.result, ToolOutcome::Failed);
+    EXPECT_TRUE(endsWith(simConsole_text(), FAILURE_END)) << simConsole_text();
+    EXPECT_EQ(simPorts_openHandles(), 0);
+    const Json json = Json::parse(updateJson(outcome));
+    EXPECT_EQ(json["result"], "failed");
+    EXPECT_EQ(json["exit"], 1);
+    EXPECT_EQ(json["reason"], c.reason);
+    EXPECT_NE(readFile(log).find(" ms  error   " + std::string(c.reason) + "\n"), std::string::npos) << readFile(log);
+    // The write the line did not take whole is the last: it held the update
+    // one write window, and at most one read window more went by.
+    const std::vector<SimEvent> written = events(SimEventKind::Write, 3);
+    const auto stalled =
+        std::find_if(written.begin(), written.end(), [](const SimEvent &w) { return w.bytes.size() < w.code; });
+    ASSERT_NE(stalled, written.end());
+    EXPECT_EQ(written.end() - stalled, 1) << "writes from the one the line stopped taking";
+    const int64_t took = simClock_nowUs() - stalled->timeUs;
+    EXPECT_GE(took, WRITE_STALL_TIMEOUT_MS * 1000LL);
+    EXPECT_LE(took, (WRITE_STALL_TIMEOUT_MS + c.readWindowMs) * 1000LL);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStepThatWrites, ToolUpdateStall,
+                         ::testing::Values(StallCase{"product_query", "%%%fw -p", 0, 0, QUERY_READ_TIMEOUT_MS,
+                                                     "stalled in identification: no byte taken for 60 s"},
+                                           StallCase{"fpga_command", "%%%fw -l", 0, 0, FPGA_READY_TIMEOUT_MS,
+                                                     "stalled in FPGA upload command: no byte taken for 60 s"},
+                                           StallCase{"fpga_data", "%%%fw -l", 3, 4096, DATA_REPLY_TIMEOUT_MS,
+                                                     "stalled in FPGA upload: only 4096 of 10240 bytes taken in 60 s"},
+                                           StallCase{
+                                               "firmware_command", "%%%fw -h", 0, 12, MCU_READY_TIMEOUT_MS,
+                                               "stalled in firmware upload command: only 12 of 28 bytes taken in 60 s"},
+                                           StallCase{"firmware_data", "%%%fw -h", 1, 0, DATA_REPLY_TIMEOUT_MS,
+                                                     "stalled in firmware upload: no byte taken for 60 s"}),
+                         CaseName());
+
 struct NoUnitCase : NamedCase {
     int port, baud;
     const char *reason;
@@ -110,6 +187,7 @@ TEST_P(ToolUpdateNoUnit, SaysWhyAndExitsFour)
 {
     const NoUnitCase &c = GetParam();
     simPort_setHeld(5);
+    simPort_setHeldBy(10, 1234, "cat");
     simPort_setSilent(6);
     // At a rate the search does not try.
     UnitConfig unit;
@@ -135,6 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
         NoUnitCase{"held", 5, 0,
                    "COM5 cannot be opened: another program holds it, or access is denied (The process cannot "
                    "access the file because it is being used by another process)"},
+        NoUnitCase{"held_by_a_named_program", 10, 0, "COM10 cannot be opened: it is held by PID 1234 (cat)"},
         NoUnitCase{"silent", 6, 0, "No unit answered on COM6 at 115200, 9600, 57600, 4800, 2400 or 1200 baud"},
         NoUnitCase{"other_rate", 8, 57600, "No unit answered on COM8 at 57600 baud"},
         NoUnitCase{"search_finds_nothing", 0, 0, "No unit answered on COM1 to COM32"}),

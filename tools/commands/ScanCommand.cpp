@@ -65,7 +65,7 @@ ScanResult scanPorts(int first, int last)
     for (int port = first; port <= last; ++port) {
         const PortProbe found = probeComPort(port, 0);
         if (found == PORT_BUSY) {
-            scan.ports.push_back(busyPort(port));
+            scan.ports.push_back(busyPort(port, lastOpenHolder()));
         } else if (found == PORT_UNIT_FOUND) {
             scan.ports.push_back(identifyOpenUnit());
         }

@@ -52,6 +52,22 @@ void writeLogHeading(const std::string &commandLine)
     }
 }
 
+// Why the update failed when the line stopped taking its bytes: the step and
+// what the line took; "" for any other failure.
+std::string stallReason(void)
+{
+    WriteStall stall{};
+    const char *step = updateStalledIn();
+    if (step == nullptr || !ComPortAPI_LastWriteStalled(&stall)) {
+        return "";
+    }
+    const std::string window = std::to_string(stall.windowMs / 1000) + " s";
+    const std::string taken = stall.taken == 0 ? "no byte taken for " + window
+                                               : "only " + std::to_string(stall.taken) + " of " +
+                                                     std::to_string(stall.asked) + " bytes taken in " + window;
+    return std::string("stalled in ") + step + ": " + taken;
+}
+
 }  // namespace
 
 UpdateOutcome performUpdate(int port, int baud)
@@ -76,7 +92,11 @@ UpdateOutcome performUpdate(int port, int baud)
     if (!updated) {
         printf(UPDATE_NOT_SUCCESSFUL_TEXT);
         outcome.result = ToolOutcome::Failed;
-        outcome.error = FAILED_TEXT;
+        outcome.reason = stallReason();
+        if (!outcome.reason.empty()) {
+            UpdateLog_Event("error", "%s", outcome.reason.c_str());
+        }
+        outcome.error = outcome.reason.empty() ? FAILED_TEXT : outcome.reason;
     } else if (!updateWasConfirmed()) {
         printf("\n\rERROR: %s.\r\n", UNCONFIRMED_TEXT);
         outcome.result = ToolOutcome::Unconfirmed;

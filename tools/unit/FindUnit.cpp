@@ -1,5 +1,7 @@
 #include "unit/FindUnit.h"
 
+#include "unit/ScanResult.h"
+
 #include "base/ErrorText.h"
 #include "base/ProgramState.h"
 #include "base/UpdateLog.h"
@@ -34,6 +36,9 @@ std::string probeOnePort(int port, int baud)
     case PORT_UNIT_FOUND: return "";
     case PORT_ABSENT: return name + " cannot be opened: it is absent (" + ErrorText_Of(GetLastError()) + ")";
     case PORT_BUSY:
+        if (const std::optional<PORT_HOLDER> holder = lastOpenHolder()) {
+            return name + " cannot be opened: it is " + heldByText(*holder);
+        }
         return name + " cannot be opened: another program holds it, or access is denied (" +
                ErrorText_Of(GetLastError()) + ")";
     case PORT_NO_UNIT: break;

@@ -22,7 +22,8 @@ std::string portName(int port)
 void printPort(FILE *out, const ScannedPort &found)
 {
     if (found.busy) {
-        fprintf(out, "%-6s %6s  held by another program, or access denied\n", portName(found.port).c_str(), "busy");
+        const std::string why = found.holder ? heldByText(*found.holder) : "held by another program, or access denied";
+        fprintf(out, "%-6s %6s  %s\n", portName(found.port).c_str(), "busy", why.c_str());
         return;
     }
     const char *status = found.firmware.empty() ? "unknown" : found.current ? "current" : "to update";
@@ -46,12 +47,25 @@ ScannedPort scannedUnit(const UnitFacts &unit)
     return found;
 }
 
-ScannedPort busyPort(int port)
+ScannedPort busyPort(int port, std::optional<PORT_HOLDER> holder)
 {
     ScannedPort found;
     found.port = port;
     found.busy = true;
+    found.holder = holder;
     return found;
+}
+
+std::optional<PORT_HOLDER> lastOpenHolder(void)
+{
+    PORT_HOLDER holder{};
+    return PortHolder_OfLastOpen(&holder) ? std::optional<PORT_HOLDER>(holder) : std::nullopt;
+}
+
+std::string heldByText(const PORT_HOLDER &holder)
+{
+    const std::string name = holder.name[0] != '\0' ? std::string(" (") + holder.name + ")" : "";
+    return "held by PID " + std::to_string(holder.processId) + name;
 }
 
 bool anyUnit(const ScanResult &scan)

@@ -7,6 +7,8 @@
 
 #include "unit/UnitFacts.h"
 
+#include "platform/PortHolder.h"
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,7 +16,8 @@
 
 struct ScannedPort {
     int port = 0;
-    bool busy = false;  // held by another program, or access denied; nothing more is known
+    bool busy = false;                  // held by another program, or access denied
+    std::optional<PORT_HOLDER> holder;  // busy: the program that holds it, when the system named it
     int baud = 0;
     std::string product;        // "TX", "RX" or "unknown"
     std::string firmware;       // as the update prints it; empty when the version reply was not whole
@@ -28,7 +31,12 @@ struct ScanResult {
 };
 
 ScannedPort scannedUnit(const UnitFacts &unit);
-ScannedPort busyPort(int port);
+ScannedPort busyPort(int port, std::optional<PORT_HOLDER> holder = std::nullopt);
+// The program that held the port the last open could not have, when the
+// system named one.
+std::optional<PORT_HOLDER> lastOpenHolder(void);
+// "held by PID 1234 (cat)"; without the parentheses when the name is not known.
+std::string heldByText(const PORT_HOLDER &holder);
 
 bool anyUnit(const ScanResult &scan);
 std::vector<int> busyPorts(const ScanResult &scan);

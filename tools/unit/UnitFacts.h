@@ -38,6 +38,7 @@ struct UpdateOutcome {
     ToolOutcome result = ToolOutcome::NoUnit;  // Confirmed, Failed, Unconfirmed or NoUnit
     double seconds = 0;
     std::string log;       // the log file given, empty for none
+    std::string reason;    // for some failures, why: "stalled in FPGA upload: no byte taken for 60 s"
     std::string error;     // why the update did not succeed; empty when it did
     std::string logError;  // why the log lost lines; empty when it took them all
 };

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -60,6 +62,36 @@ ScannedPort unitIn(const Json &object)
     return unit;
 }
 
+// {"port":6,"pid":1234,"program":"cat"} for each busy port whose holder is known.
+Json holdersOf(const ScanResult &scan)
+{
+    Json holders = Json::array();
+    for (const ScannedPort &found : scan.ports) {
+        if (found.busy && found.holder) {
+            holders.push_back(
+                {{"port", found.port}, {"pid", found.holder->processId}, {"program", textOrNull(found.holder->name)}});
+        }
+    }
+    return holders;
+}
+
+// The holder a scan's JSON names for a busy port.
+std::optional<PORT_HOLDER> holderIn(const Json &answer, int port)
+{
+    if (!answer.contains("held_by") || !answer["held_by"].is_array()) {
+        return std::nullopt;
+    }
+    for (const Json &held : answer["held_by"]) {
+        if (held.is_object() && numberIn(held, "port") == port && numberIn(held, "pid")) {
+            PORT_HOLDER holder{};
+            holder.processId = static_cast<DWORD>(*numberIn(held, "pid"));
+            snprintf(holder.name, sizeof holder.name, "%s", textIn(held, "program").c_str());
+            return holder;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string jsonText(const Json &object)
@@ -92,6 +124,10 @@ std::string scanJson(const ScanResult &scan, const std::string &error, ToolOutco
         }
     }
     Json object = {{"units", units}, {"busy", busyPorts(scan)}};
+    const Json holders = holdersOf(scan);
+    if (!holders.empty()) {
+        object["held_by"] = holders;
+    }
     addFailure(object, result, error);
     return jsonText(object);
 }
@@ -108,7 +144,7 @@ bool addScanJson(const std::string &text, ScanResult &scan)
     if (answer.contains("busy") && answer["busy"].is_array()) {
         for (const Json &port : answer["busy"]) {
             if (port.is_number_integer()) {
-                scan.ports.push_back(busyPort(port.get<int>()));
+                scan.ports.push_back(busyPort(port.get<int>(), holderIn(answer, port.get<int>())));
             }
         }
     }
@@ -131,6 +167,9 @@ std::string updateJson(const UpdateOutcome &outcome)
     }
     if (versionsKnown(unit)) {
         addVersions(object, scannedUnit(unit));
+    }
+    if (!outcome.reason.empty()) {
+        object["reason"] = outcome.reason;
     }
     addText(object, "error", outcome.error);
     addText(object, "log_error", outcome.logError);

@@ -116,15 +116,16 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 // are those of an exclusive open of an existing device and are not looked at.
 // INVALID_HANDLE_VALUE when the port cannot be opened: ERROR_FILE_NOT_FOUND
 // when it is absent, ERROR_SHARING_VIOLATION when another opener (or an
-// earlier handle of ours) holds it. A new handle has no read time-outs until
+// earlier handle of ours) holds it, whether or not that opener took a lock
+// (platform/PortHolder.h may name it). A new handle has no read time-outs until
 // SetCommTimeouts gives it some.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                    HANDLE hTemplateFile);
 // Queue sizes are the driver's own; TRUE on an open handle.
 BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
-// Keeps the time-outs every later ReadFile on the handle follows (writes
-// have none).
+// Keeps the time-outs every later ReadFile and WriteFile on the handle
+// follows.
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
 // Applies rate, framing and CTS output flow control (fOutxCtsFlow) to the
 // line. Only 8 data bits, no parity, one stop bit and the standard rates
@@ -148,9 +149,12 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
 // the next read. FALSE when the far end is gone.
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped);
-// Returns only once every byte has been taken by the line (for as long as
-// the far end makes it wait; no time-out), with the count written. FALSE,
-// with the count taken so far, when the far end is gone.
+// Returns once every byte has been taken by the line, with the count
+// written, or once the handle's write window has passed (the rule is in
+// platform/subset/WriteTimeouts.h; without one, for as long as the far end
+// makes it wait): TRUE then, with the count taken so far, which a caller
+// must compare with the count asked. FALSE, with the count taken so far,
+// when the far end is gone.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped);
 // Releases the port for the next opener; the handle is not open any more.

@@ -1,13 +1,17 @@
 // Serial operations of the POSIX platform: \\.\COMn over termios, with the
-// exclusive open, the read time-outs and the complete writes the updater
+// exclusive open, the read time-outs and the write windows the updater
 // relies on from Windows.
 #include <windows.h>
 
+#include "platform/PortHolder.h"
 #include "platform/posix/DevicePath.h"
+#include "platform/posix/PortHolders.h"
 #include "platform/subset/ComPath.h"
 #include "platform/subset/LastError.h"
 #include "platform/subset/ReadTimeouts.h"
+#include "platform/subset/WriteTimeouts.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -20,6 +24,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,6 +33,8 @@ namespace {
 struct Port {
     int fd;
     COMMTIMEOUTS timeouts;
+    // A write's window passed with bytes still queued that the line does not take.
+    bool stalled;
 };
 
 // Handles are ids that are never reused, never fds: the program keeps its
@@ -35,6 +42,10 @@ struct Port {
 // open was given. The program drives its port from one thread.
 std::map<std::uintptr_t, Port> g_ports;
 std::uintptr_t g_lastId = 0;
+
+// The other process that held the port the last open could not have.
+PORT_HOLDER g_holder{};
+bool g_holderKnown = false;
 
 Port *findPort(HANDLE h)
 {
@@ -77,18 +88,40 @@ int failOpen(int error)
     return -1;
 }
 
+// Looks for another process that has the tty open (fd: ours on it, or -1
+// when the open itself was refused); true when one was found and kept.
+bool findHolder(int fd, const char *path)
+{
+    struct stat device {};
+    g_holderKnown = (fd >= 0 ? fstat(fd, &device) : stat(path, &device)) == 0 && S_ISCHR(device.st_mode) &&
+                    posix_findPortHolder(device, &g_holder);
+    return g_holderKnown;
+}
+
 // Opens a tty for this process alone, in raw 8-bit mode; -1 on any failure,
 // with its reason recorded.
 int openExclusive(const char *path)
 {
-    // Non-blocking, so a modem line without carrier cannot hold the open.
+    // Non-blocking, so a modem line without carrier cannot hold the open; and
+    // it stays so, for a write to take only what the line has room for and
+    // keep to its window.
     const int fd = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return failOpen(errno);
+        const int error = errno;
+        if (error == EBUSY) {
+            findHolder(-1, path);
+        }
+        return failOpen(error);
     }
     if (!isatty(fd)) {
         close(fd);
         return failOpen(ENOTTY);
+    }
+    // A program that has the port open without any lock would take every
+    // byte written to it: the port is busy before anything goes out.
+    if (findHolder(fd, path)) {
+        close(fd);
+        return failOpen(EBUSY);
     }
     // Exclusive mode is a flag of the port, not of our descriptor: when we
     // lose the lock below, it is ours to clear only if we set it.
@@ -110,8 +143,7 @@ int openExclusive(const char *path)
         return failOpen(error);
     }
     termios line{};
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || tcgetattr(fd, &line) != 0) {
+    if (tcgetattr(fd, &line) != 0) {
         const int error = errno;
         releaseAndClose(fd);
         return failOpen(error);
@@ -185,7 +217,7 @@ int waitFor(int fd, short events, int timeoutMs)
 
 // The port behind a transfer's handle, or nullptr when the call cannot be
 // served: unknown handle, overlapped I/O, or no buffer for a non-empty count.
-const Port *transferPort(HANDLE h, const void *buffer, DWORD length, LPOVERLAPPED overlapped)
+Port *transferPort(HANDLE h, const void *buffer, DWORD length, LPOVERLAPPED overlapped)
 {
     if (overlapped != nullptr || (buffer == nullptr && length > 0)) {
         subset_setLastError(ERROR_INVALID_PARAMETER, nullptr);
@@ -219,6 +251,7 @@ BOOL hungUp()
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
+    g_holderKnown = false;
     const unsigned long n = subset_comPortNumber(lpFileName);
     char path[64];
     if (n == 0 || !posix_comDevicePath(n, path, sizeof path)) {
@@ -230,7 +263,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
         return INVALID_HANDLE_VALUE;
     }
     const std::uintptr_t id = ++g_lastId;
-    g_ports[id] = Port{fd, COMMTIMEOUTS{}};
+    g_ports[id] = Port{fd, COMMTIMEOUTS{}, false};
     return reinterpret_cast<HANDLE>(id);
 }
 
@@ -239,6 +272,10 @@ BOOL CloseHandle(HANDLE hObject)
     const Port *port = findPort(hObject);
     if (port == nullptr) {
         return FALSE;
+    }
+    // What a stalled line did not take would hold the close until it drains.
+    if (port->stalled) {
+        tcflush(port->fd, TCOFLUSH);
     }
     // Give exclusive mode back, or the next open fails for anyone but root.
     releaseAndClose(port->fd);
@@ -380,17 +417,26 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     DWORD ignored = 0;
     DWORD &count = lpNumberOfBytesWritten != nullptr ? *lpNumberOfBytesWritten : ignored;
     count = 0;
-    const Port *port = transferPort(hFile, lpBuffer, nNumberOfBytesToWrite, lpOverlapped);
+    Port *port = transferPort(hFile, lpBuffer, nNumberOfBytesToWrite, lpOverlapped);
     if (port == nullptr) {
         return FALSE;
     }
+    const std::int64_t start = nowUs();
+    const std::int64_t window = subset_writeWindowUs(&port->timeouts, nNumberOfBytesToWrite);
     const auto *bytes = static_cast<const unsigned char *>(lpBuffer);
     while (count < nNumberOfBytesToWrite) {
+        const std::int64_t left = window == WRITE_WAIT_UNLIMITED
+                                      ? READ_WAIT_UNLIMITED
+                                      : std::max<std::int64_t>(window - (nowUs() - start), 0);
         // Waiting for room here rather than in write() lets a vanished peer
-        // end the write instead of holding it.
-        const int events = waitFor(port->fd, POLLOUT, -1);
-        if (events == kInterrupted) {
+        // end the write instead of holding it, and the window end it.
+        const int events = waitFor(port->fd, POLLOUT, pollTimeoutMs(left));
+        if (events == kInterrupted || (events == 0 && left > 0)) {
             continue;
+        }
+        if (events == 0) {
+            port->stalled = true;
+            break;
         }
         if (events < 0 || (events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             return hungUp();
@@ -402,5 +448,14 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
             return hungUp();
         }
     }
+    return TRUE;
+}
+
+BOOL PortHolder_OfLastOpen(PORT_HOLDER *holder)
+{
+    if (!g_holderKnown || holder == nullptr) {
+        return FALSE;
+    }
+    *holder = g_holder;
     return TRUE;
 }
