@@ -198,6 +198,8 @@ const Command *chosenCommand(const CLI::App &app)
 
 int main(int argc, char **argv)
 {
+    // Run as a worker, an abort must read as a death, never as an exit status.
+    WorkerProcess_ReportAborts();
     CLI::App app{"What the Orvane firmware updater's dialogue does not offer, and the update for scripts.",
                  "OrvaneFwTool"};
     app.set_version_flag("--version",
