@@ -245,11 +245,11 @@ TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
     // Busy ports stand among the units, every port in its order; no worker
     // went without an answer.
     EXPECT_EQ(run.listing, "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
-                       "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n"
-                       "COM5    57600  RX       1.00.05    MDL 1.04       1       current\n"
-                       "COM6     busy  held by another program, or access denied\n"
-                       "COM9   115200  TX       1.00.04    MDL 1.04       1       to update\n"
-                       "COM17    4800  RX       1.00.04    MDL 1.04       1       to update\n");
+                           "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n"
+                           "COM5    57600  RX       1.00.05    MDL 1.04       1       current\n"
+                           "COM6     busy  held by another program, or access denied\n"
+                           "COM9   115200  TX       1.00.04    MDL 1.04       1       to update\n"
+                           "COM17    4800  RX       1.00.04    MDL 1.04       1       to update\n");
     EXPECT_EQ(
         run.json,
         R"({"units":[)"
@@ -322,16 +322,15 @@ TEST_P(ScanFailure, PortListedAsFailedAndScanFails)
 
 INSTANTIATE_TEST_SUITE_P(
     Ends, ScanFailure,
-    ::testing::Values(
-        ScanFailureCase{{"worker_crashes"},
-                        {"err:about to fail\\r\\n", "crash"},
-                        SCAN_WORKER_DEADLINE,
-                        "scan worker killed by signal 11 (Segmentation fault): about to fail"},
-        ScanFailureCase{{"worker_aborts"}, {"abort"}, SCAN_WORKER_DEADLINE, "scan worker ended by abort"},
-        ScanFailureCase{{"worker_overdue"},
-                        {"err:still probing\\r\\n", "hang"},
-                        std::chrono::seconds(1),
-                        "scan worker did not finish within 1 s: still probing"}),
+    ::testing::Values(ScanFailureCase{{"worker_crashes"},
+                                      {"err:about to fail\\r\\n", "crash"},
+                                      SCAN_WORKER_DEADLINE,
+                                      "scan worker killed by signal 11 (Segmentation fault): about to fail"},
+                      ScanFailureCase{{"worker_aborts"}, {"abort"}, SCAN_WORKER_DEADLINE, "scan worker ended by abort"},
+                      ScanFailureCase{{"worker_overdue"},
+                                      {"err:still probing\\r\\n", "hang"},
+                                      std::chrono::seconds(1),
+                                      "scan worker did not finish within 1 s: still probing"}),
     CaseName());
 
 TEST_F(Fleet, ScanWorkersThatCannotStartAreListed)
@@ -341,9 +340,9 @@ TEST_F(Fleet, ScanWorkersThatCannotStartAreListed)
     const ScanRun run = scan({1, 32, true, folder_.path("no-such-program")});
     EXPECT_EQ(exitStatus(run.outcome), 1);
     EXPECT_EQ(run.listing.substr(0, run.listing.find("ERROR")), std::string(SCAN_HEADING) +
-                                                                   "COM2   failed  scan worker could not be started\n"
-                                                                   "COM3   failed  scan worker could not be started\n"
-                                                                   "No unit answered on COM1 to COM32.\n");
+                                                                    "COM2   failed  scan worker could not be started\n"
+                                                                    "COM3   failed  scan worker could not be started\n"
+                                                                    "No unit answered on COM1 to COM32.\n");
     EXPECT_EQ(run.json, R"({"units":[],"busy":[],"failed":[)"
                         R"({"port":2,"result":"failed","reason":"scan worker could not be started"},)"
                         R"({"port":3,"result":"failed","reason":"scan worker could not be started"}]})"
@@ -554,7 +553,8 @@ TEST_P(ClosedOutput, WorkersFinishAndTheExitStatusTells)
 {
     lineWith({});
     ::testing::internal::CaptureStderr();
-    const int exitCode = withStdoutClosed([this] { return exitStatus(runUpdateAll(updateAllOptions(GetParam().json))); });
+    const int exitCode =
+        withStdoutClosed([this] { return exitStatus(runUpdateAll(updateAllOptions(GetParam().json))); });
     const std::string console = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(exitCode, 0) << console;
     if (GetParam().json) {

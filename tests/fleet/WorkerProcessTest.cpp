@@ -112,16 +112,15 @@ TEST_P(WorkerEnd, ExitToldFromDeath)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, WorkerEnd,
-    ::testing::Values(EndCase{"success", {"exit:0"}, WORKER_EXITED, 0, ""},
-                      EndCase{"unconfirmed", {"out:x", "exit:3"}, WORKER_EXITED, 3, ""},
-                      EndCase{"no_unit", {"exit:4"}, WORKER_EXITED, 4, ""},
-                      EndCase{"crash", {"err:about to crash\\n", "crash"}, WORKER_DIED, 0, ""},
-                      // Never the exit status 3 of Windows' abort(), which reads as "unconfirmed".
-                      EndCase{"abort", {"abort"}, WORKER_DIED, 0, "ended by abort"},
-                      EndCase{"uncaught_exception", {"throw"}, WORKER_DIED, 0, "ended by abort"}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Ends, WorkerEnd,
+                         ::testing::Values(EndCase{"success", {"exit:0"}, WORKER_EXITED, 0, ""},
+                                           EndCase{"unconfirmed", {"out:x", "exit:3"}, WORKER_EXITED, 3, ""},
+                                           EndCase{"no_unit", {"exit:4"}, WORKER_EXITED, 4, ""},
+                                           EndCase{"crash", {"err:about to crash\\n", "crash"}, WORKER_DIED, 0, ""},
+                                           // Never the exit status 3 of Windows' abort(), which reads as "unconfirmed".
+                                           EndCase{"abort", {"abort"}, WORKER_DIED, 0, "ended by abort"},
+                                           EndCase{"uncaught_exception", {"throw"}, WORKER_DIED, 0, "ended by abort"}),
+                         CaseName());
 
 TEST_F(Workers, ProgramThatCannotRunIsNotStarted)
 {
@@ -186,8 +185,8 @@ TEST_F(Workers, WorkerOutlivesASupervisorThatDies)
 {
     TempFolder folder;
     const std::string log = folder.path("grandchild.log");
-    const int parent = startFake({"spawn", "out:into a pipe nobody reads\\n", "err:likewise\\n", "logfile:" + log,
-                                  "log:finished\\n", "exit:0"});
+    const int parent = startFake(
+        {"spawn", "out:into a pipe nobody reads\\n", "err:likewise\\n", "logfile:" + log, "log:finished\\n", "exit:0"});
     ASSERT_GE(parent, 0);
     std::string said;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);

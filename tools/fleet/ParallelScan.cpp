@@ -147,7 +147,8 @@ std::string parallelScanJson(const ScanResult &scan)
     nlohmann::ordered_json object = nlohmann::ordered_json::parse(scanJson(scan), nullptr, false);
     object["failed"] = nlohmann::ordered_json::array();
     for (const FailedScan &failed : scan.failed) {
-        object["failed"].push_back({{"port", failed.port}, {"result", outcomeWord(failed.result)}, {"reason", failed.reason}});
+        object["failed"].push_back(
+            {{"port", failed.port}, {"result", outcomeWord(failed.result)}, {"reason", failed.reason}});
     }
     // A worker's console line may hold any bytes; the object is written whole.
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

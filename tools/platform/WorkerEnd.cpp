@@ -2,9 +2,9 @@
 
 #include "ToolOutcome.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <csignal>
 #include <exception>
 
 namespace {
@@ -44,7 +44,8 @@ void onAbortSignal(int)
 
 WorkerStatus WorkerEnd_OfExit(unsigned long code)
 {
-    const bool died = code == static_cast<unsigned long>(exitStatus(ToolOutcome::Aborted)) || code >= FIRST_NTSTATUS_ERROR;
+    const bool died =
+        code == static_cast<unsigned long>(exitStatus(ToolOutcome::Aborted)) || code >= FIRST_NTSTATUS_ERROR;
     return {died ? WORKER_DIED : WORKER_EXITED, static_cast<int>(code)};
 }
 

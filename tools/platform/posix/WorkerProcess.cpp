@@ -180,8 +180,8 @@ pid_t forkWorker(std::vector<std::string> args, int readEnds[2])
     int err[2] = {-1, -1};
     int failure[2] = {-1, -1};
     const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const bool ready = nothing >= 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0 &&
-                       pipe2(failure, O_CLOEXEC) == 0;
+    const bool ready =
+        nothing >= 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0 && pipe2(failure, O_CLOEXEC) == 0;
     // Signals wait until the child has its default handlers back: one that
     // came in between would otherwise run the supervisor's handler there.
     sigset_t all;

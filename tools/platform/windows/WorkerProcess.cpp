@@ -54,7 +54,7 @@ std::wstring wideWith(UINT codePage, DWORD flags, const std::string &text)
 {
     const int length = MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (length <= 0) {
-        return L"";
+        return std::wstring();
     }
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), wide.data(), length);
