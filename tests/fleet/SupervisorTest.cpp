@@ -501,6 +501,32 @@ TEST_F(Fleet, InterruptEndsEveryWorker)
     WorkerProcess_ClearInterrupt();
 }
 
+// Ctrl-C while COM9's scan worker is still probing: no update begins, and
+// every port is reported with why, the one whose scan was cut among those
+// that answered.
+TEST_F(Fleet, InterruptDuringTheScanReportsEveryPort)
+{
+    for (const Unit &unit : LINE) {
+        presentPort(unit.port);
+        script("scan-com" + std::to_string(unit.port), {scanAnswer(unit, false), "exit:0"});
+    }
+    script("scan-com9", {"interrupt", "hang"});
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.report["interrupted"], true);
+    EXPECT_EQ(
+        resultsOf(run.report),
+        (std::map<int, std::string>{{2, "interrupted"}, {5, "interrupted"}, {9, "interrupted"}, {17, "interrupted"}}));
+    for (const nlohmann::ordered_json &unit : run.report["units"]) {
+        EXPECT_TRUE(unit.contains("reason")) << unit.dump();
+    }
+    EXPECT_EQ(run.report["units"][2].value("reason", ""), "scan interrupted before its worker answered");
+    for (const Unit &unit : LINE) {
+        EXPECT_FALSE(workerRan("update-com" + std::to_string(unit.port)));
+    }
+    WorkerProcess_ClearInterrupt();
+}
+
 TEST_F(Fleet, PlainBoardAndSummaryWithoutJson)
 {
     lineWith({});

@@ -15,6 +15,10 @@
 #include <chrono>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 std::string fakeWorker()
@@ -141,6 +145,30 @@ TEST_F(Workers, ArgumentsArriveIntact)
         expected += arg + "\n";
     }
     EXPECT_EQ(collectUntilEnded(worker).out, expected);
+}
+
+// A worker on every port at once, each holding two pipes, even where the
+// soft limit on open files would have no room for them.
+TEST_F(Workers, WorkerOnEveryPortAtOnce)
+{
+#ifndef _WIN32
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max < 1024) {
+        GTEST_SKIP() << "the hard limit on open files is below what 256 workers need";
+    }
+    limit.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+#endif
+    std::vector<int> workers;
+    for (int port = 1; port <= 256; ++port) {
+        workers.push_back(startFake({"hang"}));
+        ASSERT_GE(workers.back(), 0) << "COM" << port;
+    }
+    WorkerProcess_EndAll(1000);
+    for (int worker : workers) {
+        EXPECT_EQ(WorkerProcess_Status(worker).state, WORKER_DIED);
+    }
 }
 
 TEST_F(Workers, EndAllLeavesNoneRunning)

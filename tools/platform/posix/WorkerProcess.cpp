@@ -73,13 +73,14 @@ bool isIgnored(int signal)
     return sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
 }
 
-// The system's default limit can be too low for a worker on every port.
+// A soft limit below what a worker on every port needs is raised, as far as
+// the hard limit allows.
 void allowDescriptorsForEveryPort(void)
 {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < DESCRIPTORS_NEEDED &&
         limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
+        limit.rlim_cur = limit.rlim_max < DESCRIPTORS_NEEDED ? limit.rlim_max : DESCRIPTORS_NEEDED;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
@@ -89,7 +90,6 @@ bool openWakeupPipe(void)
     if (g_wakeup[0] >= 0) {
         return true;
     }
-    allowDescriptorsForEveryPort();
     if (pipe2(g_wakeup, O_CLOEXEC | O_NONBLOCK) != 0) {
         return false;
     }
@@ -346,6 +346,7 @@ int WorkerProcess_Start(const std::vector<std::string> &argv)
     if (argv.empty() || !openWakeupPipe()) {
         return -1;
     }
+    allowDescriptorsForEveryPort();
     int readEnds[2] = {-1, -1};
     const pid_t pid = forkWorker(argv, readEnds);
     if (pid < 0) {
