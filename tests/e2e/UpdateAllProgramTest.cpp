@@ -106,15 +106,12 @@ bool fileHoldsWithin(const std::string &path, const std::string &text, int64_t w
 }
 
 // The last line of a log that is not blank.
-std::string lastLine(const std::string &text)
+std::string lastLine(std::string text)
 {
-    const size_t end = text.find_last_not_of("\r\n");
-    if (end == std::string::npos) {
-        return "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
     }
-    const size_t start = text.find_last_of('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1,
-                       end + 1 - (start == std::string::npos ? 0 : start + 1));
+    return text.substr(text.rfind('\n') + 1);
 }
 
 class UpdateAllProgram : public ::testing::Test {

@@ -257,7 +257,7 @@ TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
         R"({"port":5,"baud":57600,"product":"RX","firmware":"1.00.05","fpga":"MDL 1.04","device":1,"current":true},)"
         R"({"port":9,"baud":115200,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},)"
         R"({"port":17,"baud":4800,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false}],)"
-        R"("busy":[6],"failed":[]})"
+        R"("busy":[6]})"
         "\n");
     EXPECT_EQ(workerArgs("scan-com17"), "scan\n--ports\n17-17\n--json\n");
     // Absent ports cost no worker.

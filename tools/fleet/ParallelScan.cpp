@@ -144,8 +144,11 @@ ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &
 
 std::string parallelScanJson(const ScanResult &scan)
 {
+    // Without a failure the object is the one-port scan's, as scripts know it.
+    if (scan.failed.empty()) {
+        return scanJson(scan);
+    }
     nlohmann::ordered_json object = nlohmann::ordered_json::parse(scanJson(scan), nullptr, false);
-    object["failed"] = nlohmann::ordered_json::array();
     for (const FailedScan &failed : scan.failed) {
         object["failed"].push_back(
             {{"port", failed.port}, {"result", outcomeWord(failed.result)}, {"reason", failed.reason}});

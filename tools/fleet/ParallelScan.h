@@ -40,9 +40,9 @@ struct ParallelScanOptions {
 // answered and NoUnit when none did.
 ToolOutcome runParallelScan(const ParallelScanOptions &options);
 
-// The scan's JSON object with the failed ports beside the units and the busy
-// ports: {"units":[...],"busy":[6],"failed":[{"port":5,"result":"failed",
-// "reason":"scan worker killed by signal 11 (Segmentation fault)"}]}.
+// The scan's JSON object, with the failed ports, when there are any, beside
+// the units and the busy ports: {"units":[...],"busy":[6],"failed":[{"port":5,
+// "result":"failed","reason":"scan worker killed by signal 11 (Segmentation fault)"}]}.
 std::string parallelScanJson(const ScanResult &scan);
 
 #endif
