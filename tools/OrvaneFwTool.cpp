@@ -91,7 +91,7 @@ void addScanOptions(CLI::App *scan, Choices &c)
             "The ports to probe, within 1-256 (default 1-32)")
         ->type_name("A-B");
     scan->add_flag("--json", c.scanJson, "The table on standard error, a JSON object on standard output");
-    scan->footer("Exit status: 0 a unit answered, 1 interrupted, 2 bad usage, 4 none did.");
+    scan->footer("Exit status: 0 a unit answered, 1 interrupted or a port's scan failed, 2 bad usage, 4 none did.");
 }
 
 // update --all: every unit found, all at once, each in a worker of its own.
@@ -273,6 +273,8 @@ const Command *chosenCommand(const CLI::App &app)
 
 int main(int argc, char **argv)
 {
+    // Run as a worker, an abort must read as a death, never as an exit status.
+    WorkerProcess_ReportAborts();
     CLI::App app{"What the Orvane firmware updater's dialogue does not offer, and the update for scripts.",
                  "OrvaneFwTool"};
     app.set_version_flag("--version",

@@ -18,6 +18,7 @@ enum class ToolOutcome {
     Skipped,      // update --all left the unit alone: it already runs the firmware
     Interrupted,  // update --all or the scan was stopped by an interrupt
     Running,      // update --all: the unit's worker has not ended yet, so nothing is updated
+    Aborted,      // abort() or an uncaught exception: a supervisor reads it as the worker's death
 };
 
 struct ToolOutcomeRow {
@@ -39,6 +40,9 @@ inline constexpr ToolOutcomeRow TOOL_OUTCOMES[] = {
     {ToolOutcome::Skipped, 0, "skipped"},
     {ToolOutcome::Interrupted, 1, "interrupted"},
     {ToolOutcome::Running, 1, ""},
+    // As a shell reports a death by SIGABRT; never 3, which mingw's own
+    // abort() exits with and which would read as "unconfirmed".
+    {ToolOutcome::Aborted, 134, ""},
 };
 
 namespace tool_outcome {
@@ -50,7 +54,7 @@ constexpr bool rowsInEnumOrder()
             return false;
         }
     }
-    return std::size(TOOL_OUTCOMES) == static_cast<size_t>(ToolOutcome::Running) + 1;
+    return std::size(TOOL_OUTCOMES) == static_cast<size_t>(ToolOutcome::Aborted) + 1;
 }
 static_assert(rowsInEnumOrder(), "TOOL_OUTCOMES holds one row per outcome, in the enum's order");
 

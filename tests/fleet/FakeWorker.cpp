@@ -7,10 +7,15 @@
 // where it also leaves its arguments (.args) and its process id (.pid).
 // Operations, one per line or argument (texts take \n \r \b \\ escapes):
 //   out:TEXT  err:TEXT  log:TEXT  sleep:MS  exit:CODE  crash  hang
+//   abort (std::abort)   throw (an exception nobody catches)
 //   args (each argument on a line of its own)   interrupt (Ctrl-C to the parent)
+//   hangup (a hang-up to the parent and to itself, as a terminal's hang-up)
+//   stubborn (ignores a request to terminate from now on)
 //   meet:N (waits until N workers have met in the script folder; exit 9 if not)
-//   pid (prints its process id)
-//   spawn (starts a hanging worker of its own, prints "spawned" and its id, hangs)
+//   pid (prints its process id)   logfile:PATH (where log: writes from now on)
+//   awaitgone:PID (waits until that process has ended; exit 9 if not)
+//   spawn (starts a worker of its own that runs pid, awaitgone:<this one's id>
+//          and the rest of the script; prints "spawned" and its id, hangs)
 #include "ProcessCheck.h"
 #include "platform/WorkerProcess.h"
 
@@ -20,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,11 +95,20 @@ void meet(const Run &run, int count)
     std::exit(9);
 }
 
-// Starts a worker of its own that tells its process id, passes the id on,
-// then hangs.
-[[noreturn]] void spawn(const Run &run)
+void awaitGone(long pid)
 {
-    const int worker = WorkerProcess_Start({run.args[0], "script", "pid", "hang"});
+    if (!processGoneWithin(pid, 10000)) {
+        std::exit(9);
+    }
+}
+
+// Starts a worker of its own that tells its process id, waits for this one
+// to end and runs the rest of the script; passes the id on, then hangs.
+[[noreturn]] void spawn(const Run &run, const std::vector<std::string> &rest)
+{
+    std::vector<std::string> args = {run.args[0], "script", "pid", "awaitgone:" + std::to_string(ownProcessId())};
+    args.insert(args.end(), rest.begin(), rest.end());
+    const int worker = WorkerProcess_Start(args);
     std::string said;
     for (int waited = 0; worker >= 0 && said.find('\n') == std::string::npos && waited < 10000; waited += 100) {
         WorkerProcess_Collect(100);
@@ -106,13 +121,15 @@ void meet(const Run &run, int count)
     hang();
 }
 
-void perform(const Run &run, const std::string &op)
+void perform(Run &run, const std::string &op)
 {
     const size_t colon = op.find(':');
     const std::string verb = op.substr(0, colon);
     const std::string value = colon == std::string::npos ? "" : op.substr(colon + 1);
     if (verb == "out" || verb == "err") {
         write(verb == "out" ? stdout : stderr, unescaped(value));
+    } else if (verb == "logfile") {
+        run.logPath = value;
     } else if (verb == "log") {
         std::ofstream(run.logPath, std::ios::app | std::ios::binary) << unescaped(value);
     } else if (verb == "sleep") {
@@ -121,8 +138,18 @@ void perform(const Run &run, const std::string &op)
         std::exit(std::atoi(value.c_str()));
     } else if (verb == "crash") {
         crashNow();
+    } else if (verb == "abort") {
+        std::abort();
+    } else if (verb == "throw") {
+        throw std::runtime_error("scripted");
     } else if (verb == "hang") {
         hang();
+    } else if (verb == "hangup") {
+        hangUpParentAndSelf();
+    } else if (verb == "stubborn") {
+        ignoreTermination();
+    } else if (verb == "awaitgone") {
+        awaitGone(std::atol(value.c_str()));
     } else if (verb == "args") {
         for (size_t i = 1; i < run.args.size(); ++i) {
             write(stdout, run.args[i] + "\n");
@@ -133,8 +160,6 @@ void perform(const Run &run, const std::string &op)
         interruptParent();
     } else if (verb == "meet") {
         meet(run, std::atoi(value.c_str()));
-    } else if (verb == "spawn") {
-        spawn(run);
     }
 }
 
@@ -182,6 +207,8 @@ int main(int argc, char **argv)
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
+    // As the tool does: an abort reads as a death.
+    WorkerProcess_ReportAborts();
     Run run;
     run.args.assign(argv, argv + argc);
     if (argc < 2) {
@@ -190,8 +217,11 @@ int main(int argc, char **argv)
     const bool inline_ops = std::strcmp(argv[1], "script") == 0;
     const std::vector<std::string> ops =
         inline_ops ? std::vector<std::string>(run.args.begin() + 2, run.args.end()) : scriptOf(run);
-    for (const std::string &op : ops) {
-        perform(run, op);
+    for (auto op = ops.begin(); op != ops.end(); ++op) {
+        if (*op == "spawn") {
+            spawn(run, std::vector<std::string>(op + 1, ops.end()));
+        }
+        perform(run, *op);
     }
     return 0;
 }

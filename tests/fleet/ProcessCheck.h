@@ -94,4 +94,22 @@ inline void interruptParent()
 #endif
 }
 
+// A terminal's hang-up, to the supervisor and to this worker.
+inline void hangUpParentAndSelf()
+{
+#ifndef _WIN32
+    kill(getppid(), SIGHUP);
+    raise(SIGHUP);
+#endif
+}
+
+// From now on a request to terminate is ignored: only a kill ends this
+// process.
+inline void ignoreTermination()
+{
+#ifndef _WIN32
+    signal(SIGTERM, SIG_IGN);
+#endif
+}
+
 #endif

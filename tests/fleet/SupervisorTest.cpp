@@ -16,11 +16,14 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <stdio_ext.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 namespace {
@@ -185,19 +188,40 @@ protected:
         std::string console;
     };
 
-    Run updateAll(bool skipCurrent = false)
+    static UpdateAllOptions updateAllOptions(bool json)
     {
         UpdateAllOptions options;
-        options.json = true;
-        options.skipCurrent = skipCurrent;
+        options.json = json;
         options.toolPath = fakeWorker();
         options.logDir = "logs";
+        return options;
+    }
+
+    Run updateAll(bool skipCurrent = false)
+    {
+        UpdateAllOptions options = updateAllOptions(true);
+        options.skipCurrent = skipCurrent;
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
         const int exitCode = exitStatus(runUpdateAll(options));
         const std::string out = ::testing::internal::GetCapturedStdout();
         const std::string console = ::testing::internal::GetCapturedStderr();
         return {exitCode, nlohmann::ordered_json::parse(out, nullptr, false), console};
+    }
+
+    struct ScanRun {
+        ToolOutcome outcome;
+        std::string json;
+        std::string listing;
+    };
+
+    static ScanRun scan(const ParallelScanOptions &options)
+    {
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const ToolOutcome outcome = runParallelScan(options);
+        const std::string json = ::testing::internal::GetCapturedStdout();
+        return {outcome, json, ::testing::internal::GetCapturedStderr()};
     }
 
     static std::map<int, std::string> resultsOf(const nlohmann::ordered_json &report)
@@ -226,23 +250,19 @@ TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
     busyPort(6);
     script("scan-com6", {"meet:5", "out:{\"units\":[],\"busy\":[6]}", "exit:4"});
 
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    const ToolOutcome outcome = runParallelScan({1, 32, true, fakeWorker()});
-    const std::string json = ::testing::internal::GetCapturedStdout();
-    const std::string listing = ::testing::internal::GetCapturedStderr();
+    const ScanRun run = scan({1, 32, true, fakeWorker()});
 
-    EXPECT_EQ(outcome, ToolOutcome::Done);
+    EXPECT_EQ(run.outcome, ToolOutcome::Done);
     // Busy ports stand among the units, every port in its order; no worker
     // went without an answer.
-    EXPECT_EQ(listing, "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
-                       "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n"
-                       "COM5    57600  RX       1.00.05    MDL 1.04       1       current\n"
-                       "COM6     busy  held by another program, or access denied\n"
-                       "COM9   115200  TX       1.00.04    MDL 1.04       1       to update\n"
-                       "COM17    4800  RX       1.00.04    MDL 1.04       1       to update\n");
+    EXPECT_EQ(run.listing, "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
+                           "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n"
+                           "COM5    57600  RX       1.00.05    MDL 1.04       1       current\n"
+                           "COM6     busy  held by another program, or access denied\n"
+                           "COM9   115200  TX       1.00.04    MDL 1.04       1       to update\n"
+                           "COM17    4800  RX       1.00.04    MDL 1.04       1       to update\n");
     EXPECT_EQ(
-        json,
+        run.json,
         R"({"units":[)"
         R"({"port":2,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},)"
         R"({"port":5,"baud":57600,"product":"RX","firmware":"1.00.05","fpga":"MDL 1.04","device":1,"current":true},)"
@@ -267,10 +287,77 @@ TEST_F(Fleet, ScanWorkerThatDiesOrSaysNothingIsReported)
 
     const ScanOutcome scan = scanPortsSideBySide(1, 8, fakeWorker());
     ASSERT_EQ(scan.found.ports.size(), 1u);
-    EXPECT_EQ(scan.problems,
-              (std::vector<std::string>{"COM3: its scan worker was " + WorkerProcess_DescribeDeath(SIGSEGV) +
-                                            ": about to fail",
-                                        "COM4: its scan worker gave no answer (exit status 1): garbled"}));
+    EXPECT_EQ(scan.found.failed,
+              (std::vector<FailedScan>{
+                  {3, ToolOutcome::Failed, "scan worker " + WorkerProcess_DescribeDeath(SIGSEGV) + ": about to fail"},
+                  {4, ToolOutcome::Failed, "scan worker gave no answer (exit status 1): garbled"}}));
+}
+
+const char *const SCAN_HEADING = "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n";
+const char *const COM2_LISTED = "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n";
+const char *const COM2_JSON =
+    R"({"port":2,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false})";
+
+struct ScanFailureCase : NamedCase {
+    std::vector<std::string> ops;  // of COM3's scan worker
+    std::chrono::seconds deadline;
+    const char *reason;
+};
+
+class ScanFailure : public Fleet, public ::testing::WithParamInterface<ScanFailureCase> {};
+
+// COM3's worker fails between two that answer: its port is listed in its
+// place and in the JSON, and the scan is a failure.
+TEST_P(ScanFailure, PortListedAsFailedAndScanFails)
+{
+    presentPort(2);
+    script("scan-com2", {scanAnswer(LINE[0], false), "exit:0"});
+    presentPort(3);
+    script("scan-com3", GetParam().ops);
+    presentPort(5);
+    script("scan-com5", {scanAnswer(LINE[1], false), "exit:0"});
+
+    const ScanRun run = scan({1, 32, true, fakeWorker(), GetParam().deadline});
+
+    EXPECT_EQ(exitStatus(run.outcome), 1);
+    EXPECT_EQ(run.listing.substr(0, run.listing.find("ERROR")),
+              std::string(SCAN_HEADING) + COM2_LISTED + "COM3   failed  " + GetParam().reason +
+                  "\n"
+                  "COM5    57600  RX       1.00.04    MDL 1.04       1       to update\n");
+    EXPECT_EQ(run.json,
+              std::string(R"({"units":[)") + COM2_JSON +
+                  R"(,{"port":5,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,)"
+                  R"("current":false}],"busy":[],"failed":[{"port":3,"result":"failed","reason":")" +
+                  GetParam().reason + "\"}]}\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, ScanFailure,
+    ::testing::Values(ScanFailureCase{{"worker_crashes"},
+                                      {"err:about to fail\\r\\n", "crash"},
+                                      SCAN_WORKER_DEADLINE,
+                                      "scan worker killed by signal 11 (Segmentation fault): about to fail"},
+                      ScanFailureCase{{"worker_aborts"}, {"abort"}, SCAN_WORKER_DEADLINE, "scan worker ended by abort"},
+                      ScanFailureCase{{"worker_overdue"},
+                                      {"err:still probing\\r\\n", "hang"},
+                                      std::chrono::seconds(1),
+                                      "scan worker did not finish within 1 s: still probing"}),
+    CaseName());
+
+TEST_F(Fleet, ScanWorkersThatCannotStartAreListed)
+{
+    presentPort(2);
+    presentPort(3);
+    const ScanRun run = scan({1, 32, true, folder_.path("no-such-program")});
+    EXPECT_EQ(exitStatus(run.outcome), 1);
+    EXPECT_EQ(run.listing.substr(0, run.listing.find("ERROR")), std::string(SCAN_HEADING) +
+                                                                    "COM2   failed  scan worker could not be started\n"
+                                                                    "COM3   failed  scan worker could not be started\n"
+                                                                    "No unit answered on COM1 to COM32.\n");
+    EXPECT_EQ(run.json, R"({"units":[],"busy":[],"failed":[)"
+                        R"({"port":2,"result":"failed","reason":"scan worker could not be started"},)"
+                        R"({"port":3,"result":"failed","reason":"scan worker could not be started"}]})"
+                        "\n");
 }
 
 struct LineCase {
@@ -350,6 +437,37 @@ TEST_F(Fleet, DeadWorkerReportedAsFailedWithItsLog)
     EXPECT_NE(run.console.find("COM5: the worker was " + WorkerProcess_DescribeDeath(SIGSEGV)), std::string::npos);
 }
 
+// A port whose scan failed may hold a unit that was not updated: it stands
+// among the units as failed, and the run is a failure.
+TEST_F(Fleet, PortWhoseScanFailedListedAmongTheUnits)
+{
+    lineWith({});
+    script("scan-com9", {"crash"});
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(resultsOf(run.report),
+              (std::map<int, std::string>{{2, "confirmed"}, {5, "confirmed"}, {9, "failed"}, {17, "confirmed"}}));
+    EXPECT_EQ(run.report["units"][2],
+              nlohmann::ordered_json::parse(R"({"port":9,"baud":null,"result":"failed",)"
+                                            R"x("reason":"scan worker killed by signal 11 (Segmentation fault)",)x"
+                                            R"("phase":"search"})"));
+    EXPECT_FALSE(workerRan("update-com9"));
+    EXPECT_NE(run.console.find("3 unit(s) found"), std::string::npos) << run.console;
+    EXPECT_NE(run.console.find("\nCOM9    ?       ?         failed       search\n"), std::string::npos) << run.console;
+    EXPECT_NE(run.console.find("\nCOM9: scan worker killed by signal 11 (Segmentation fault)\n"), std::string::npos);
+}
+
+TEST_F(Fleet, OnlyPortWhoseScanFailedIsAFailureNotNoUnit)
+{
+    presentPort(3);
+    script("scan-com3", {"abort"});
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(resultsOf(run.report), (std::map<int, std::string>{{3, "failed"}}));
+    // The folder given is kept; the run's own, which took no log, is not.
+    EXPECT_TRUE(std::filesystem::is_empty("logs"));
+}
+
 TEST_F(Fleet, NoUnitAnswered)
 {
     presentPort(3);
@@ -389,6 +507,10 @@ TEST_F(Fleet, InterruptEndsEveryWorker)
         if (unit.port == 9) {
             ops.push_back("interrupt");
         }
+        // One that will not stop when asked: it is killed.
+        if (unit.port == 17) {
+            ops.push_back("stubborn");
+        }
         ops.push_back("hang");
         script("update-com" + std::to_string(unit.port), ops);
     }
@@ -402,6 +524,32 @@ TEST_F(Fleet, InterruptEndsEveryWorker)
     for (const Unit &unit : LINE) {
         const long pid = std::stol(readFile("scripts/update-com" + std::to_string(unit.port) + ".pid"));
         EXPECT_TRUE(processGone(pid)) << "COM" << unit.port;
+    }
+    WorkerProcess_ClearInterrupt();
+}
+
+// Ctrl-C while COM9's scan worker is still probing: no update begins, and
+// every port is reported with why, the one whose scan was cut among those
+// that answered.
+TEST_F(Fleet, InterruptDuringTheScanReportsEveryPort)
+{
+    for (const Unit &unit : LINE) {
+        presentPort(unit.port);
+        script("scan-com" + std::to_string(unit.port), {scanAnswer(unit, false), "exit:0"});
+    }
+    script("scan-com9", {"interrupt", "hang"});
+    const Run run = updateAll();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.report["interrupted"], true);
+    EXPECT_EQ(
+        resultsOf(run.report),
+        (std::map<int, std::string>{{2, "interrupted"}, {5, "interrupted"}, {9, "interrupted"}, {17, "interrupted"}}));
+    for (const nlohmann::ordered_json &unit : run.report["units"]) {
+        EXPECT_TRUE(unit.contains("reason")) << unit.dump();
+    }
+    EXPECT_EQ(run.report["units"][2].value("reason", ""), "scan interrupted before its worker answered");
+    for (const Unit &unit : LINE) {
+        EXPECT_FALSE(workerRan("update-com" + std::to_string(unit.port)));
     }
     WorkerProcess_ClearInterrupt();
 }
@@ -423,6 +571,74 @@ TEST_F(Fleet, PlainBoardAndSummaryWithoutJson)
         EXPECT_NE(console.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(console.find('{'), std::string::npos);
+}
+
+// Runs `run` with standard output on a pipe whose reader is gone, as under
+// `| head -n 1` once head has ended.
+int withStdoutClosed(const std::function<int()> &run)
+{
+    fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    int ends[2];
+    if (saved < 0 || pipe(ends) != 0) {
+        return -1;
+    }
+    close(ends[0]);
+    dup2(ends[1], STDOUT_FILENO);
+    close(ends[1]);
+    const int result = run();
+    __fpurge(stdout);
+    clearerr(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    return result;
+}
+
+struct ClosedOutputCase : NamedCase {
+    bool json;
+};
+
+class ClosedOutput : public Fleet, public ::testing::WithParamInterface<ClosedOutputCase> {};
+
+// The board (or the report) cannot be written: the workers still finish, the
+// exit status still tells, and with --json the summary still reaches
+// standard error.
+TEST_P(ClosedOutput, WorkersFinishAndTheExitStatusTells)
+{
+    lineWith({});
+    ::testing::internal::CaptureStderr();
+    const int exitCode =
+        withStdoutClosed([this] { return exitStatus(runUpdateAll(updateAllOptions(GetParam().json))); });
+    const std::string console = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(exitCode, 0) << console;
+    if (GetParam().json) {
+        EXPECT_NE(console.find("\nExit status 0: 4 confirmed.\n"), std::string::npos) << console;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, ClosedOutput,
+                         ::testing::Values(ClosedOutputCase{{"board_on_it"}, false},
+                                           ClosedOutputCase{{"report_on_it"}, true}),
+                         CaseName());
+
+// Started under nohup: a hang-up, to the supervisor and to a worker in the
+// middle of its update, ends nothing.
+TEST_F(Fleet, IgnoredHangUpEndsNoWorker)
+{
+    lineWith({});
+    std::vector<std::string> ops = updateScript(LINE[1], CONFIRMED);
+    ops.insert(ops.begin() + 1, "hangup");
+    script("update-com5", ops);
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGHUP, &ignore, &previous);
+    const Run run = updateAll();
+    sigaction(SIGHUP, &previous, nullptr);
+    EXPECT_EQ(run.exitCode, 0) << run.console;
+    EXPECT_FALSE(run.report.contains("interrupted"));
+    EXPECT_EQ(resultsOf(run.report),
+              (std::map<int, std::string>{{2, "confirmed"}, {5, "confirmed"}, {9, "confirmed"}, {17, "confirmed"}}));
 }
 
 }  // namespace

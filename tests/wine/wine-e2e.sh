@@ -203,7 +203,7 @@ tool_update() {
 }
 
 # update --all: two units updated side by side, each by a worker of the
-# Windows tool (CreateProcess, pipes, a job object).
+# Windows tool (CreateProcessW, pipes).
 tool_update_all() {
   mkdir -p "$work/received3" "$work/received12"
   start_unit_sim --com 3 --variant tx --baud 9600 --dir "$WINEPREFIX" --images "$work/received3"

@@ -68,7 +68,7 @@ void printChangedLines(const std::vector<UnitRun> &units)
 std::string summaryRow(const UnitRun &unit)
 {
     char seconds[16] = "";
-    if (unit.result != ToolOutcome::Skipped) {
+    if (isTimed(unit)) {
         snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
     }
     char row[512];
@@ -78,9 +78,14 @@ std::string summaryRow(const UnitRun &unit)
     return row;
 }
 
-void printDeaths(FILE *stream, const std::vector<UnitRun> &units)
+// Below the table: why no update ran for a unit, and how each dead worker
+// ended with the end of its log.
+void printFailureNotes(FILE *stream, const std::vector<UnitRun> &units)
 {
     for (const UnitRun &unit : units) {
+        if (!unit.reason.empty()) {
+            fprintf(stream, "COM%d: %s\n", unit.found.port, unit.reason.c_str());
+        }
         if (unit.death.empty()) {
             continue;
         }
@@ -132,7 +137,7 @@ void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, Too
         fprintf(stream, "%s\n", withoutTrailingBlanks(summaryRow(unit)).c_str());
         ++counts[outcomeWord(unit.result)];
     }
-    printDeaths(stream, units);
+    printFailureNotes(stream, units);
     fprintf(stream, "\nExit status %d:", exitStatus(outcome));
     const char *separator = " ";
     for (const auto &[result, count] : counts) {

@@ -20,7 +20,8 @@ struct UnitRun {
     ToolOutcome result = ToolOutcome::Running;
     WorkerStatus ended = {WORKER_RUNNING, 0};
     double seconds = 0;
-    std::string death;  // how a worker that died ended, in words
+    std::string death;   // how a worker that died ended, in words
+    std::string reason;  // why no update worker ran: the port's scan failed, or the worker could not be started
 };
 
 #endif

@@ -8,6 +8,7 @@
 #include "platform/WorkerProcess.h"
 #include "unit/UnitJson.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -98,9 +99,24 @@ void printLogErrors(FILE *console, const std::vector<UnitRun> &units)
     }
 }
 
+// A port whose scan failed stands among the units as failed: it may hold a
+// unit that was not updated.
+UnitRun failedScan(const FailedScan &failed)
+{
+    UnitRun unit;
+    unit.found.port = failed.port;
+    unit.result = failed.result;
+    unit.reason = failed.reason;
+    return unit;
+}
+
+// Every port the scan gave a worker, but the busy ones, in port order.
 std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions &options, const std::string &logDir)
 {
     std::vector<UnitRun> units;
+    for (const FailedScan &failed : scan.found.failed) {
+        units.push_back(failedScan(failed));
+    }
     for (const ScannedPort &found : scan.found.ports) {
         if (found.busy) {
             continue;
@@ -117,7 +133,26 @@ std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions 
         }
         units.push_back(unit);
     }
+    std::stable_sort(units.begin(), units.end(),
+                     [](const UnitRun &a, const UnitRun &b) { return a.found.port < b.found.port; });
     return units;
+}
+
+// After an interrupted scan no update begins.
+void noteScanInterrupted(std::vector<UnitRun> &units)
+{
+    for (UnitRun &unit : units) {
+        if (unit.result == ToolOutcome::Running) {
+            unit.result = ToolOutcome::Interrupted;
+            unit.reason = "the scan was interrupted before its update began";
+        }
+    }
+}
+
+// A unit whose scan answered, as opposed to a port whose scan failed.
+bool answered(const UnitRun &unit)
+{
+    return unit.reason.empty();
 }
 
 void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
@@ -130,7 +165,7 @@ void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
                                            std::to_string(unit.found.baud), "--log", unit.logPath, "--json"});
         if (unit.worker < 0) {
             unit.result = ToolOutcome::Failed;
-            unit.death = "never started";
+            unit.reason = "update worker could not be started";
         }
     }
 }
@@ -235,8 +270,8 @@ ScanOutcome scanAndTell(const UpdateAllOptions &options, const std::string &tool
     fprintf(console, "Scanning COM%d to COM%d ...\n", options.firstPort, options.lastPort);
     fflush(console);
     ScanOutcome scan = scanPortsSideBySide(options.firstPort, options.lastPort, tool);
-    for (const std::string &problem : scan.problems) {
-        fprintf(console, "%s\n", problem.c_str());
+    for (const FailedScan &failed : scan.found.failed) {
+        fprintf(console, "COM%d: %s\n", failed.port, failed.reason.c_str());
     }
     if (scan.interrupted) {
         fputs("Interrupted during the scan: every scan worker was ended.\n", console);
@@ -249,10 +284,11 @@ ScanOutcome scanAndTell(const UpdateAllOptions &options, const std::string &tool
 ToolOutcome updateFoundUnits(std::vector<UnitRun> &units, const std::string &logDir, const std::string &tool,
                              FILE *console, bool &completed)
 {
-    if (units.empty()) {
-        return ToolOutcome::NoUnit;
+    if (std::none_of(units.begin(), units.end(), answered)) {
+        return updateAllOutcome(units);
     }
-    fprintf(console, "%zu unit(s) found, logs in %s\n", units.size(), logDir.c_str());
+    fprintf(console, "%zu unit(s) found, logs in %s\n",
+            static_cast<size_t>(std::count_if(units.begin(), units.end(), answered)), logDir.c_str());
     completed = updateUnits(units, tool, console);
     return updateAllOutcome(units);
 }
@@ -264,6 +300,7 @@ void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan,
     if (!completed) {
         report["interrupted"] = true;
     }
+    // A log's last lines may hold any bytes: jsonText writes the report whole.
     addFailure(report, outcome, error);
     toolConsole_printJson(jsonText(report));
 }
@@ -293,11 +330,12 @@ ToolOutcome runUpdateAll(const UpdateAllOptions &options)
         return refuseLogDir(why, console, options.json, start);
     }
     const ScanOutcome scan = scanAndTell(options, tool, console);
-    std::vector<UnitRun> units;
+    std::vector<UnitRun> units = unitsFound(scan, options, logDir);
     bool completed = !scan.interrupted;
     ToolOutcome outcome = ToolOutcome::Interrupted;
-    if (!scan.interrupted) {
-        units = unitsFound(scan, options, logDir);
+    if (scan.interrupted) {
+        noteScanInterrupted(units);
+    } else {
         outcome = updateFoundUnits(units, logDir, tool, console, completed);
     }
     UnitBoard_PrintSummary(console, units, outcome);

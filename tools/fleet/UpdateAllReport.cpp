@@ -32,6 +32,11 @@ bool isFailure(ToolOutcome result)
     return result != ToolOutcome::Confirmed && result != ToolOutcome::Unconfirmed && result != ToolOutcome::Skipped;
 }
 
+bool isTimed(const UnitRun &unit)
+{
+    return unit.result != ToolOutcome::Skipped && unit.reason.empty();
+}
+
 void concludeUnit(UnitRun &unit)
 {
     if (unit.result != ToolOutcome::Running) {
@@ -58,10 +63,11 @@ nlohmann::ordered_json unitReport(const UnitRun &unit)
         report = nlohmann::ordered_json::object();
     }
     report["port"] = unit.found.port;
-    report["baud"] = unit.found.baud;
+    // A port whose scan failed: nothing is known of a unit there.
+    report["baud"] = unit.found.baud != 0 ? nlohmann::ordered_json(unit.found.baud) : nlohmann::ordered_json();
     const nlohmann::ordered_json found = scannedUnitObject(unit.found);
     for (const char *key : {"product", "firmware", "fpga"}) {
-        if (!report.contains(key)) {
+        if (!report.contains(key) && unit.found.baud != 0) {
             report[key] = found[key];
         }
     }
@@ -69,11 +75,14 @@ nlohmann::ordered_json unitReport(const UnitRun &unit)
     if (unit.ended.state == WORKER_EXITED && !report.contains("exit")) {
         report["exit"] = unit.ended.code;
     }
-    if (!report.contains("seconds") && unit.result != ToolOutcome::Skipped) {
+    if (!report.contains("seconds") && isTimed(unit)) {
         report["seconds"] = tenths(unit.seconds);
     }
     if (!unit.logPath.empty()) {
         report["log"] = unit.logPath;
+    }
+    if (!unit.reason.empty()) {
+        report["reason"] = unit.reason;
     }
     if (isFailure(unit.result)) {
         report["phase"] = phaseName(unit.progress.phase);

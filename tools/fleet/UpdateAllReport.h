@@ -22,9 +22,14 @@ void concludeUnit(UnitRun &unit);
 // as current has failed (an unfinished one included).
 bool isFailure(ToolOutcome result);
 
+// Whether the unit had an update of its own whose time means something: not
+// one left alone, nor one no update worker ran for.
+bool isTimed(const UnitRun &unit);
+
 // The worker's JSON object with what the supervisor knows added: port, rate,
 // what the scan found of product and versions, the phase an unfinished update was left in, and for a worker that
-// died, how, with the last lines of its log (or of its console text).
+// died, how, with the last lines of its log (or of its console text); for a
+// unit no update worker ran for, the reason.
 nlohmann::ordered_json unitReport(const UnitRun &unit);
 
 nlohmann::ordered_json updateAllReport(const std::vector<UnitRun> &units, const std::vector<int> &busy,

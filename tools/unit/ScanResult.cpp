@@ -32,6 +32,11 @@ void printPort(FILE *out, const ScannedPort &found)
             found.device ? std::to_string(*found.device).c_str() : "-", status);
 }
 
+void printFailure(FILE *out, const FailedScan &failed)
+{
+    fprintf(out, "%-6s %6s  %s\n", portName(failed.port).c_str(), outcomeWord(failed.result), failed.reason.c_str());
+}
+
 }  // namespace
 
 ScannedPort scannedUnit(const UnitFacts &unit)
@@ -92,7 +97,14 @@ std::vector<int> busyPorts(const ScanResult &scan)
 void printScanListing(FILE *out, const ScanResult &scan)
 {
     fprintf(out, LINE, "PORT", "BAUD", "PRODUCT", "FIRMWARE", "FPGA", "DEVICE", "FIRMWARE " FIRMWARE_VERSION_TO_UPLOAD);
+    size_t failed = 0;
     for (const ScannedPort &found : scan.ports) {
+        for (; failed < scan.failed.size() && scan.failed[failed].port < found.port; ++failed) {
+            printFailure(out, scan.failed[failed]);
+        }
         printPort(out, found);
+    }
+    for (; failed < scan.failed.size(); ++failed) {
+        printFailure(out, scan.failed[failed]);
     }
 }

@@ -5,6 +5,7 @@
 #ifndef SCANRESULT_H_
 #define SCANRESULT_H_
 
+#include "ToolOutcome.h"
 #include "unit/UnitFacts.h"
 
 #include "platform/PortHolder.h"
@@ -26,8 +27,19 @@ struct ScannedPort {
     bool current = false;       // the unit already runs the firmware the tool carries
 };
 
+// A port whose scan gave no answer: its scan worker crashed, overran its
+// time, could not be started, or was ended by an interrupt. Whether it holds
+// a unit is not known.
+struct FailedScan {
+    int port = 0;
+    ToolOutcome result = ToolOutcome::Failed;  // or Interrupted
+    std::string reason;
+    bool operator==(const FailedScan &) const = default;
+};
+
 struct ScanResult {
     std::vector<ScannedPort> ports;  // in port order
+    std::vector<FailedScan> failed;  // in port order
 };
 
 ScannedPort scannedUnit(const UnitFacts &unit);
@@ -41,7 +53,8 @@ std::string heldByText(const PORT_HOLDER &holder);
 bool anyUnit(const ScanResult &scan);
 std::vector<int> busyPorts(const ScanResult &scan);
 
-// The listing: a heading, then one aligned line per port.
+// The listing: a heading, then one aligned line per port, failed ones among
+// them.
 void printScanListing(FILE *out, const ScanResult &scan);
 
 #endif

@@ -3,6 +3,7 @@
 // of our own that the poll watches, so neither is lost between two waits.
 #include "platform/WorkerProcess.h"
 
+#include "platform/WorkerEnd.h"
 #include "platform/WorkerOutput.h"
 
 #include <cerrno>
@@ -12,7 +13,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
-#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -23,9 +24,16 @@ struct Worker {
     pid_t pid;
     int id;
     int pipes[2];  // read ends of stdout and stderr; -1 once at their end
-    bool reaped;
-    int waitStatus;
+    bool reaped;   // or given up on
+    WorkerStatus ended;
 };
+
+// How long a killed worker may take to go before it is given up on: one
+// stuck in a driver cannot be reaped, and must not hold the supervisor.
+const int KILLED_WAIT_MS = 3000;
+// Two pipes per worker, and room for the rest of the tool: what a scan of
+// every port needs.
+const rlim_t DESCRIPTORS_NEEDED = 1024;
 
 std::vector<Worker> g_workers;
 int g_wakeup[2] = {-1, -1};
@@ -59,6 +67,24 @@ void setHandler(int signal, void (*handler)(int), int flags)
     sigaction(signal, &action, nullptr);
 }
 
+bool isIgnored(int signal)
+{
+    struct sigaction now {};
+    return sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
+// A soft limit below what a worker on every port needs is raised, as far as
+// the hard limit allows.
+void allowDescriptorsForEveryPort(void)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < DESCRIPTORS_NEEDED &&
+        limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max < DESCRIPTORS_NEEDED ? limit.rlim_max : DESCRIPTORS_NEEDED;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 bool openWakeupPipe(void)
 {
     if (g_wakeup[0] >= 0) {
@@ -85,26 +111,31 @@ int64_t monotonicMs(void)
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void becomeWorker(char *const *argv, pid_t parent, int input, int output, int errors)
+// In the child, between fork and exec: only async-signal-safe calls. An exec
+// that fails sends its errno through `failure`, whose end the exec closes.
+[[noreturn]] void becomeWorker(char *const *argv, int input, int output, int errors, int failure)
 {
     // Its own process group: the terminal's Ctrl-C reaches the supervisor
     // alone, which then ends every worker in order.
     setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) {
-        _exit(127);
+    // The supervisor's handlers go, as the exec would take them, but what it
+    // ignores stays ignored (a hang-up under nohup). A supervisor that is
+    // gone must not take the worker with it through a write to its pipe.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) {
+        if (!isIgnored(signal)) {
+            setHandler(signal, SIG_DFL, 0);
+        }
     }
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) {
-        setHandler(signal, SIG_DFL, 0);
-    }
+    setHandler(SIGPIPE, SIG_IGN, 0);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(errors, STDERR_FILENO) < 0) {
-        _exit(126);
+    if (dup2(input, STDIN_FILENO) >= 0 && dup2(output, STDOUT_FILENO) >= 0 && dup2(errors, STDERR_FILENO) >= 0) {
+        execv(argv[0], argv);
     }
-    execv(argv[0], argv);
+    const int reason = errno;
+    const ssize_t ignored = write(failure, &reason, sizeof reason);
+    (void)ignored;
     _exit(127);
 }
 
@@ -115,6 +146,23 @@ void closeAll(std::initializer_list<int> fds)
             close(fd);
         }
     }
+}
+
+// True when the child's exec went through: its end of `failure` closed
+// without a word. A child whose exec failed is reaped here.
+bool execSucceeded(pid_t pid, int failure)
+{
+    int reason = 0;
+    ssize_t n;
+    do {
+        n = read(failure, &reason, sizeof reason);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) {
+        return true;
+    }
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return false;
 }
 
 // A worker with input from nothing and its output and errors on two new
@@ -130,21 +178,26 @@ pid_t forkWorker(std::vector<std::string> args, int readEnds[2])
     pointers.push_back(nullptr);
     int out[2] = {-1, -1};
     int err[2] = {-1, -1};
+    int failure[2] = {-1, -1};
     const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const bool ready = nothing >= 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0;
-    const pid_t parent = getpid();
+    const bool ready =
+        nothing >= 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0 && pipe2(failure, O_CLOEXEC) == 0;
     // Signals wait until the child has its default handlers back: one that
     // came in between would otherwise run the supervisor's handler there.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     sigprocmask(SIG_SETMASK, &all, &previous);
-    const pid_t pid = ready ? fork() : -1;
+    pid_t pid = ready ? fork() : -1;
     if (pid == 0) {
-        becomeWorker(pointers.data(), parent, nothing, out[1], err[1]);
+        becomeWorker(pointers.data(), nothing, out[1], err[1], failure[1]);
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    closeAll({nothing, out[1], err[1]});
+    closeAll({nothing, out[1], err[1], failure[1]});
+    if (pid >= 0 && !execSucceeded(pid, failure[0])) {
+        pid = -1;
+    }
+    closeAll({failure[0]});
     if (pid < 0) {
         closeAll({out[0], err[0]});
         return -1;
@@ -193,7 +246,24 @@ void drainAndClose(Worker &worker)
     }
 }
 
-bool reap(Worker &worker, int options)
+WorkerStatus statusOfWait(int status)
+{
+    if (WIFEXITED(status)) {
+        return WorkerEnd_OfExit(static_cast<unsigned long>(WEXITSTATUS(status)));
+    }
+    return {WORKER_DIED, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
+}
+
+void noteEnd(Worker &worker, WorkerStatus ended)
+{
+    worker.reaped = true;
+    worker.ended = ended;
+    drainAndClose(worker);
+}
+
+// Never blocks: a supervisor that waited on one worker could neither watch
+// the others nor answer an interrupt.
+bool reap(Worker &worker)
 {
     if (worker.reaped) {
         return false;
@@ -201,14 +271,12 @@ bool reap(Worker &worker, int options)
     int status = 0;
     pid_t done;
     do {
-        done = waitpid(worker.pid, &status, options);
+        done = waitpid(worker.pid, &status, WNOHANG);
     } while (done < 0 && errno == EINTR);
     if (done != worker.pid) {
         return false;
     }
-    worker.reaped = true;
-    worker.waitStatus = status;
-    drainAndClose(worker);
+    noteEnd(worker, statusOfWait(status));
     return true;
 }
 
@@ -216,36 +284,47 @@ bool reapEnded(void)
 {
     bool any = false;
     for (Worker &worker : g_workers) {
-        any = reap(worker, WNOHANG) || any;
+        any = reap(worker) || any;
     }
     return any;
 }
 
-bool anyRunning(void)
+// The worker and whatever it started in its process group.
+void signalWorkers(const std::vector<Worker *> &workers, int signal)
 {
-    for (const Worker &worker : g_workers) {
-        if (!worker.reaped) {
-            return true;
+    for (const Worker *worker : workers) {
+        if (!worker->reaped) {
+            kill(-worker->pid, signal);
+            kill(worker->pid, signal);
         }
     }
-    return false;
 }
 
-// The worker and whatever it started in its process group.
-void signalWorker(const Worker &worker, int signal)
+// Reaps the workers as they end, until all have or the time is up.
+void awaitEnds(const std::vector<Worker *> &workers, int64_t until)
 {
-    if (!worker.reaped) {
-        kill(-worker.pid, signal);
-        kill(worker.pid, signal);
+    for (;;) {
+        bool running = false;
+        for (Worker *worker : workers) {
+            reap(*worker);
+            running = running || !worker->reaped;
+        }
+        if (!running || monotonicMs() >= until) {
+            return;
+        }
+        usleep(10000);
     }
 }
 
-void awaitEnds(int64_t until)
+void endWorkers(const std::vector<Worker *> &workers, int graceMs)
 {
-    while (anyRunning() && monotonicMs() < until) {
-        reapEnded();
-        if (anyRunning()) {
-            usleep(10000);
+    signalWorkers(workers, SIGTERM);
+    awaitEnds(workers, monotonicMs() + graceMs);
+    signalWorkers(workers, SIGKILL);
+    awaitEnds(workers, monotonicMs() + KILLED_WAIT_MS);
+    for (Worker *worker : workers) {
+        if (!worker->reaped) {
+            noteEnd(*worker, {WORKER_DIED, SIGKILL});
         }
     }
 }
@@ -264,15 +343,16 @@ std::string WorkerProcess_OwnPath(const char *argv0)
 
 int WorkerProcess_Start(const std::vector<std::string> &argv)
 {
-    if (argv.empty() || g_workers.size() >= MAX_WORKERS || !openWakeupPipe()) {
+    if (argv.empty() || !openWakeupPipe()) {
         return -1;
     }
+    allowDescriptorsForEveryPort();
     int readEnds[2] = {-1, -1};
     const pid_t pid = forkWorker(argv, readEnds);
     if (pid < 0) {
         return -1;
     }
-    g_workers.push_back({pid, WorkerOutput_Open(), {readEnds[0], readEnds[1]}, false, 0});
+    g_workers.push_back({pid, WorkerOutput_Open(), {readEnds[0], readEnds[1]}, false, {WORKER_RUNNING, 0}});
     return static_cast<int>(g_workers.size()) - 1;
 }
 
@@ -308,16 +388,10 @@ bool WorkerProcess_Collect(int timeoutMs)
 WorkerStatus WorkerProcess_Status(int worker)
 {
     const Worker &w = g_workers[worker];
-    if (!w.reaped) {
-        return {WORKER_RUNNING, 0};
-    }
-    if (WIFEXITED(w.waitStatus)) {
-        return {WORKER_EXITED, WEXITSTATUS(w.waitStatus)};
-    }
-    return {WORKER_DIED, WIFSIGNALED(w.waitStatus) ? WTERMSIG(w.waitStatus) : 0};
+    return w.reaped ? w.ended : WorkerStatus{WORKER_RUNNING, 0};
 }
 
-std::string WorkerProcess_DescribeDeath(int code)
+std::string WorkerEnd_DescribeSystemDeath(int code)
 {
     const char *name = strsignal(code);
     return "killed by signal " + std::to_string(code) + " (" + (name != nullptr ? name : "unknown") + ")";
@@ -325,26 +399,16 @@ std::string WorkerProcess_DescribeDeath(int code)
 
 void WorkerProcess_End(int worker, int graceMs)
 {
-    Worker &w = g_workers[worker];
-    signalWorker(w, SIGTERM);
-    const int64_t until = monotonicMs() + graceMs;
-    while (!w.reaped && !reap(w, WNOHANG) && monotonicMs() < until) {
-        usleep(10000);
-    }
-    signalWorker(w, SIGKILL);
-    reap(w, 0);
+    endWorkers({&g_workers[worker]}, graceMs);
 }
 
 void WorkerProcess_EndAll(int graceMs)
 {
-    for (const Worker &worker : g_workers) {
-        signalWorker(worker, SIGTERM);
-    }
-    awaitEnds(monotonicMs() + graceMs);
+    std::vector<Worker *> all;
     for (Worker &worker : g_workers) {
-        signalWorker(worker, SIGKILL);
-        reap(worker, 0);
+        all.push_back(&worker);
     }
+    endWorkers(all, graceMs);
 }
 
 void WorkerProcess_ReleaseAll(void)
@@ -360,10 +424,15 @@ void WorkerProcess_ReleaseAll(void)
 void WorkerProcess_CatchInterrupts(void)
 {
     openWakeupPipe();
+    // A closed standard output ends the board's lines, not the run.
+    setHandler(SIGPIPE, SIG_IGN, 0);
     // No SA_RESTART: a blocking call returns at once and the loop looks at the flag.
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        setHandler(signal, onInterrupt, 0);
+    for (int signal : {SIGINT, SIGHUP}) {
+        if (!isIgnored(signal)) {
+            setHandler(signal, onInterrupt, 0);
+        }
     }
+    setHandler(SIGTERM, onInterrupt, 0);
 }
 
 bool WorkerProcess_Interrupted(void)

@@ -1,10 +1,10 @@
-// Workers on Windows: CreateProcess with the standard handles on anonymous
+// Workers on Windows: CreateProcessW with the standard handles on anonymous
 // pipes, which cannot wait overlapped, so the collection peeks at each pipe
-// every few milliseconds. Every worker is put into one job that kills its
-// processes when the tool's handle to it closes, which the tool's end does
-// however it comes.
+// every few milliseconds. No job holds the workers: a supervisor that ends
+// leaves them to finish their updates. Every wait is bounded.
 #include "platform/WorkerProcess.h"
 
+#include "platform/WorkerEnd.h"
 #include "platform/WorkerOutput.h"
 
 #include <windows.h>
@@ -18,47 +18,66 @@ struct Worker {
     HANDLE process;
     int id;
     HANDLE pipes[2];  // read ends of stdout and stderr; null once at their end
-    bool ended;
+    bool ended;       // or given up on
     DWORD exitCode;
 };
 
 // How long the collection sleeps between two looks at the pipes.
 const DWORD PEEK_INTERVAL_MS = 10;
+// At most this much of one pipe per look: a worker that floods its output
+// must not keep the others waiting.
+const DWORD READ_PER_LOOK = 65536;
+// How long a terminated worker may take to go before it is given up on: one
+// stuck in a driver must not hold the supervisor.
+const DWORD TERMINATED_WAIT_MS = 3000;
 // The exit status of a worker the tool ended: an NTSTATUS error, so that it
 // reads as a death (STATUS_CONTROL_C_EXIT).
 const DWORD ENDED_BY_TOOL = 0xC000013A;
 
 std::vector<Worker> g_workers;
-HANDLE g_job = nullptr;
 HANDLE g_interruptEvent = nullptr;
 HANDLE g_workersEnded = nullptr;
 std::atomic<bool> g_interrupted{false};
 
-bool makeJob(void)
-{
-    if (g_job != nullptr) {
-        return true;
-    }
-    g_job = CreateJobObjectA(nullptr, nullptr);
-    if (g_job == nullptr) {
-        return false;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(g_job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-        CloseHandle(g_job);
-        g_job = nullptr;
-        return false;
-    }
-    return true;
-}
-
 void makeEvents(void)
 {
     if (g_interruptEvent == nullptr) {
-        g_interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        g_workersEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        g_interruptEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        g_workersEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        // Inherited by every worker: a crash ends it at once instead of
+        // waiting, unattended, on a dialog nobody will close.
+        SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     }
+}
+
+std::wstring wideWith(UINT codePage, DWORD flags, const std::string &text)
+{
+    const int length = MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) {
+        return std::wstring();
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+// Our texts are UTF-8; one that is not (a path from the C runtime's argv,
+// in the system's code page) is read in that code page.
+std::wstring wideOf(const std::string &text)
+{
+    const std::wstring wide = wideWith(CP_UTF8, MB_ERR_INVALID_CHARS, text);
+    return wide.empty() ? wideWith(CP_ACP, 0, text) : wide;
+}
+
+std::string utf8Of(const wchar_t *text, int length)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return "";
+    }
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), size, nullptr, nullptr);
+    return narrow;
 }
 
 // One argument as the C runtime's parser reads it back: quoted when it holds
@@ -83,14 +102,14 @@ std::string quoted(const std::string &arg)
     return text + "\"";
 }
 
-std::string commandLineOf(const std::vector<std::string> &argv)
+std::wstring commandLineOf(const std::vector<std::string> &argv)
 {
-    std::string line;
+    std::wstring line;
     for (const std::string &arg : argv) {
         if (!line.empty()) {
-            line += ' ';
+            line += L' ';
         }
-        line.append(quoted(arg));
+        line.append(wideOf(quoted(arg)));
     }
     return line;
 }
@@ -116,30 +135,23 @@ void closeHandles(std::initializer_list<HANDLE> handles)
     }
 }
 
-// Created suspended and put into the job before it runs a single
-// instruction, so that nothing it starts can escape the job either. Without
-// a console of its own: the console's Ctrl-C and close reach the supervisor,
-// which ends the workers itself.
-HANDLE startInJob(const std::vector<std::string> &argv, HANDLE input, HANDLE output, HANDLE errors)
+// Without a console of its own: the console's Ctrl-C and close reach the
+// supervisor, which ends the workers itself; a supervisor that is gone
+// leaves them running.
+HANDLE startProcess(const std::vector<std::string> &argv, HANDLE input, HANDLE output, HANDLE errors)
 {
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input;
     startup.hStdOutput = output;
     startup.hStdError = errors;
     PROCESS_INFORMATION info{};
-    std::string commandLine = commandLineOf(argv);
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
+    std::wstring commandLine = commandLineOf(argv);
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
         return nullptr;
     }
-    if (!AssignProcessToJobObject(g_job, info.hProcess)) {
-        TerminateProcess(info.hProcess, ENDED_BY_TOOL);
-        closeHandles({info.hProcess, info.hThread});
-        return nullptr;
-    }
-    ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     return info.hProcess;
 }
@@ -150,7 +162,8 @@ void closePipe(Worker &worker, int stream)
     worker.pipes[stream] = nullptr;
 }
 
-// Takes what one pipe holds now; false when nothing was there.
+// Takes what one pipe holds now, at most READ_PER_LOOK; false when nothing
+// was there.
 bool readPipe(Worker &worker, int stream)
 {
     DWORD available = 0;
@@ -161,7 +174,7 @@ bool readPipe(Worker &worker, int stream)
     if (available == 0) {
         return false;
     }
-    char bytes[65536];
+    static char bytes[READ_PER_LOOK];
     DWORD n = 0;
     const DWORD wanted = available < sizeof bytes ? available : sizeof bytes;
     if (!ReadFile(worker.pipes[stream], bytes, wanted, &n, nullptr) || n == 0) {
@@ -172,12 +185,13 @@ bool readPipe(Worker &worker, int stream)
     return true;
 }
 
+// One read per pipe and look, so that every worker is served in turn.
 bool readAvailable(void)
 {
     bool any = false;
     for (Worker &worker : g_workers) {
         for (int stream : {WORKER_STDOUT, WORKER_STDERR}) {
-            while (worker.pipes[stream] != nullptr && readPipe(worker, stream)) {
+            if (worker.pipes[stream] != nullptr && readPipe(worker, stream)) {
                 any = true;
             }
         }
@@ -216,6 +230,28 @@ bool noteEnds(void)
     return any;
 }
 
+// A worker that cannot ask to stop (it has no console) is terminated at
+// once; the system closes its port as it goes. One that has not gone after
+// the wait is given up on as ended by the tool.
+void endWorkers(const std::vector<Worker *> &workers, int graceMs)
+{
+    for (Worker *worker : workers) {
+        if (!worker->ended) {
+            TerminateProcess(worker->process, ENDED_BY_TOOL);
+        }
+    }
+    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(graceMs < 0 ? 0 : graceMs) + TERMINATED_WAIT_MS;
+    for (Worker *worker : workers) {
+        const ULONGLONG now = GetTickCount64();
+        noteEnd(*worker, now < until ? static_cast<DWORD>(until - now) : 0);
+        if (!worker->ended) {
+            worker->ended = true;
+            worker->exitCode = ENDED_BY_TOOL;
+            drainAndClose(*worker);
+        }
+    }
+}
+
 // Windows ends the tool once this returns from a close, log-off or shutdown:
 // it first gives the supervisor a few seconds to end its workers.
 BOOL WINAPI onConsoleEvent(DWORD event)
@@ -232,28 +268,28 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 
 std::string WorkerProcess_OwnPath(const char *argv0)
 {
-    char path[32768];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) {
+    static wchar_t path[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    if (length == 0 || length >= sizeof path / sizeof path[0]) {
         return argv0 != nullptr ? argv0 : "";
     }
-    return std::string(path, length);
+    return utf8Of(path, static_cast<int>(length));
 }
 
 int WorkerProcess_Start(const std::vector<std::string> &argv)
 {
     makeEvents();
-    if (argv.empty() || g_workers.size() >= MAX_WORKERS || !makeJob()) {
+    if (argv.empty()) {
         return -1;
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE nothing =
-        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     HANDLE out[2] = {nullptr, nullptr};
     HANDLE err[2] = {nullptr, nullptr};
     HANDLE process = nullptr;
     if (nothing != INVALID_HANDLE_VALUE && makePipe(&out[0], &out[1]) && makePipe(&err[0], &err[1])) {
-        process = startInJob(argv, nothing, out[1], err[1]);
+        process = startProcess(argv, nothing, out[1], err[1]);
     }
     closeHandles({nothing, out[1], err[1]});
     if (process == nullptr) {
@@ -285,18 +321,10 @@ bool WorkerProcess_Collect(int timeoutMs)
 WorkerStatus WorkerProcess_Status(int worker)
 {
     const Worker &w = g_workers[worker];
-    if (!w.ended) {
-        return {WORKER_RUNNING, 0};
-    }
-    // Exceptions and forced ends carry NTSTATUS error codes; a program's own
-    // exit status is far below them.
-    if (w.exitCode >= 0xC0000000u) {
-        return {WORKER_DIED, static_cast<int>(w.exitCode)};
-    }
-    return {WORKER_EXITED, static_cast<int>(w.exitCode)};
+    return w.ended ? WorkerEnd_OfExit(w.exitCode) : WorkerStatus{WORKER_RUNNING, 0};
 }
 
-std::string WorkerProcess_DescribeDeath(int code)
+std::string WorkerEnd_DescribeSystemDeath(int code)
 {
     char text[64];
     snprintf(text, sizeof text, "ended with status 0x%08lX", static_cast<unsigned long>(static_cast<DWORD>(code)));
@@ -305,26 +333,16 @@ std::string WorkerProcess_DescribeDeath(int code)
 
 void WorkerProcess_End(int worker, int graceMs)
 {
-    Worker &w = g_workers[worker];
-    if (!w.ended) {
-        // A worker without a console cannot be asked; the system closes its
-        // port as it ends it.
-        TerminateProcess(w.process, ENDED_BY_TOOL);
-        noteEnd(w, graceMs < 0 ? INFINITE : static_cast<DWORD>(graceMs));
-    }
-    noteEnd(w, INFINITE);
+    endWorkers({&g_workers[worker]}, graceMs);
 }
 
 void WorkerProcess_EndAll(int graceMs)
 {
+    std::vector<Worker *> all;
     for (Worker &worker : g_workers) {
-        if (!worker.ended) {
-            TerminateProcess(worker.process, ENDED_BY_TOOL);
-        }
+        all.push_back(&worker);
     }
-    for (size_t i = 0; i < g_workers.size(); ++i) {
-        WorkerProcess_End(static_cast<int>(i), graceMs);
-    }
+    endWorkers(all, graceMs);
     SetEvent(g_workersEnded);
 }
 
