@@ -105,6 +105,23 @@ bool fileHoldsWithin(const std::string &path, const std::string &text, int64_t w
     return true;
 }
 
+// The folder a run of update --all makes for its logs under `logDir` before
+// its scan: the folder's one entry, once there is one.
+std::string runLogDirWithin(const std::string &logDir, int64_t waitMs)
+{
+    const int64_t until = monotonicMs() + waitMs;
+    for (;;) {
+        std::error_code notYet;
+        for (const auto &entry : std::filesystem::directory_iterator(logDir, notYet)) {
+            return entry.path().string();
+        }
+        if (monotonicMs() >= until) {
+            return logDir + "/no-run-folder";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
 // The last line of a log that is not blank.
 std::string lastLine(std::string text)
 {
@@ -230,8 +247,8 @@ TEST_F(UpdateAllProgram, UpdatesOutlastTheirSupervisorsOutputSessionAndEnd)
     EXPECT_EQ(firstLine(board), "Scanning COM2 to COM2 ...");
     close(board);
 
-    const std::string logA = folder.path("logs-a/unit-com2.log");
-    const std::string logB = folder.path("logs-b/unit-com5.log");
+    const std::string logA = runLogDirWithin(folder.path("logs-a"), 60'000) + "/unit-com2.log";
+    const std::string logB = runLogDirWithin(folder.path("logs-b"), 60'000) + "/unit-com5.log";
     // The workers' logs begin with the tool's heading.
     ASSERT_TRUE(fileHoldsWithin(logA, "OrvaneFwTool", 60'000)) << readFile(folder.path("a.err"));
     ASSERT_TRUE(fileHoldsWithin(logB, "OrvaneFwTool", 60'000)) << readFile(folder.path("b.err"));
