@@ -203,13 +203,14 @@ tool_update() {
 }
 
 # update --all: two units updated side by side, each by a worker of the
-# Windows tool (CreateProcessW, pipes).
+# Windows tool (CreateProcessW, pipes), their logs in a folder whose name is
+# not ASCII, under a folder of this run's own.
 tool_update_all() {
   mkdir -p "$work/received3" "$work/received12"
   start_unit_sim --com 3 --variant tx --baud 9600 --dir "$WINEPREFIX" --images "$work/received3"
   start_unit_sim --com 12 --variant rx --baud 57600 --dir "$WINEPREFIX" --images "$work/received12"
   local status=0 started=$SECONDS
-  (cd "$work" && run_wine 480 "$WIN_BUILD/tools/OrvaneFwTool.exe" update --all --json --log-dir logs \
+  (cd "$work" && run_wine 480 "$WIN_BUILD/tools/OrvaneFwTool.exe" update --all --json --log-dir "logs-é" \
     </dev/null >"$work/stdout" 2>"$work/stderr") || status=$?
   echo "OrvaneFwTool.exe update --all: exit status $status after $((SECONDS - started)) s"
   stop_unit_sims
@@ -217,7 +218,10 @@ tool_update_all() {
   show "JSON (standard output)" "$work/stdout"
   [ "$status" -eq 0 ] || fail "exit status $status, 0 expected"
   [ "$(grep -o '"result":"confirmed"' "$work/stdout" | wc -l)" -eq 2 ] || fail "not both units confirmed"
-  grep -q "verdict confirmed, exit status 0" "$work/logs/unit-com3.log" || fail "no verdict in COM3's log"
+  local log
+  for log in "$work"/logs-é/*/unit-com3.log "$work"/logs-é/*/unit-com12.log; do
+    grep -q "verdict confirmed, exit status 0" "$log" || fail "no verdict in $log"
+  done
   check_received_images tx "$work/received3" || fail "the TX unit did not receive both images intact"
   check_received_images rx "$work/received12" || fail "the RX unit did not receive both images intact"
   echo "both units confirmed, logged, their images received intact"
