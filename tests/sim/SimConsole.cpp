@@ -64,13 +64,17 @@ void simConsole_collect()
     }
     collecting = true;
     fflush(stdout);
-    const int fd = fileno(captureFile);
-    // The read leaves the shared offset at the end, where the next print goes.
-    lseek(fd, collectedLength, SEEK_SET);
+    // Read through a handle of its own: moving the writers' shared offset
+    // races with a thread of the program that prints meanwhile, where the
+    // C runtime emulates appending by a seek before each write (Windows).
     std::string fresh;
-    char buffer[4096];
-    for (int got; (got = static_cast<int>(read(fd, buffer, sizeof buffer))) > 0;) {
-        fresh.append(buffer, static_cast<size_t>(got));
+    if (FILE *reader = fopen(captureFilePath.c_str(), "rb")) {
+        fseek(reader, collectedLength, SEEK_SET);
+        char buffer[4096];
+        for (size_t got; (got = fread(buffer, 1, sizeof buffer, reader)) > 0;) {
+            fresh.append(buffer, got);
+        }
+        fclose(reader);
     }
     collectedLength += static_cast<long>(fresh.size());
     if (!fresh.empty()) {
