@@ -263,6 +263,8 @@ void addFaultOptions(CLI::App &app, UnitConfig *u)
         ->type_name("MS");
     addSetting(app, "--drop-after", &u->dropAfterBytes, 0, MAX_AMOUNT, "The image bytes taken before a drop")
         ->type_name("BYTES");
+    app.add_flag("--keep-firmware", u->keepsFirmware,
+                 "After its reboot, still reports the firmware it had, as if the update did not take");
 }
 
 void addStreamOptions(CLI::App &app, SimSettings &s)

@@ -188,7 +188,7 @@ void applySteps(UnitModel &u, int64_t untilUs)
             u.line.clear();
             u.lineTooLong = false;
         }
-        if (step.rebooted) {
+        if (step.rebooted && !u.config.keepsFirmware) {
             // The image it was given is version 1.0.5.
             u.fwVer = 1;
             u.fwRev = 0;

@@ -54,6 +54,9 @@ struct UnitConfig {
     int64_t readyDelayMs = 50;        // from an upload command to "Ready"
     bool paceOutput = true;           // bytes leave at the unit's own wire rate
     int missedProbes = 0;             // the first N probes get no answer
+    // After the reboot, the version reply still gives the firmware it had:
+    // the image it took and confirmed did not take.
+    bool keepsFirmware = false;
 
     // One fault at one exchange (several can be given; each applies once,
     // at the first time its exchange happens, except Probe faults, which hold

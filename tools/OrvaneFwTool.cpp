@@ -8,6 +8,7 @@
 #include "fleet/UpdateAllReport.h"
 #include "platform/WorkerProcess.h"
 #include "unit/FindUnit.h"
+#include "unit/UnitFacts.h"
 #include "unit/UnitJson.h"
 
 #include "base/ProgramState.h"
@@ -109,10 +110,6 @@ void addUpdateAll(CLI::App *update, CLI::Option *port, CLI::Option *log, Choices
     update->add_option("--log-dir", c.updateAll.logDir, "With --all: the units' logs (default logs/DATE_TIME)")
         ->type_name("DIR")
         ->needs(all);
-    update
-        ->add_flag("--skip-current", c.updateAll.skipCurrent,
-                   "With --all: leaves alone the units that already run " FIRMWARE_VERSION_TO_UPLOAD)
-        ->needs(all);
 }
 
 void addUpdateOptions(CLI::App *update, Choices &c)
@@ -131,6 +128,8 @@ void addUpdateOptions(CLI::App *update, Choices &c)
     CLI::Option *log =
         update->add_option("--log", c.update.log, "Writes an update log to FILE as it goes")->type_name("FILE");
     update->add_flag("--json", c.update.json, "The console text on standard error, a JSON object on standard output");
+    update->add_flag("--skip-current", c.update.skipCurrent,
+                     "Leaves alone a unit that already runs " + embeddedFirmwareText() + " (with --all: each one)");
     addUpdateAll(update, port, log, c);
     update->footer(EXIT_STATUSES);
 }
@@ -176,6 +175,7 @@ ToolOutcome update(const Choices &c)
     }
     UpdateAllOptions options = c.updateAll;
     options.json = c.update.json;
+    options.skipCurrent = c.update.skipCurrent;
     options.toolPath = c.toolPath;
     return runUpdateAll(options);
 }
@@ -278,7 +278,7 @@ int main(int argc, char **argv)
     CLI::App app{"What the Orvane firmware updater's dialogue does not offer, and the update for scripts.",
                  "OrvaneFwTool"};
     app.set_version_flag("--version",
-                         "OrvaneFwTool " ORVANE_TOOL_VERSION ", embedded firmware " FIRMWARE_VERSION_TO_UPLOAD);
+                         "OrvaneFwTool " ORVANE_TOOL_VERSION ", embedded firmware " + embeddedFirmwareText());
     app.footer(EXIT_STATUSES);
     Choices choices;
     addCommands(app, choices);

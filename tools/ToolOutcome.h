@@ -15,7 +15,7 @@ enum class ToolOutcome {
     Unconfirmed,  // both images accepted, but no confirmation after the reboot
     NoUnit,       // no unit found, or the port or rate cannot be used
     Done,         // any other command did its work
-    Skipped,      // update --all left the unit alone: it already runs the firmware
+    Skipped,      // update left the unit alone: it already runs the firmware
     Interrupted,  // update --all or the scan was stopped by an interrupt
     Running,      // update --all: the unit's worker has not ended yet, so nothing is updated
     Aborted,      // abort() or an uncaught exception: a supervisor reads it as the worker's death

@@ -164,7 +164,8 @@ TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
     EXPECT_GT(result["seconds"].get<double>(), 140.0);
     result.erase("seconds");
     EXPECT_EQ(result, Json::parse(R"({"port":9,"baud":57600,"result":"confirmed","exit":0,"log":"update.log",
-                                      "product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1})"));
+                                      "product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
+                                      "firmware_before":"1.00.04","firmware_after":"1.00.05"})"));
     EXPECT_NE(run.errors.find(SUCCESS_LINE), std::string::npos) << run.errors;
 
     EXPECT_EQ(receivedDifference("fpga.bin", "M731946_RX_XC7A35_1_05.mcs"), "");
@@ -173,7 +174,7 @@ TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
     const std::string log = readFile(folder.path("update.log"));
     expectInOrder(
         log, {
-                 "OrvaneFwTool 1.0.5 update log, firmware 1.0.5\nstarted ",
+                 "OrvaneFwTool 1.0.5 update log, firmware 1.00.05\nstarted ",
                  "\ncommand OrvaneFwTool update --port 9 --json --log update.log\n",
                  "image M731946_RX_XC7A35_1_05.mcs (RX FPGA configuration): text 3154210 bytes, image 1121376 bytes, "
                  "checksum 4275807257\n",
@@ -211,10 +212,34 @@ TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
                  "status  Please wait while the unit is rebooting ...........  50%\n",
                  "reply   \"[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\\r\\n>>\" (45 bytes)\n",
                  "status  " + SUCCESS_LINE + "\n",
+                 "sent    \"%%%fw -v\\n\\r\" (10 bytes)\n",
+                 "status  Firmware before: 1.00.04, after: 1.00.05\n",
+                 "version firmware before 1.00.04, after 1.00.05\n",
                  "close   COM9 at 57600 baud, CTS flow control on\n",
                  "verdict confirmed, exit status 0\n",
              });
     expectTimesInOrder(log);
+}
+
+TEST_F(ToolCommands, UnitThatKeepsItsOldFirmwareAfterTheRebootEndsFailed)
+{
+    std::vector<std::string> args = unitArgs(4, "tx", 9600);
+    args.push_back("--keep-firmware");
+    UnitSimProcess tx(ORVANE_UNIT_SIM, args);
+    ASSERT_TRUE(tx.ready());
+
+    const RunResult run = runTool({"update", "--port", "4", "--json"}, UPDATE_DEADLINE_MS);
+    EXPECT_EQ(tx.stop(), 0);
+
+    EXPECT_EQ(run.exitStatus, 1) << run.errors;
+    Json result = jsonOf(run);
+    result.erase("seconds");
+    EXPECT_EQ(result, Json::parse(R"({"port":4,"baud":9600,"result":"failed","exit":1,"log":null,
+        "product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
+        "firmware_before":"1.00.04","firmware_after":"1.00.04",
+        "error":"The unit reports firmware 1.00.04 after its reboot, not 1.00.05"})"));
+    EXPECT_NE(run.errors.find(SUCCESS_LINE + "\r\nFirmware before: 1.00.04, after: 1.00.04\r\n"), std::string::npos)
+        << run.errors;
 }
 
 TEST_F(ToolCommands, UnitThatRefusesTheFpgaUploadFailsWithinSeconds)

@@ -255,7 +255,7 @@ TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
     EXPECT_EQ(run.outcome, ToolOutcome::Done);
     // Busy ports stand among the units, every port in its order; no worker
     // went without an answer.
-    EXPECT_EQ(run.listing, "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
+    EXPECT_EQ(run.listing, "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n"
                            "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n"
                            "COM5    57600  RX       1.00.05    MDL 1.04       1       current\n"
                            "COM6     busy  held by another program, or access denied\n"
@@ -293,7 +293,7 @@ TEST_F(Fleet, ScanWorkerThatDiesOrSaysNothingIsReported)
                   {4, ToolOutcome::Failed, "scan worker gave no answer (exit status 1): garbled"}}));
 }
 
-const char *const SCAN_HEADING = "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n";
+const char *const SCAN_HEADING = "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n";
 const char *const COM2_LISTED = "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n";
 const char *const COM2_JSON =
     R"({"port":2,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false})";
@@ -453,7 +453,8 @@ TEST_F(Fleet, PortWhoseScanFailedListedAmongTheUnits)
                                             R"("phase":"search"})"));
     EXPECT_FALSE(workerRan("update-com9"));
     EXPECT_NE(run.console.find("3 unit(s) found"), std::string::npos) << run.console;
-    EXPECT_NE(run.console.find("\nCOM9    ?       ?         failed       search\n"), std::string::npos) << run.console;
+    EXPECT_NE(run.console.find("\nCOM9    ?       ?         ?         failed       search\n"), std::string::npos)
+        << run.console;
     EXPECT_NE(run.console.find("\nCOM9: scan worker killed by signal 11 (Segmentation fault)\n"), std::string::npos);
 }
 

@@ -103,7 +103,8 @@ TEST(UnitReport, WorkerObjectKeptAndCompleted)
     EXPECT_EQ(unitReport(unit),
               nlohmann::ordered_json::parse(
                   R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
-                  R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04"})"));
+                  R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04",)"
+                  R"("firmware_before":"1.00.04","firmware_after":null})"));
 }
 
 TEST(UnitReport, FailedUpdateTellsItsPhase)
@@ -160,15 +161,18 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
     units[1].result = ToolOutcome::Skipped;
     units[1].logPath.clear();
     units[1].found.firmware = "1.00.05";
+    units[1].firmwareAfter = "1.00.05";
     const nlohmann::ordered_json report = updateAllReport(units, {6}, ToolOutcome::Confirmed, 201.46);
     // Field order aside.
     EXPECT_EQ(nlohmann::json::parse(report.dump()),
               nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
                                     R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
                                     R"("product":"TX","result":"confirmed","seconds":190.2,)"
-                                    R"("log":"logs/unit-com2.log"},)"
+                                    R"("log":"logs/unit-com2.log","firmware_before":"1.00.04",)"
+                                    R"("firmware_after":null},)"
                                     R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
-                                    R"("product":"RX","result":"skipped"}]})"));
+                                    R"("product":"RX","result":"skipped","firmware_before":"1.00.05",)"
+                                    R"("firmware_after":"1.00.05"}]})"));
 }
 
 // A unit's text that is no UTF-8 (here the scan's record of its FPGA
@@ -243,7 +247,9 @@ TEST_F(Board, SummaryTable)
 {
     TempFolder logs;
     std::vector<UnitRun> units = {unitOn(2), unitOn(5, "RX"), unitOn(9)};
-    units[0].result = ToolOutcome::Confirmed;
+    units[0].ended = {WORKER_EXITED, 0};
+    units[0].reply = R"({"result":"confirmed","firmware_after":"1.00.05"})";
+    concludeUnit(units[0]);
     units[0].seconds = 190.24;
     units[1].ended = {WORKER_DIED, 9};
     units[1].progress.phase = PHASE_FPGA_UPLOAD;
@@ -252,13 +258,14 @@ TEST_F(Board, SummaryTable)
     std::ofstream(units[1].logPath) << "Sending Programmable Logic data ..... 1%\b\b2%\n";
     concludeUnit(units[1]);
     units[2].result = ToolOutcome::Skipped;
+    units[2].firmwareAfter = "1.00.04";
     units[2].logPath.clear();
     UnitBoard_PrintSummary(stream_, units, ToolOutcome::Failed);
-    EXPECT_EQ(shown(), "\nPort    Product Firmware  Result       Left in          Seconds  Log\n"
-                       "COM2    TX      1.00.04   confirmed                       190.2  logs/unit-com2.log\n"
-                       "COM5    RX      1.00.04   failed       FPGA upload         40.0  " +
-                           units[1].logPath + "\n" + "COM9    TX      1.00.04   skipped\n" + "COM5: the worker was " +
-                           WorkerProcess_DescribeDeath(9) +
+    EXPECT_EQ(shown(), "\nPort    Product Before    After     Result       Left in          Seconds  Log\n"
+                       "COM2    TX      1.00.04   1.00.05   confirmed                       190.2  logs/unit-com2.log\n"
+                       "COM5    RX      1.00.04   ?         failed       FPGA upload         40.0  " +
+                           units[1].logPath + "\n" + "COM9    TX      1.00.04   1.00.04   skipped\n" +
+                           "COM5: the worker was " + WorkerProcess_DescribeDeath(9) +
                            "; the end of its log:\n"
                            "  | Sending Programmable Logic data ..... 2%\n"
                            "\nExit status 1: 1 confirmed, 1 failed, 1 skipped.\n");

@@ -32,6 +32,8 @@ inline const std::string PREPARING_MCU = "Preparing to Upload Firmware .........
 inline const std::string SENDING_MCU = "Sending data ...................................... ";
 inline const std::string REBOOTING = "Please wait while the unit is rebooting ........... ";
 inline const std::string SUCCESS_LINE = "\n\r\n\rThe update was successful, the unit is now operational\r\n";
+// The tool's own line after it: the unit's firmware asked again.
+inline const std::string READ_BACK_LINE = "Firmware before: 1.00.04, after: 1.00.05\r\n";
 inline const std::string NOT_SUCCESSFUL = "\n\rERROR: The update was not successful.\r\n";
 inline const std::string PRESS_ANY_KEY = "\r\nPress any key to exit";
 

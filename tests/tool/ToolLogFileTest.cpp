@@ -95,8 +95,8 @@ TEST_F(ToolLogFile, LogThatLosesLinesIsToldAndTheUpdateGoesOn)
     const std::string console = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(outcome, ToolOutcome::Confirmed);
-    const std::string tail =
-        transcript::SUCCESS_LINE + "\r\nERROR: the log /dev/full lost lines: No space left on device.\r\n";
+    const std::string tail = transcript::SUCCESS_LINE + transcript::READ_BACK_LINE +
+                             "\r\nERROR: the log /dev/full lost lines: No space left on device.\r\n";
     ASSERT_GE(console.size(), tail.size());
     EXPECT_EQ(console.substr(console.size() - tail.size()), tail);
     const Json json = lastJsonLine(simConsole_text());

@@ -14,6 +14,7 @@
 #include "base/EscapedBytes.h"
 #include "base/UpdateLog.h"
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -110,10 +111,13 @@ TEST_F(ToolLog, WholeUpdateShowsEachDataBlockAndTheClosingText)
     EXPECT_EQ(blocks[0], "10240");
     EXPECT_EQ(blocks[103], "496");
     EXPECT_EQ(blocks[115], "5008");
-    ASSERT_GE(replies.size(), 3u);
-    EXPECT_EQ(replies[replies.size() - 3], "\"SUCCESS\" (7 bytes)");
-    EXPECT_EQ(replies[replies.size() - 2], "\"\" (0 bytes)");  // the first closing read, before the text
-    EXPECT_EQ(replies.back(), "\"[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\\r\\n>>\" (45 bytes)");
+    ASSERT_GE(replies.size(), 4u);
+    EXPECT_EQ(replies[replies.size() - 4], "\"SUCCESS\" (7 bytes)");
+    EXPECT_EQ(replies[replies.size() - 3], "\"\" (0 bytes)");  // the first closing read, before the text
+    EXPECT_EQ(replies[replies.size() - 2], "\"[Dexrig 6V IZA DOVOVUDI ZARE RIZOR 1.0.5]\\r\\n>>\" (45 bytes)");
+    // The firmware read back after the reboot, and what it proves.
+    EXPECT_EQ(replies.back(), "\"1.0.5\\r\\nSDI6G\\r\\n1.4\\r\\n1\\r\\n>>\" (24 bytes)");
+    EXPECT_NE(std::find(events.begin(), events.end(), "version firmware before 1.00.04, after 1.00.05"), events.end());
 }
 
 TEST_F(ToolLog, ChangesNothingOnTheWireNorInItsTiming)

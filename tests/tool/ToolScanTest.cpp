@@ -56,7 +56,8 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
 
     const ScanResult scan = scanPorts(c.port, c.port);
 
-    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n" + c.line);
+    EXPECT_EQ(simConsole_text(),
+              "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n" + c.line);
     EXPECT_EQ(scanJson(scan), c.json);
     // The scan side by side takes the port back from the worker's JSON.
     ScanResult merged;
@@ -117,7 +118,7 @@ TEST_F(ToolScan, UnitThatIsNeitherProductNorReadableIsListedAsUnknown)
 
     const ScanResult scan = scanPorts(3, 3);
 
-    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.0.5\n"
+    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n"
                                  "COM3     9600  unknown  -          -              -       unknown\n");
     EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":3,\"baud\":9600,\"product\":\"unknown\",\"firmware\":null,"
                               "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[]}");

@@ -32,11 +32,11 @@ struct OutcomeCase {
     int deviceCode;
     ToolOutcome result;
     int exitStatus;         // what a script sees
-    const char *lastWords;  // how the console ends
+    std::string lastWords;  // how the console ends
     bool imagesTaken;       // the unit has both images, whole
 };
 
-const char *const SUCCESS_END = "The update was successful, the unit is now operational\r\n";
+const std::string SUCCESS_END = SUCCESS_LINE + READ_BACK_LINE;
 const char *const FAILURE_END = "\n\rERROR: The update was not successful.\r\n";
 const char *const UNCONFIRMED_END =
     "100%\n\rERROR: The unit took both images but did not confirm the update after its reboot.\r\n";
@@ -224,7 +224,7 @@ TEST_F(ToolUpdate, ConsoleTextIsTheUpdatersWithoutItsKeyWait)
     simPort_attachUnit(3, UnitConfig{});
     performUpdate(0, 0);
     EXPECT_EQ(simConsole_text(), BANNER + found(3, 9600) + VERSIONS + CHECKING_PRODUCT + productOk("TX") +
-                                     uploads(1055216, 117648) + SUCCESS_LINE);
+                                     uploads(1055216, 117648) + SUCCESS_LINE + READ_BACK_LINE);
 }
 
 TEST_F(ToolUpdate, NamedPortAndRateAreTheOnlyOnesTried)
@@ -258,7 +258,8 @@ TEST(ToolJson, UpdateObjectCarriesWhatWasLearnt)
     outcome.log = "update.log";
     EXPECT_EQ(updateJson(outcome), "{\"port\":9,\"baud\":57600,\"result\":\"confirmed\",\"exit\":0,\"seconds\":190.2,"
                                    "\"log\":\"update.log\",\"product\":\"RX\",\"firmware\":\"1.00.04\","
-                                   "\"fpga\":\"MDL 1.04\",\"device\":1}");
+                                   "\"fpga\":\"MDL 1.04\",\"device\":1,\"firmware_before\":\"1.00.04\","
+                                   "\"firmware_after\":null}");
 }
 
 TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)

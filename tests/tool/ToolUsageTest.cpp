@@ -46,7 +46,7 @@ TEST(ToolUsage, HelpAndVersionGoToStandardOutputWithStatusZero)
     }
     const RunResult version = runTool({"--version"}, folder.path());
     EXPECT_EQ(version.exitStatus, 0);
-    EXPECT_EQ(version.output, "OrvaneFwTool 1.0.5, embedded firmware 1.0.5\n");
+    EXPECT_EQ(version.output, "OrvaneFwTool 1.0.5, embedded firmware 1.00.05\n");
 }
 
 TEST_P(ToolMistake, IsNamedWithStatusTwo)

@@ -52,11 +52,14 @@ struct UpdateOptions {
     int baud = 0;  // 0: the search's six rates
     std::string log;
     bool json = false;
-    std::string commandLine;  // for the log's heading
+    bool skipCurrent = false;  // a unit that runs the embedded firmware is left alone
+    std::string commandLine;   // for the log's heading
 };
 // Finds the unit (or opens the port named) and updates it, with the
-// updater's console text and without any prompt or key wait.
-UpdateOutcome performUpdate(int port, int baud);
+// updater's console text and without any prompt or key wait; once the unit
+// has confirmed, asks it its versions again. With skipCurrent, a unit that
+// already runs the embedded firmware is Skipped, untouched.
+UpdateOutcome performUpdate(int port, int baud, bool skipCurrent = false);
 ToolOutcome runUpdate(const UpdateOptions &options);
 
 #endif

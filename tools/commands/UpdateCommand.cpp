@@ -7,6 +7,7 @@
 #include "commands/UpdateInterrupt.h"
 #include "console/ToolConsole.h"
 #include "unit/FindUnit.h"
+#include "unit/FirmwareReadBack.h"
 #include "unit/UnitJson.h"
 
 #include "base/ProgramState.h"
@@ -38,7 +39,7 @@ Clock::time_point g_started;
 // The tool, the time, and the images it carries, before any event.
 void writeLogHeading(const std::string &commandLine)
 {
-    UpdateLog_Heading("OrvaneFwTool %s update log, firmware %s", ORVANE_TOOL_VERSION, FIRMWARE_VERSION_TO_UPLOAD);
+    UpdateLog_Heading("OrvaneFwTool %s update log, firmware %s", ORVANE_TOOL_VERSION, embeddedFirmwareText().c_str());
     const time_t now = time(nullptr);
     char when[32] = "";
     strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", localtime(&now));
@@ -68,9 +69,46 @@ std::string stallReason(void)
     return std::string("stalled in ") + step + ": " + taken;
 }
 
+// With --skip-current: asks the unit its versions before anything else, and
+// true when it already runs the firmware the tool carries.
+bool runsEmbeddedFirmware(UnitFacts &unit)
+{
+    unit.versionFields = queryUnitVersions(&unit.versions);
+    if (!firmwareIsCurrent(unit)) {
+        return false;
+    }
+    printf("The unit already runs firmware %s: left alone.\r\n", firmwareText(unit).c_str());
+    return true;
+}
+
+// The update's end in a result: how its exchanges went, the closing text,
+// and what the unit said when read back.
+void judgeUpdate(UpdateOutcome &outcome, BOOL updated)
+{
+    if (!updated) {
+        printf(UPDATE_NOT_SUCCESSFUL_TEXT);
+        outcome.result = ToolOutcome::Failed;
+        outcome.reason = stallReason();
+        if (!outcome.reason.empty()) {
+            UpdateLog_Event("error", "%s", outcome.reason.c_str());
+        }
+        outcome.error = outcome.reason.empty() ? FAILED_TEXT : outcome.reason;
+    } else if (!updateWasConfirmed()) {
+        printf("\n\rERROR: %s.\r\n", UNCONFIRMED_TEXT);
+        outcome.result = ToolOutcome::Unconfirmed;
+        outcome.error = UNCONFIRMED_TEXT;
+    } else if (outcome.readBack == ReadBack::Other) {
+        outcome.result = ToolOutcome::Failed;
+        outcome.error = otherFirmwareText(outcome.firmwareAfter);
+        printf("%s", errorLine(outcome.error).c_str());
+    } else {
+        outcome.result = ToolOutcome::Confirmed;
+    }
+}
+
 }  // namespace
 
-UpdateOutcome performUpdate(int port, int baud)
+UpdateOutcome performUpdate(int port, int baud, bool skipCurrent)
 {
     UpdateOutcome outcome;
     outcome.unit.port = port;
@@ -85,25 +123,20 @@ UpdateOutcome performUpdate(int port, int baud)
     outcome.unit.port = gComPortNumber;
     outcome.unit.baud = gBaudRate;
     ComPortAPI_SetHardwareFlowControl(TRUE);
+    if (skipCurrent && runsEmbeddedFirmware(outcome.unit)) {
+        ComPortAPI_CloseCOM();
+        outcome.firmwareAfter = firmwareText(outcome.unit);
+        outcome.result = ToolOutcome::Skipped;
+        return outcome;
+    }
     const BOOL updated = updateFirmware();
-    ComPortAPI_CloseCOM();
     outcome.unit.versionFields = updateVersionsLearnt(&outcome.unit.versions);
     outcome.unit.product = updateProductLearnt();
-    if (!updated) {
-        printf(UPDATE_NOT_SUCCESSFUL_TEXT);
-        outcome.result = ToolOutcome::Failed;
-        outcome.reason = stallReason();
-        if (!outcome.reason.empty()) {
-            UpdateLog_Event("error", "%s", outcome.reason.c_str());
-        }
-        outcome.error = outcome.reason.empty() ? FAILED_TEXT : outcome.reason;
-    } else if (!updateWasConfirmed()) {
-        printf("\n\rERROR: %s.\r\n", UNCONFIRMED_TEXT);
-        outcome.result = ToolOutcome::Unconfirmed;
-        outcome.error = UNCONFIRMED_TEXT;
-    } else {
-        outcome.result = ToolOutcome::Confirmed;
+    if (updated && updateWasConfirmed()) {
+        outcome.readBack = readBackFirmware(outcome.unit, &outcome.firmwareAfter);
     }
+    ComPortAPI_CloseCOM();
+    judgeUpdate(outcome, updated);
     return outcome;
 }
 
@@ -179,7 +212,7 @@ ToolOutcome runUpdate(const UpdateOptions &options)
         return endEarly(ToolOutcome::Failed, toolConsole_whyNot());
     }
     updateInterrupt_watch(endInterrupted);
-    UpdateOutcome outcome = performUpdate(options.port, options.baud);
+    UpdateOutcome outcome = performUpdate(options.port, options.baud, options.skipCurrent);
     updateInterrupt_stopWatching();
     toolConsole_end();
     endRun(outcome);

@@ -72,9 +72,10 @@ std::string summaryRow(const UnitRun &unit)
         snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
     }
     char row[512];
-    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-12s %-16s %7s  %s", unit.found.port, shownText(unit.found.product),
-             shownText(unit.found.firmware), outcomeWord(unit.result),
-             isFailure(unit.result) ? phaseName(unit.progress.phase) : "", seconds, unit.logPath.c_str());
+    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-9s %-12s %-16s %7s  %s", unit.found.port,
+             shownText(unit.found.product), shownText(unit.found.firmware), shownText(unit.firmwareAfter),
+             outcomeWord(unit.result), isFailure(unit.result) ? phaseName(unit.progress.phase) : "", seconds,
+             unit.logPath.c_str());
     return row;
 }
 
@@ -130,8 +131,8 @@ std::string UnitBoard_LineText(const UnitRun &unit)
 
 void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, ToolOutcome outcome)
 {
-    fprintf(stream, "\n%-7s %-7s %-9s %-12s %-16s %7s  %s\n", "Port", "Product", "Firmware", "Result", "Left in",
-            "Seconds", "Log");
+    fprintf(stream, "\n%-7s %-7s %-9s %-9s %-12s %-16s %7s  %s\n", "Port", "Product", "Before", "After", "Result",
+            "Left in", "Seconds", "Log");
     std::map<std::string, int> counts;
     for (const UnitRun &unit : units) {
         fprintf(stream, "%s\n", withoutTrailingBlanks(summaryRow(unit)).c_str());

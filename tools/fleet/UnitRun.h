@@ -20,8 +20,9 @@ struct UnitRun {
     ToolOutcome result = ToolOutcome::Running;
     WorkerStatus ended = {WORKER_RUNNING, 0};
     double seconds = 0;
-    std::string death;   // how a worker that died ended, in words
-    std::string reason;  // why no update worker ran: the port's scan failed, or the worker could not be started
+    std::string death;          // how a worker that died ended, in words
+    std::string reason;         // why no update worker ran: the port's scan failed, or the worker could not be started
+    std::string firmwareAfter;  // what the unit runs after the run, as its worker read it back; empty: not known
 };
 
 #endif

@@ -126,6 +126,7 @@ std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions 
         if (options.skipCurrent && found.current) {
             unit.result = ToolOutcome::Skipped;
             unit.progress.phase = PHASE_DONE;
+            unit.firmwareAfter = found.firmware;
         } else {
             // Not "comN.log": Windows takes a name that begins with a device
             // name and a dot for the device itself.

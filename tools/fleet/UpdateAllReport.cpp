@@ -48,6 +48,9 @@ void concludeUnit(UnitRun &unit)
         return;
     }
     const nlohmann::ordered_json object = workerObject(unit.reply);
+    if (object.contains("firmware_after") && object["firmware_after"].is_string()) {
+        unit.firmwareAfter = object["firmware_after"].get<std::string>();
+    }
     const bool named = object.contains("result") && object["result"].is_string();
     unit.result = named ? outcomeOfWord(object["result"].get<std::string>()) : outcomeOfExit(unit.ended.code);
     if (unit.result == ToolOutcome::Confirmed || unit.result == ToolOutcome::Unconfirmed) {
@@ -70,6 +73,11 @@ nlohmann::ordered_json unitReport(const UnitRun &unit)
         if (!report.contains(key) && unit.found.baud != 0) {
             report[key] = found[key];
         }
+    }
+    if (!report.contains("firmware_before") && unit.found.baud != 0) {
+        report["firmware_before"] = found["firmware"];
+        report["firmware_after"] =
+            unit.firmwareAfter.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(unit.firmwareAfter);
     }
     report["result"] = outcomeWord(unit.result);
     if (unit.ended.state == WORKER_EXITED && !report.contains("exit")) {

@@ -27,7 +27,8 @@ bool isFailure(ToolOutcome result);
 bool isTimed(const UnitRun &unit);
 
 // The worker's JSON object with what the supervisor knows added: port, rate,
-// what the scan found of product and versions, the phase an unfinished update was left in, and for a worker that
+// what the scan found of product and versions (the firmware before, and the
+// firmware after as the worker read it back), the phase an unfinished update was left in, and for a worker that
 // died, how, with the last lines of its log (or of its console text); for a
 // unit no update worker ran for, the reason.
 nlohmann::ordered_json unitReport(const UnitRun &unit);

@@ -96,7 +96,8 @@ std::vector<int> busyPorts(const ScanResult &scan)
 
 void printScanListing(FILE *out, const ScanResult &scan)
 {
-    fprintf(out, LINE, "PORT", "BAUD", "PRODUCT", "FIRMWARE", "FPGA", "DEVICE", "FIRMWARE " FIRMWARE_VERSION_TO_UPLOAD);
+    const std::string embedded = "FIRMWARE " + embeddedFirmwareText();
+    fprintf(out, LINE, "PORT", "BAUD", "PRODUCT", "FIRMWARE", "FPGA", "DEVICE", embedded.c_str());
     size_t failed = 0;
     for (const ScannedPort &found : scan.ports) {
         for (; failed < scan.failed.size() && scan.failed[failed].port < found.port; ++failed) {

@@ -26,10 +26,31 @@ bool versionsKnown(const UnitFacts &unit)
     return unit.versionFields == 7;
 }
 
+std::string firmwareVersionText(int ver, int rev, int sub)
+{
+    char text[48];
+    snprintf(text, sizeof text, FIRMWARE_VERSION_FORMAT, ver, rev, sub);
+    return text;
+}
+
+std::string firmwareVersionText(const char *dotted)
+{
+    int version[3] = {};
+    if (sscanf(dotted, "%d.%d.%d", &version[0], &version[1], &version[2]) != 3) {
+        return dotted;
+    }
+    return firmwareVersionText(version[0], version[1], version[2]);
+}
+
+std::string embeddedFirmwareText(void)
+{
+    return firmwareVersionText(FIRMWARE_VERSION_TO_UPLOAD);
+}
+
 std::string firmwareText(const UnitFacts &unit)
 {
     const VersionReply &v = unit.versions;
-    return versionText(unit, FIRMWARE_VERSION_FORMAT, v.fw_ver, v.fw_rev, v.fw_sub);
+    return versionsKnown(unit) ? firmwareVersionText(v.fw_ver, v.fw_rev, v.fw_sub) : "";
 }
 
 std::string fpgaText(const UnitFacts &unit)
@@ -50,11 +71,5 @@ const char *productText(const UnitFacts &unit)
 
 bool firmwareIsCurrent(const UnitFacts &unit)
 {
-    int version[3] = {};
-    if (!versionsKnown(unit) ||
-        sscanf(FIRMWARE_VERSION_TO_UPLOAD, "%d.%d.%d", &version[0], &version[1], &version[2]) != 3) {
-        return false;
-    }
-    const VersionReply &v = unit.versions;
-    return v.fw_ver == version[0] && v.fw_rev == version[1] && v.fw_sub == version[2];
+    return versionsKnown(unit) && firmwareText(unit) == embeddedFirmwareText();
 }

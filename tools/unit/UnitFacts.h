@@ -19,6 +19,14 @@ struct UnitFacts {
     ImageIndex product = IMAGE_COUNT;  // the unit's FPGA image; IMAGE_COUNT: not identified
 };
 
+// A firmware version the one way the tool writes it, as the update's version
+// check prints it: "1.00.05"; from numbers, or from a dotted text such as
+// "1.0.5" (a text of another form is given back as it is).
+std::string firmwareVersionText(int ver, int rev, int sub);
+std::string firmwareVersionText(const char *dotted);
+// The firmware the tool carries, written so.
+std::string embeddedFirmwareText(void);
+
 // The version reply was whole: the versions and the device code are known.
 bool versionsKnown(const UnitFacts &unit);
 // "1.00.04" and "SDI6G 1.04", as the update prints them; empty when the
@@ -32,6 +40,14 @@ const char *productText(const UnitFacts &unit);
 // The unit's firmware already is the one the updater carries.
 bool firmwareIsCurrent(const UnitFacts &unit);
 
+// What the unit said when asked its versions again after its closing text.
+enum class ReadBack {
+    NotAsked,  // the update did not end with the unit's closing text
+    Embedded,  // the unit runs the firmware the tool carries
+    Other,     // the unit runs another firmware: the update did not take
+    NoAnswer,  // no version reply: the closing text stands
+};
+
 // One finished update command, for its JSON object.
 struct UpdateOutcome {
     UnitFacts unit;
@@ -41,6 +57,8 @@ struct UpdateOutcome {
     std::string reason;    // for some failures, why: "stalled in FPGA upload: no byte taken for 60 s"
     std::string error;     // why the update did not succeed; empty when it did
     std::string logError;  // why the log lost lines; empty when it took them all
+    ReadBack readBack = ReadBack::NotAsked;
+    std::string firmwareAfter;  // what the unit reported when read back; empty when it was not
 };
 
 #endif

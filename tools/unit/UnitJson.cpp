@@ -167,6 +167,8 @@ std::string updateJson(const UpdateOutcome &outcome)
     }
     if (versionsKnown(unit)) {
         addVersions(object, scannedUnit(unit));
+        object["firmware_before"] = firmwareText(unit);
+        object["firmware_after"] = textOrNull(outcome.firmwareAfter);
     }
     if (!outcome.reason.empty()) {
         object["reason"] = outcome.reason;

@@ -31,7 +31,10 @@ std::string scanJson(const ScanResult &scan, const std::string &error = "", Tool
 bool addScanJson(const std::string &text, ScanResult &scan);
 // {"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,
 //  "log":"update.log"}, then product, firmware, fpga and device as far as
-// the update learnt them, and the reason of a failure when there is one.
+// the update learnt them, with "firmware_before" (the same as "firmware") and
+// "firmware_after" (as the unit reported it when read back, or still runs it
+// when left alone; null when not known), and the reason of a failure when
+// there is one.
 // What is not known is null. An update that did not succeed adds "error",
 // why; a log that lost lines "log_error", why.
 std::string updateJson(const UpdateOutcome &outcome);
