@@ -3,6 +3,7 @@
 // that drops off the line in the middle of the data. A whole run lasts over
 // three minutes (the program's reboot wait), mostly asleep, so each case is
 // its own CTest test and they run side by side, each in its own folder.
+#include "EndsWith.h"
 #include "NamedCase.h"
 #include "ReadFile.h"
 #include "ReceivedImage.h"
@@ -27,11 +28,6 @@ const std::string FPGA_SENDING_LABEL = "Sending Programmable Logic data ........
 // 25 s; past these the program is taken as hung.
 constexpr int64_t UPDATE_DEADLINE_MS = 300'000;
 constexpr int64_t FAILED_RUN_DEADLINE_MS = 120'000;
-
-bool endsWith(const std::string &text, const std::string &tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 class ProgramUpdate : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // unit its versions again; what the unit reports decides the result and
 // shows before and after, in the one way the tool writes a version. And
 // --skip-current, which leaves a unit that already runs the firmware alone.
+#include "EndsWith.h"
 #include "NamedCase.h"
 #include "ToolSimTest.h"
 #include "UpdateTranscript.h"
@@ -22,11 +23,6 @@ const std::string JSON_HEAD = R"({"port":3,"baud":9600,"result":")";
 const std::string JSON_UNIT =
     R"("seconds":0.0,"log":null,"product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,)"
     R"("firmware_before":"1.00.04",)";
-
-bool endsWith(const std::string &text, const std::string &tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 struct ReadBackCase : NamedCase {
     bool keepsFirmware;  // the unit still reports 1.0.4 after its reboot

@@ -1,6 +1,7 @@
 // OrvaneFwTool update on the simulated platform: how each way an update can
 // end maps to its result and exit status, what the user is told when no unit
 // can be reached, and the JSON object a script reads.
+#include "EndsWith.h"
 #include "FlattenedImage.h"
 #include "NamedCase.h"
 #include "ReadFile.h"
@@ -40,11 +41,6 @@ const std::string SUCCESS_END = SUCCESS_LINE + READ_BACK_LINE;
 const char *const FAILURE_END = "\n\rERROR: The update was not successful.\r\n";
 const char *const UNCONFIRMED_END =
     "100%\n\rERROR: The unit took both images but did not confirm the update after its reboot.\r\n";
-
-bool endsWith(const std::string &text, const std::string &tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 class ToolUpdate : public ToolSimTest {};
 
