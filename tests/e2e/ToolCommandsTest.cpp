@@ -232,14 +232,10 @@ TEST_F(ToolCommands, UnitThatKeepsItsOldFirmwareAfterTheRebootEndsFailed)
     EXPECT_EQ(tx.stop(), 0);
 
     EXPECT_EQ(run.exitStatus, 1) << run.errors;
-    Json result = jsonOf(run);
-    result.erase("seconds");
-    EXPECT_EQ(result, Json::parse(R"({"port":4,"baud":9600,"result":"failed","exit":1,"log":null,
-        "product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
-        "firmware_before":"1.00.04","firmware_after":"1.00.04",
-        "error":"The unit reports firmware 1.00.04 after its reboot, not 1.00.05"})"));
-    EXPECT_NE(run.errors.find(SUCCESS_LINE + "\r\nFirmware before: 1.00.04, after: 1.00.04\r\n"), std::string::npos)
-        << run.errors;
+    const Json result = jsonOf(run);
+    EXPECT_EQ(result["result"], "failed");
+    EXPECT_EQ(result["firmware_after"], "1.00.04");
+    EXPECT_EQ(result["error"], "The unit reports firmware 1.00.04 after its reboot, not 1.00.05");
 }
 
 TEST_F(ToolCommands, UnitThatRefusesTheFpgaUploadFailsWithinSeconds)

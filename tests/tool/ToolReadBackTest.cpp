@@ -1,38 +1,44 @@
-// The proof of an update: once the unit has confirmed it, the tool asks the
-// unit its versions again; what the unit reports decides the result and
-// shows before and after, in the one way the tool writes a version. And
-// --skip-current, which leaves a unit that already runs the firmware alone.
+// How an update ends once the unit has confirmed it: the tool asks the unit
+// its versions again, and what the unit reports decides the result. With
+// --skip-current a unit that already runs the firmware is left alone. The
+// tool writes every version one way.
 #include "EndsWith.h"
 #include "NamedCase.h"
 #include "ToolSimTest.h"
 #include "UpdateTranscript.h"
 
-#include "ToolOutcome.h"
 #include "commands/Commands.h"
 #include "unit/FirmwareReadBack.h"
 #include "unit/UnitJson.h"
 
 #include "base/ProgramState.h"
 
-#include <string>
+#include <nlohmann/json.hpp>
 
 namespace {
 
-// What every read-back object holds before its firmware_after.
-const std::string JSON_HEAD = R"({"port":3,"baud":9600,"result":")";
-const std::string JSON_UNIT =
-    R"("seconds":0.0,"log":null,"product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,)"
-    R"("firmware_before":"1.00.04",)";
+using namespace transcript;
+
+// What the unit does: takes the update, keeps its old firmware through the
+// reboot, answers no version query after it, or already runs 1.0.5.
+enum Unit { Updates, KeepsFirmware, Silent, Current };
 
 struct ReadBackCase : NamedCase {
-    bool keepsFirmware;  // the unit still reports 1.0.4 after its reboot
-    bool silent;         // the unit answers no version query after its reboot
+    Unit unit;
+    bool skipCurrent;
     ToolOutcome result;
-    std::string consoleEnd;  // after the success line
-    std::string json;        // from the result on, without the unit's part
+    std::string consoleEnd;
+    nlohmann::json firmwareAfter;
 };
 
 class ToolReadBack : public ToolSimTest, public ::testing::WithParamInterface<ReadBackCase> {};
+
+const std::string CONFIRMED = SUCCESS_LINE + READ_BACK_LINE;
+const std::string OLD_FIRMWARE = SUCCESS_LINE +
+                                 "Firmware before: 1.00.04, after: 1.00.04\r\n"
+                                 "\r\nERROR: The unit reports firmware 1.00.04 after its reboot, not 1.00.05.\r\n";
+const std::string NO_ANSWER = SUCCESS_LINE + "Firmware before: 1.00.04, after: no answer\r\n";
+const std::string LEFT_ALONE = "Baud rate       : 9600 \r\n\r\nThe unit already runs firmware 1.00.05: left alone.\r\n";
 
 }  // namespace
 
@@ -40,113 +46,40 @@ TEST_P(ToolReadBack, DecidesTheResultAndShowsBeforeAndAfter)
 {
     const ReadBackCase &c = GetParam();
     UnitConfig config;
-    config.keepsFirmware = c.keepsFirmware;
-    for (int asked = 2; c.silent && asked <= 1 + READ_BACK_ATTEMPTS; ++asked) {
+    config.fwSub = c.unit == Current ? 5 : 4;
+    config.keepsFirmware = c.unit == KeepsFirmware;
+    for (int asked = 2; c.unit == Silent && asked <= 1 + READ_BACK_ATTEMPTS; ++asked) {
         config.faults.push_back({UnitExchange::Version, UnitFault::Silence, asked});
     }
-    simPort_attachUnit(3, config);
+    const UnitModel *unit = simPort_attachUnit(3, config);
 
-    UpdateOutcome outcome = performUpdate(0, 0);
+    const UpdateOutcome outcome = performUpdate(0, 0, c.skipCurrent);
 
     EXPECT_EQ(outcome.result, c.result);
-    EXPECT_TRUE(endsWith(simConsole_text(), transcript::SUCCESS_LINE + c.consoleEnd)) << simConsole_text();
-    // Asked at the rate the unit answered at before, and nothing after.
+    EXPECT_TRUE(endsWith(simConsole_text(), c.consoleEnd)) << simConsole_text();
+    EXPECT_EQ(unit_images(unit).mcuUploads, c.result == ToolOutcome::Skipped ? 0 : 1);
+    // The last question is the version query, at the rate the unit answered at before.
     EXPECT_EQ(writes(3).back(), "%%%fw -v\n\r");
     EXPECT_EQ(events(SimEventKind::Write, 3).back().baud, 9600);
-    EXPECT_EQ(simPorts_openHandles(), 0);
-    EXPECT_EQ(updateJson(outcome), JSON_HEAD + c.json) << updateJson(outcome);
+    const nlohmann::json json = nlohmann::json::parse(updateJson(outcome));
+    EXPECT_EQ(json["firmware_before"], c.unit == Current ? "1.00.05" : "1.00.04");
+    EXPECT_EQ(json["firmware_after"], c.firmwareAfter);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    AfterTheClosingText, ToolReadBack,
-    ::testing::Values(ReadBackCase{{"embedded_firmware"},
-                                   false,
-                                   false,
-                                   ToolOutcome::Confirmed,
-                                   transcript::READ_BACK_LINE,
-                                   R"(confirmed","exit":0,)" + JSON_UNIT + R"("firmware_after":"1.00.05"})"},
-                      ReadBackCase{{"old_firmware"},
-                                   true,
-                                   false,
-                                   ToolOutcome::Failed,
-                                   "Firmware before: 1.00.04, after: 1.00.04\r\n"
-                                   "\r\nERROR: The unit reports firmware 1.00.04 after its reboot, not 1.00.05.\r\n",
-                                   R"(failed","exit":1,)" + JSON_UNIT +
-                                       R"("firmware_after":"1.00.04",)"
-                                       R"("error":"The unit reports firmware 1.00.04 after its reboot, not 1.00.05"})"},
-                      ReadBackCase{{"no_answer"},
-                                   false,
-                                   true,
-                                   ToolOutcome::Confirmed,
-                                   "Firmware before: 1.00.04, after: no answer\r\n",
-                                   R"(confirmed","exit":0,)" + JSON_UNIT + R"("firmware_after":null})"}),
+    Tool, ToolReadBack,
+    ::testing::Values(ReadBackCase{{"embedded"}, Updates, false, ToolOutcome::Confirmed, CONFIRMED, "1.00.05"},
+                      ReadBackCase{
+                          {"old_firmware"}, KeepsFirmware, false, ToolOutcome::Failed, OLD_FIRMWARE, "1.00.04"},
+                      ReadBackCase{{"no_answer"}, Silent, false, ToolOutcome::Confirmed, NO_ANSWER, nullptr},
+                      ReadBackCase{{"skip_current"}, Current, true, ToolOutcome::Skipped, LEFT_ALONE, "1.00.05"},
+                      ReadBackCase{{"skip_only_current"}, Updates, true, ToolOutcome::Confirmed, CONFIRMED, "1.00.05"}),
     CaseName());
 
-namespace {
-
-struct SkipCase : NamedCase {
-    int fwSub;  // the unit runs 1.0.fwSub
-    ToolOutcome result;
-    bool uploaded;
-};
-
-class ToolSkipCurrent : public ToolSimTest, public ::testing::WithParamInterface<SkipCase> {};
-
-}  // namespace
-
-TEST_P(ToolSkipCurrent, LeavesAloneOnlyAUnitThatRunsTheEmbeddedFirmware)
+TEST(ToolVersionText, IsWrittenAsTheVersionCheckPrintsIt)
 {
-    const SkipCase &c = GetParam();
-    UnitConfig config;
-    config.fwSub = c.fwSub;
-    const UnitModel *unit = simPort_attachUnit(3, config);
-
-    const UpdateOutcome outcome = performUpdate(0, 0, true);
-
-    EXPECT_EQ(outcome.result, c.result);
-    EXPECT_EQ(unit_images(unit).mcuUploads > 0, c.uploaded);
-    EXPECT_EQ(simPorts_openHandles(), 0);
+    EXPECT_EQ(firmwareVersionText(FIRMWARE_VERSION_TO_UPLOAD), "1.00.05");
+    EXPECT_EQ(firmwareVersionText("2.10.3"), "2.10.03");
+    EXPECT_EQ(firmwareVersionText("1.0.123"), "1.00.123");
+    EXPECT_EQ(firmwareVersionText("1.2"), "1.2");  // not three numbers: as it is
 }
-
-INSTANTIATE_TEST_SUITE_P(Tool, ToolSkipCurrent,
-                         ::testing::Values(SkipCase{{"current"}, 5, ToolOutcome::Skipped, false},
-                                           SkipCase{{"older"}, 4, ToolOutcome::Confirmed, true}),
-                         CaseName());
-
-TEST_F(ToolSimTest, SkippedUnitSaysWhyAndReportsTheFirmwareItRuns)
-{
-    UnitConfig config;
-    config.fwSub = 5;
-    simPort_attachUnit(3, config);
-    const UpdateOutcome outcome = performUpdate(0, 0, true);
-    const std::string console = simConsole_text();
-    EXPECT_TRUE(endsWith(console, "Baud rate       : 9600 \r\n\r\n"
-                                  "The unit already runs firmware 1.00.05: left alone.\r\n"))
-        << console;
-    EXPECT_EQ(updateJson(outcome),
-              R"({"port":3,"baud":9600,"result":"skipped","exit":0,"seconds":0.0,"log":null,"firmware":"1.00.05",)"
-              R"("fpga":"SDI6G 1.04","device":1,"firmware_before":"1.00.05","firmware_after":"1.00.05"})");
-}
-
-namespace {
-
-struct VersionCase : NamedCase {
-    const char *dotted;
-    const char *written;
-};
-
-class VersionText : public ::testing::TestWithParam<VersionCase> {};
-
-}  // namespace
-
-TEST_P(VersionText, IsWrittenAsTheVersionCheckPrintsIt)
-{
-    EXPECT_EQ(firmwareVersionText(GetParam().dotted), GetParam().written);
-}
-
-INSTANTIATE_TEST_SUITE_P(Tool, VersionText,
-                         ::testing::Values(VersionCase{{"embedded"}, FIRMWARE_VERSION_TO_UPLOAD, "1.00.05"},
-                                           VersionCase{{"two_digits_kept"}, "2.10.3", "2.10.03"},
-                                           VersionCase{{"wider_than_two"}, "1.0.123", "1.00.123"},
-                                           VersionCase{{"not_three_numbers"}, "1.2", "1.2"}),
-                         CaseName());
