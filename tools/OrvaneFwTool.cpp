@@ -22,8 +22,11 @@
 
 namespace {
 
-const char *const EXIT_STATUSES = "Exit status: 0 done (update: confirmed by the unit), 1 failed, 2 bad usage,\n"
-                                  "3 images accepted but not confirmed, 4 no unit found or port or rate unusable.";
+// Ctrl-C's status as shells report it, from the one table of statuses.
+const std::string INTERRUPTED_STATUS = std::to_string(exitStatus(ToolOutcome::Interrupted)) + " interrupted (Ctrl-C)";
+const std::string EXIT_STATUSES = "Exit status: 0 done (update: confirmed by the unit), 1 failed, 2 bad usage,\n"
+                                  "3 images accepted but not confirmed, 4 no unit found or port or rate unusable,\n" +
+                                  INTERRUPTED_STATUS + ".";
 
 std::string commandLineOf(int argc, char **argv)
 {
@@ -92,7 +95,8 @@ void addScanOptions(CLI::App *scan, Choices &c)
             "The ports to probe, within 1-256 (default 1-32)")
         ->type_name("A-B");
     scan->add_flag("--json", c.scanJson, "The table on standard error, a JSON object on standard output");
-    scan->footer("Exit status: 0 a unit answered, 1 interrupted or a port's scan failed, 2 bad usage, 4 none did.");
+    scan->footer("Exit status: 0 a unit answered, 1 a port's scan failed, 2 bad usage, 4 none did, " +
+                 INTERRUPTED_STATUS + ".");
 }
 
 // update --all: every unit found, all at once, each in a worker of its own.

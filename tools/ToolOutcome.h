@@ -16,7 +16,7 @@ enum class ToolOutcome {
     NoUnit,       // no unit found, or the port or rate cannot be used
     Done,         // any other command did its work
     Skipped,      // update left the unit alone: it already runs the firmware
-    Interrupted,  // update --all or the scan was stopped by an interrupt
+    Interrupted,  // Ctrl-C or a request to end stopped the run
     Running,      // update --all: the unit's worker has not ended yet, so nothing is updated
     Aborted,      // abort() or an uncaught exception: a supervisor reads it as the worker's death
 };
@@ -38,7 +38,8 @@ inline constexpr ToolOutcomeRow TOOL_OUTCOMES[] = {
     {ToolOutcome::NoUnit, 4, "no-unit"},
     {ToolOutcome::Done, 0, ""},
     {ToolOutcome::Skipped, 0, "skipped"},
-    {ToolOutcome::Interrupted, 1, "interrupted"},
+    // As shells and CI report a run ended by Ctrl-C.
+    {ToolOutcome::Interrupted, 130, "interrupted"},
     {ToolOutcome::Running, 1, ""},
     // As a shell reports a death by SIGABRT; never 3, which mingw's own
     // abort() exits with and which would read as "unconfirmed".

@@ -45,9 +45,7 @@ void writeToFile(std::string_view line)
 // The time of the line is the time it is written.
 std::string stampedLine(const char *kind, std::string_view text)
 {
-    char head[48];
-    snprintf(head, sizeof head, "%8lld ms  %-7s ", static_cast<long long>(UpdateLog_Now()), kind);
-    return head + std::string(text);
+    return UpdateLog_LineAt(UpdateLog_Now(), kind, text);
 }
 
 void writeEvent(const char *kind, std::string_view text)
@@ -140,6 +138,13 @@ void UpdateLog_LastEvent(const char *kind, std::string_view text)
         return;
     }
     writeToFile(stampedLine(kind, text));
+}
+
+std::string UpdateLog_LineAt(int64_t ms, const char *kind, std::string_view text)
+{
+    char head[48];
+    snprintf(head, sizeof head, "%8lld ms  %-7s ", static_cast<long long>(ms), kind);
+    return head + std::string(text);
 }
 
 int UpdateLog_WriteError(void)

@@ -43,6 +43,9 @@ void UpdateLog_Status(std::string_view text);
 // (below): the last words of a run that ends before its console is read to
 // the end. Safe from another thread than the one reading the routed stream.
 void UpdateLog_LastEvent(const char *kind, std::string_view text);
+// An event line as the log writes it, for one `ms` after the log was opened:
+// for another program that adds the last words of a run that could not.
+std::string UpdateLog_LineAt(int64_t ms, const char *kind, std::string_view text);
 // errno of the first line the file did not take whole (a full disk); 0 while
 // every line was written. The run goes on either way.
 int UpdateLog_WriteError(void);

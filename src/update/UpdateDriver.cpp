@@ -11,6 +11,7 @@
 #include "update/UploadCommand.h"
 #include "update/VersionReply.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -21,8 +22,9 @@ BOOL g_confirmed = FALSE;
 int g_versionFields = 0;
 VersionReply g_versions;
 ImageIndex g_product = IMAGE_COUNT;
-// Where the update is, for an end it did not choose.
-const char *g_step = "identification";
+// Where the update is, for an end it did not choose. Read by the tool's
+// interrupt thread while the update goes on.
+std::atomic<const char *> g_step{"identification"};
 
 // One read of whatever the unit sends within the current read window, kept
 // in gDataBuffer as a zero-terminated text.
@@ -153,6 +155,7 @@ BOOL uploadImage(char *hexText, ImageIndex image, const UploadStep &step)
 void waitForReboot(void)
 {
     const int max_cnt = REBOOT_PAUSES;
+    g_step = "reboot";
     ComPortAPI_SetBaudRate(gBaudRate);
     printf(" OK\n\r\n\r");
     printf(REBOOTING_LABEL);
@@ -218,9 +221,14 @@ ImageIndex updateProductLearnt(void)
     return g_product;
 }
 
+const char *updateStepReached(void)
+{
+    return g_step;
+}
+
 const char *updateStalledIn(void)
 {
-    return ComPortAPI_LastWriteStalled(nullptr) ? g_step : nullptr;
+    return ComPortAPI_LastWriteStalled(nullptr) ? g_step.load() : nullptr;
 }
 
 BOOL updateFirmware(void)

@@ -34,9 +34,12 @@ BOOL updateWasConfirmed(void);
 // identified).
 int updateVersionsLearnt(VersionReply *reply);
 ImageIndex updateProductLearnt(void);
+// The step the last update has reached: "identification", "FPGA upload
+// command", "FPGA upload", "firmware upload command", "firmware upload" or
+// "reboot".
+const char *updateStepReached(void);
 // The step the last update ended in because the line stopped taking its
-// bytes: "identification", "FPGA upload command", "FPGA upload", "firmware
-// upload command" or "firmware upload"; null when no write stalled.
+// bytes; null when no write stalled.
 const char *updateStalledIn(void);
 
 #endif

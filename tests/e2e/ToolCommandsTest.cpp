@@ -140,7 +140,14 @@ TEST_F(ToolCommands, ScanListsEveryUnitAndTheBusyPort)
         {"port":4,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,"current":false},
         {"port":9,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,"current":false}],
         "busy":[6]})");
-    EXPECT_EQ(jsonOf(run), expected) << run.output;
+    Json found = jsonOf(run);
+    const Json ports = found["ports"];
+    found.erase("ports");
+    EXPECT_EQ(found, expected) << run.output;
+    // Every other port of COM1-32: absent, but COM6.
+    ASSERT_EQ(ports.size(), 30u) << ports;
+    EXPECT_EQ(ports[4], Json::parse(R"({"port":6,"reason":"busy","phase":"search"})"));
+    EXPECT_EQ(ports[0], Json::parse(R"({"port":1,"reason":"absent","phase":"search"})"));
     EXPECT_NE(run.errors.find("COM6     busy"), std::string::npos) << run.errors;
 }
 
@@ -148,7 +155,10 @@ TEST_F(ToolCommands, ScanWithoutAnyUnitExitsFour)
 {
     const RunResult run = runTool({"scan", "--json"}, SHORT_RUN_DEADLINE_MS);
     EXPECT_EQ(run.exitStatus, 4);
-    EXPECT_EQ(jsonOf(run), Json::parse(R"({"units":[],"busy":[]})"));
+    Json found = jsonOf(run);
+    EXPECT_EQ(found["ports"].size(), 32u);
+    found.erase("ports");
+    EXPECT_EQ(found, Json::parse(R"({"units":[],"busy":[]})"));
 }
 
 TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
@@ -165,7 +175,8 @@ TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
     result.erase("seconds");
     EXPECT_EQ(result, Json::parse(R"({"port":9,"baud":57600,"result":"confirmed","exit":0,"log":"update.log",
                                       "product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
-                                      "firmware_before":"1.00.04","firmware_after":"1.00.05"})"));
+                                      "firmware_before":"1.00.04","firmware_after":"1.00.05",
+                                      "reason":null,"phase":null})"));
     EXPECT_NE(run.errors.find(SUCCESS_LINE), std::string::npos) << run.errors;
 
     EXPECT_EQ(receivedDifference("fpga.bin", "M731946_RX_XC7A35_1_05.mcs"), "");
@@ -290,11 +301,12 @@ TEST_F(ToolCommands, UnitStoppedMidFpgaUploadFailsAsStalledWithinTheWriteWindow)
     const Json result = jsonOf(run);
     EXPECT_EQ(result["result"], "failed");
     EXPECT_EQ(result["exit"], 1);
-    ASSERT_TRUE(result.contains("reason")) << run.output;
-    EXPECT_EQ(result["reason"].get<std::string>().rfind("stalled in FPGA upload: ", 0), 0u) << result["reason"];
+    EXPECT_EQ(result["reason"], "stalled") << run.output;
+    EXPECT_EQ(result["phase"], "fpga-upload");
+    EXPECT_EQ(result["error"].get<std::string>().rfind("stalled in FPGA upload: ", 0), 0u) << result["error"];
     const std::string log = readFile(folder.path("update.log"));
-    expectInOrder(log, {"set     rate 115200 baud\n", "write FAILED\n",
-                        "error   stalled in FPGA upload: ", "verdict failed, exit status 1\n"});
+    expectInOrder(log, {"set     rate 115200 baud\n", "write FAILED\n", "error   stalled in FPGA upload: ",
+                        "verdict failed, exit status 1, stalled in fpga-upload\n"});
 }
 
 TEST_F(ToolCommands, NamedPortWithNothingThereExitsFourAndSaysWhy)
@@ -305,8 +317,11 @@ TEST_F(ToolCommands, NamedPortWithNothingThereExitsFourAndSaysWhy)
     result.erase("seconds");
     EXPECT_EQ(result,
               Json::parse(R"({"port":7,"baud":null,"result":"no-unit","exit":4,"log":null,)"
-                          R"json("error":"COM7 cannot be opened: it is absent (No such file or directory)"})json"));
-    EXPECT_NE(run.errors.find("ERROR: COM7 cannot be opened: it is absent (No such file or directory).\r\n"),
+                          R"("reason":"absent","phase":"search",)"
+                          R"json("error":"COM7 cannot be opened: it is absent (No such file or directory)",)json"
+                          R"("advice":"check the cable and the port name: COM7 is not there"})"));
+    EXPECT_NE(run.errors.find("ERROR: COM7 cannot be opened: it is absent (No such file or directory).\r\n"
+                              "Next step: check the cable and the port name: COM7 is not there.\r\n"),
               std::string::npos)
         << run.errors;
 }

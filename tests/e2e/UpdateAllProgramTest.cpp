@@ -224,6 +224,15 @@ TEST_F(UpdateAllProgram, UnitRefusingFirmwareFailsAloneWithItsLog)
     EXPECT_EQ(failed["log"].get<std::string>().rfind("logs/", 0), 0u) << failed;
     const std::string log = readFile(folder.path(failed["log"].get<std::string>()));
     EXPECT_NE(log.find("Expected : SUCCESS"), std::string::npos) << log;
+    EXPECT_EQ(failed["reason"], "refused");
+    EXPECT_EQ(failed["phase"], "firmware-upload");
+    EXPECT_NE(run.process.errors.find("COM5: next step: power-cycle the unit, then run the update again.\n"),
+              std::string::npos);
+    // The batch's record beside the logs: the report, and a row per unit.
+    const std::string runDir = failed["log"].get<std::string>().substr(0, failed["log"].get<std::string>().rfind('/'));
+    EXPECT_EQ(nlohmann::json::parse(readFile(folder.path(runDir + "/summary.json"))), run.report);
+    EXPECT_NE(readFile(folder.path(runDir + "/summary.csv")).find("\n5,,RX,1.00.04,,failed,refused,"),
+              std::string::npos);
     for (const Unit &unit : {LINE[0], LINE[2], LINE[3]}) {
         expectImagesIntact(unit);
     }

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -238,6 +239,21 @@ protected:
     std::vector<int> fds_;
 };
 
+// The scan's "ports" of COM1 to COM32: every port absent but those present,
+// which hold a unit or gave no answer, or are busy when named so.
+std::string portsOfScan(const std::set<int> &present, const std::map<int, std::string> &others = {})
+{
+    std::string ports;
+    for (int port = 1; port <= 32; ++port) {
+        const auto other = others.find(port);
+        if (present.count(port) == 0 || other != others.end()) {
+            ports += std::string(ports.empty() ? "" : ",") + R"({"port":)" + std::to_string(port) + R"(,"reason":")" +
+                     (other != others.end() ? other->second : "absent") + R"(","phase":"search"})";
+        }
+    }
+    return R"("ports":[)" + ports + "]";
+}
+
 TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
 {
     // Each of the five scan workers waits until all five have started: they
@@ -268,8 +284,8 @@ TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
         R"({"port":5,"baud":57600,"product":"RX","firmware":"1.00.05","fpga":"MDL 1.04","device":1,"current":true},)"
         R"({"port":9,"baud":115200,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},)"
         R"({"port":17,"baud":4800,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false}],)"
-        R"("busy":[6]})"
-        "\n");
+        R"("busy":[6],)" +
+            portsOfScan({2, 5, 6, 9, 17}, {{6, "busy"}}) + "}\n");
     EXPECT_EQ(workerArgs("scan-com17"), "scan\n--ports\n17-17\n--json\n");
     // Absent ports cost no worker.
     EXPECT_FALSE(workerRan("scan-com1"));
@@ -327,7 +343,9 @@ TEST_P(ScanFailure, PortListedAsFailedAndScanFails)
     EXPECT_EQ(run.json,
               std::string(R"({"units":[)") + COM2_JSON +
                   R"(,{"port":5,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,)"
-                  R"("current":false}],"busy":[],"failed":[{"port":3,"result":"failed","reason":")" +
+                  R"("current":false}],"busy":[],)" +
+                  portsOfScan({2, 3, 5}) + R"(,"failed":[{"port":3,"result":"failed","reason":"worker-died",)"
+                  R"("phase":"search","error":")" +
                   GetParam().reason + "\"}]}\n");
 }
 
@@ -354,9 +372,11 @@ TEST_F(Fleet, ScanWorkersThatCannotStartAreListed)
                                                                     "COM2   failed  scan worker could not be started\n"
                                                                     "COM3   failed  scan worker could not be started\n"
                                                                     "No unit answered on COM1 to COM32.\n");
-    EXPECT_EQ(run.json, R"({"units":[],"busy":[],"failed":[)"
-                        R"({"port":2,"result":"failed","reason":"scan worker could not be started"},)"
-                        R"({"port":3,"result":"failed","reason":"scan worker could not be started"}]})"
+    EXPECT_EQ(run.json, R"({"units":[],"busy":[],)" + portsOfScan({2, 3}) + R"(,"failed":[)"
+                        R"({"port":2,"result":"failed","reason":"worker-died","phase":"search",)"
+                        R"("error":"scan worker could not be started"},)"
+                        R"({"port":3,"result":"failed","reason":"worker-died","phase":"search",)"
+                        R"("error":"scan worker could not be started"}]})"
                         "\n");
 }
 
@@ -430,7 +450,8 @@ TEST_F(Fleet, DeadWorkerReportedAsFailedWithItsLog)
     const nlohmann::ordered_json &dead = run.report["units"][1];
     EXPECT_EQ(dead["port"], 5);
     EXPECT_EQ(dead["result"], "failed");
-    EXPECT_EQ(dead["phase"], "FPGA upload");
+    EXPECT_EQ(dead["reason"], "worker-died");
+    EXPECT_EQ(dead["phase"], "fpga-upload");
     EXPECT_EQ(dead["died"], WorkerProcess_DescribeDeath(SIGSEGV));
     EXPECT_EQ(dead["log_tail"].back(), transcript::SENDING_FPGA + "2%");
     EXPECT_EQ(dead["log"], runLogDir() + "/unit-com5.log");
@@ -449,11 +470,13 @@ TEST_F(Fleet, PortWhoseScanFailedListedAmongTheUnits)
               (std::map<int, std::string>{{2, "confirmed"}, {5, "confirmed"}, {9, "failed"}, {17, "confirmed"}}));
     EXPECT_EQ(run.report["units"][2],
               nlohmann::ordered_json::parse(R"({"port":9,"baud":null,"result":"failed",)"
-                                            R"x("reason":"scan worker killed by signal 11 (Segmentation fault)",)x"
-                                            R"("phase":"search"})"));
+                                            R"x("error":"scan worker killed by signal 11 (Segmentation fault)",)x"
+                                            R"("reason":"worker-died","phase":"search","advice":"read the end of )"
+                                            R"(its log, power-cycle the unit, then run the update again"})"));
     EXPECT_FALSE(workerRan("update-com9"));
     EXPECT_NE(run.console.find("3 unit(s) found"), std::string::npos) << run.console;
-    EXPECT_NE(run.console.find("\nCOM9    ?       ?         ?         failed       search\n"), std::string::npos)
+    EXPECT_NE(run.console.find("\nCOM9    ?       ?         ?         failed       worker-died  search\n"),
+              std::string::npos)
         << run.console;
     EXPECT_NE(run.console.find("\nCOM9: scan worker killed by signal 11 (Segmentation fault)\n"), std::string::npos);
 }
@@ -494,6 +517,25 @@ TEST_F(Fleet, LogThatLostLinesIsNamedBelowTheSummary)
         << run.console;
 }
 
+// Every run leaves its record beside its logs, --json or not: the report as
+// summary.json, and a row per unit in summary.csv.
+TEST_F(Fleet, SummaryFilesWrittenBesideTheLogs)
+{
+    lineWith({{5, CRASHES}, {9, REFUSES_FIRMWARE}});
+    const Run run = updateAll();
+    const std::string dir = runLogDir();
+    EXPECT_NE(run.console.find("Summary in " + dir + "/summary.json and " + dir + "/summary.csv\n"),
+              std::string::npos);
+    EXPECT_EQ(nlohmann::ordered_json::parse(readFile(dir + "/summary.json")), run.report);
+    const auto seconds = [&run](size_t unit) { return run.report["units"][unit]["seconds"].dump(); };
+    EXPECT_EQ(readFile(dir + "/summary.csv"),
+              "port,path,product,firmware_before,firmware_after,result,reason,seconds,log\n"
+              "2,,TX,1.00.04,,confirmed,,190.2," + dir + "/unit-com2.log\n"
+              "5,,RX,1.00.04,,failed,worker-died," + seconds(1) + "," + dir + "/unit-com5.log\n"
+              "9,,TX,1.00.04,,failed,,190.2," + dir + "/unit-com9.log\n"
+              "17,,RX,1.00.04,,confirmed,,190.2," + dir + "/unit-com17.log\n");
+}
+
 // Ctrl-C while every unit is in its firmware upload: all workers ended, each
 // unit reported where it was left, none left running.
 TEST_F(Fleet, InterruptEndsEveryWorker)
@@ -516,11 +558,19 @@ TEST_F(Fleet, InterruptEndsEveryWorker)
         script("update-com" + std::to_string(unit.port), ops);
     }
     const Run run = updateAll();
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 130);
     EXPECT_EQ(run.report["interrupted"], true);
+    EXPECT_EQ(run.report["result"], "interrupted");
     for (const nlohmann::ordered_json &unit : run.report["units"]) {
         EXPECT_EQ(unit["result"], "interrupted");
-        EXPECT_EQ(unit["phase"], "firmware upload");
+        EXPECT_EQ(unit["reason"], "interrupted");
+        EXPECT_EQ(unit["phase"], "firmware-upload");
+        // Ended before its own verdict, the worker's log gets one.
+        const std::string log = readFile(unit["log"].get<std::string>());
+        EXPECT_NE(log.find(" verdict interrupted, exit status 130, interrupted in firmware-upload (written by "
+                           "update --all: the worker ended without it)\n"),
+                  std::string::npos)
+            << log;
     }
     for (const Unit &unit : LINE) {
         const long pid = std::stol(readFile("scripts/update-com" + std::to_string(unit.port) + ".pid"));
@@ -540,7 +590,7 @@ TEST_F(Fleet, InterruptDuringTheScanReportsEveryPort)
     }
     script("scan-com9", {"interrupt", "hang"});
     const Run run = updateAll();
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 130);
     EXPECT_EQ(run.report["interrupted"], true);
     EXPECT_EQ(
         resultsOf(run.report),
@@ -548,7 +598,7 @@ TEST_F(Fleet, InterruptDuringTheScanReportsEveryPort)
     for (const nlohmann::ordered_json &unit : run.report["units"]) {
         EXPECT_TRUE(unit.contains("reason")) << unit.dump();
     }
-    EXPECT_EQ(run.report["units"][2].value("reason", ""), "scan interrupted before its worker answered");
+    EXPECT_EQ(run.report["units"][2].value("error", ""), "scan interrupted before its worker answered");
     for (const Unit &unit : LINE) {
         EXPECT_FALSE(workerRan("update-com" + std::to_string(unit.port)));
     }

@@ -1,6 +1,7 @@
 // How an update of every attached unit is judged and shown: each unit's
 // result from how its worker ended, the exit status of the whole, the JSON
 // report, the board's lines and the summary.
+#include "fleet/BatchSummary.h"
 #include "fleet/UpdateAllReport.h"
 #include "fleet/UnitBoard.h"
 #include "unit/UnitJson.h"
@@ -11,6 +12,8 @@
 #include "NamedCase.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 
 namespace {
 
@@ -104,7 +107,7 @@ TEST(UnitReport, WorkerObjectKeptAndCompleted)
               nlohmann::ordered_json::parse(
                   R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
                   R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04",)"
-                  R"("firmware_before":"1.00.04","firmware_after":null})"));
+                  R"("firmware_before":"1.00.04","firmware_after":null,"reason":null,"phase":null})"));
 }
 
 TEST(UnitReport, FailedUpdateTellsItsPhase)
@@ -115,7 +118,8 @@ TEST(UnitReport, FailedUpdateTellsItsPhase)
     const nlohmann::ordered_json report = unitReport(unit);
     EXPECT_EQ(report["result"], "failed");
     EXPECT_EQ(report["exit"], 1);
-    EXPECT_EQ(report["phase"], "firmware upload");
+    EXPECT_EQ(report["reason"], "worker-died") << "a failure without a word of its own";
+    EXPECT_EQ(report["phase"], "firmware-upload");
     EXPECT_EQ(report["seconds"], 61.3);
     EXPECT_FALSE(report.contains("died"));
 }
@@ -136,8 +140,14 @@ TEST(UnitReport, DeadWorkerShownWithTheEndOfItsLog)
     concludeUnit(unit);
     const nlohmann::ordered_json report = unitReport(unit);
     EXPECT_EQ(report["result"], "failed");
-    EXPECT_EQ(report["phase"], "firmware upload");
+    EXPECT_EQ(report["reason"], "worker-died");
+    EXPECT_EQ(report["phase"], "firmware-upload");
     EXPECT_EQ(report["died"], WorkerProcess_DescribeDeath(9));
+    // The worker's log gets the verdict the worker could not write.
+    const std::string log = readFile(unit.logPath);
+    EXPECT_EQ(log.substr(log.rfind("\r\n") + 2),
+              "       0 ms  verdict failed, exit status 1, worker-died in firmware-upload (written by update --all: the "
+              "worker ended without it)\n");
     EXPECT_EQ(report["log_tail"],
               nlohmann::ordered_json::parse(R"(["line 2","line 3","line 4","Sending data ...... 3%","last words"])"));
     EXPECT_FALSE(report.contains("exit"));
@@ -169,10 +179,21 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
                                     R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
                                     R"("product":"TX","result":"confirmed","seconds":190.2,)"
                                     R"("log":"logs/unit-com2.log","firmware_before":"1.00.04",)"
-                                    R"("firmware_after":null},)"
+                                    R"("firmware_after":null,"reason":null,"phase":null},)"
                                     R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
                                     R"("product":"RX","result":"skipped","firmware_before":"1.00.05",)"
-                                    R"("firmware_after":"1.00.05"}]})"));
+                                    R"("firmware_after":"1.00.05","reason":null,"phase":null}]})"));
+}
+
+// A value with a comma, a quote or a line end is quoted, its quotes doubled;
+// a field the unit lacks, or null, is empty.
+TEST(BatchSummary, CsvQuotesWhatNeedsIt)
+{
+    const nlohmann::ordered_json report = nlohmann::ordered_json::parse(
+        R"({"units":[{"port":null,"path":"/dev/tty,1","product":"T\"X","firmware_before":"1.00.04",)"
+        R"("firmware_after":"1.00.05","result":"failed","reason":"refused","seconds":3.5,"log":"a\nb"}]})");
+    EXPECT_EQ(batchSummaryCsv(report), "port,path,product,firmware_before,firmware_after,result,reason,seconds,log\n"
+                                       ",\"/dev/tty,1\",\"T\"\"X\",1.00.04,1.00.05,failed,refused,3.5,\"a\nb\"\n");
 }
 
 // A unit's text that is no UTF-8 (here the scan's record of its FPGA
@@ -218,7 +239,10 @@ TEST_F(Board, PlainLinesAtPhaseChangesEveryTenPercentAndResults)
     units[1].result = ToolOutcome::Failed;
     UnitBoard_Show(units);
     UnitBoard_Show(units);
-    EXPECT_EQ(shown(), "COM2    TX  search             0%\n"
+    // Each line begins with the time it was printed.
+    const std::regex time("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9] ", std::regex::multiline);
+    EXPECT_EQ(std::regex_replace(shown(), time, ""),
+                       "COM2    TX  search             0%\n"
                        "COM17   RX  search             0%\n"
                        "COM2    TX  FPGA upload        0%\n"
                        "COM2    TX  FPGA upload       10%\n"
@@ -261,10 +285,12 @@ TEST_F(Board, SummaryTable)
     units[2].firmwareAfter = "1.00.04";
     units[2].logPath.clear();
     UnitBoard_PrintSummary(stream_, units, ToolOutcome::Failed);
-    EXPECT_EQ(shown(), "\nPort    Product Before    After     Result       Left in          Seconds  Log\n"
-                       "COM2    TX      1.00.04   1.00.05   confirmed                       190.2  logs/unit-com2.log\n"
-                       "COM5    RX      1.00.04   ?         failed       FPGA upload         40.0  " +
+    EXPECT_EQ(shown(), "\nPort    Product Before    After     Result       Reason       Left in          Seconds  Log\n"
+                       "COM2    TX      1.00.04   1.00.05   confirmed                                    190.2  "
+                       "logs/unit-com2.log\n"
+                       "COM5    RX      1.00.04   ?         failed       worker-died  FPGA upload         40.0  " +
                            units[1].logPath + "\n" + "COM9    TX      1.00.04   1.00.04   skipped\n" +
+                           "COM5: next step: read the end of its log, power-cycle the unit, then run the update again.\n"
                            "COM5: the worker was " + WorkerProcess_DescribeDeath(9) +
                            "; the end of its log:\n"
                            "  | Sending Programmable Logic data ..... 2%\n"

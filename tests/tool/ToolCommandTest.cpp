@@ -144,16 +144,18 @@ TEST_P(UpdateInterrupted, EndsWithItsObjectAndTheLogsVerdict)
 {
     const RunResult r = run({"update", "--port", "1", "--log", "update.log", "--json"}, "Detecting", GetParam().signal);
     ASSERT_GE(r.seenAtMs, 0) << r.errors;
-    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.exitStatus, 130);
     const nlohmann::json object = nlohmann::json::parse(r.output, nullptr, false);
     ASSERT_TRUE(object.is_object()) << r.output;
     EXPECT_EQ(object["result"], "interrupted");
-    EXPECT_EQ(object["exit"], 1);
+    EXPECT_EQ(object["exit"], 130);
+    EXPECT_EQ(object["reason"], "interrupted");
+    EXPECT_EQ(object["phase"], "search");
     EXPECT_EQ(object["port"], 1);
     EXPECT_EQ(object["log"], "update.log");
     EXPECT_EQ(object["error"], "The update was interrupted before its end");
     const std::string log = readFile(folder.path("update.log"));
-    EXPECT_NE(log.find(" verdict interrupted, exit status 1\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" verdict interrupted, exit status 130, interrupted in search\n"), std::string::npos) << log;
     EXPECT_LT(r.elapsedMs - r.seenAtMs, 3000) << "the search's six seconds were waited out";
 }
 

@@ -105,3 +105,54 @@ TEST_F(ToolLogFile, LogThatLosesLinesIsToldAndTheUpdateGoesOn)
     EXPECT_EQ(json["log_error"], "No space left on device");
     EXPECT_FALSE(json.contains("error"));
 }
+
+namespace {
+
+// The unit answers one step with something else than its go-ahead: the
+// run says where, what the console showed of it, and what to do next.
+struct RefusalCase : NamedCase {
+    UnitExchange at;
+    const char *phase;
+    const char *error;
+};
+
+class ToolRefusal : public ToolLogFile, public ::testing::WithParamInterface<RefusalCase> {
+protected:
+    TempFolder folder;
+};
+
+}  // namespace
+
+TEST_P(ToolRefusal, ErrorHoldsTheFailedTextAndTheConsoleTheNextStep)
+{
+    const RefusalCase &c = GetParam();
+    UnitConfig config;
+    config.faults.push_back({c.at, UnitFault::Garbled});
+    simPort_attachUnit(3, config);
+    UpdateOptions options;
+    options.log = folder.path("update.log");
+    options.json = true;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runUpdate(options), ToolOutcome::Failed);
+    const std::string console = ::testing::internal::GetCapturedStderr();
+
+    const Json json = lastJsonLine(simConsole_text());
+    EXPECT_EQ(json["reason"], "refused");
+    EXPECT_EQ(json["phase"], c.phase);
+    EXPECT_EQ(json["error"], c.error);
+    const std::string advice = "power-cycle the unit, then run the update again";
+    EXPECT_EQ(json["advice"], advice);
+    EXPECT_TRUE(console.ends_with("Next step: " + advice + ".\r\n")) << console;
+    EXPECT_NE(readFile(options.log).find(" verdict failed, exit status 1, refused in " + std::string(c.phase) + "\n"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStepThatAsks, ToolRefusal,
+    ::testing::Values(RefusalCase{{"product"}, UnitExchange::Product, "identify",
+                                  "the unit refused the identification: FAILED"},
+                      RefusalCase{{"fpga_command"}, UnitExchange::FpgaCommand, "fpga-upload",
+                                  "the unit refused the FPGA upload command: FAILED [Unit not ready]"},
+                      RefusalCase{{"firmware_data"}, UnitExchange::McuData, "firmware-upload",
+                                  "the unit refused the firmware upload: FAILED"}),
+    CaseName());

@@ -64,6 +64,10 @@ TEST_P(ToolReadBack, DecidesTheResultAndShowsBeforeAndAfter)
     const nlohmann::json json = nlohmann::json::parse(updateJson(outcome));
     EXPECT_EQ(json["firmware_before"], c.unit == Current ? "1.00.05" : "1.00.04");
     EXPECT_EQ(json["firmware_after"], c.firmwareAfter);
+    // Another firmware after the reboot is the one failure here.
+    const bool failed = c.result == ToolOutcome::Failed;
+    EXPECT_EQ(json["reason"], failed ? nlohmann::json("unconfirmed") : nlohmann::json(nullptr));
+    EXPECT_EQ(json["phase"], failed ? nlohmann::json("read-back") : nlohmann::json(nullptr));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -73,16 +73,18 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
 INSTANTIATE_TEST_SUITE_P(
     Scan, ToolScanPort,
     ::testing::Values(
-        PortCase{"silent", 2, "", R"({"units":[],"busy":[]})"},
+        PortCase{"silent", 2, "", R"({"units":[],"busy":[],"ports":[{"port":2,"reason":"silent","phase":"search"}]})"},
         PortCase{"unit_to_update", 4, "COM4     9600  TX       1.00.04    SDI6G 1.04     1       to update\n",
                  R"({"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",)"
-                 R"("fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[]})"},
-        PortCase{"busy", 6, "COM6     busy  held by another program, or access denied\n", R"({"units":[],"busy":[6]})"},
+                 R"("fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[],"ports":[]})"},
+        PortCase{"busy", 6, "COM6     busy  held by another program, or access denied\n",
+                 R"({"units":[],"busy":[6],"ports":[{"port":6,"reason":"busy","phase":"search"}]})"},
         PortCase{"busy_with_its_holder_named", 7, "COM7     busy  held by PID 1234 (cat)\n",
-                 R"({"units":[],"busy":[7],"held_by":[{"port":7,"pid":1234,"program":"cat"}]})"},
+                 R"({"units":[],"busy":[7],"held_by":[{"port":7,"pid":1234,"program":"cat"}],)"
+                 R"("ports":[{"port":7,"reason":"busy","phase":"search"}]})"},
         PortCase{"current_unit", 9, "COM9    57600  RX       1.00.05    SDI6G 1.04     1       current\n",
                  R"({"units":[{"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
-                 R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[]})"}),
+                 R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[],"ports":[]})"}),
     CaseName());
 
 TEST_F(ToolScan, ProbesEachPortAsTheSearchDoesAfterAUnitWasQueried)
@@ -121,7 +123,7 @@ TEST_F(ToolScan, UnitThatIsNeitherProductNorReadableIsListedAsUnknown)
     EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n"
                                  "COM3     9600  unknown  -          -              -       unknown\n");
     EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":3,\"baud\":9600,\"product\":\"unknown\",\"firmware\":null,"
-                              "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[]}");
+                              "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[],\"ports\":[]}");
 }
 
 // A unit whose line stops taking bytes once it has answered the probe costs
@@ -190,8 +192,10 @@ TEST(ScanJson, AnswersReadBackInPortOrder)
                             R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[6]})",
                             scan));
     ASSERT_TRUE(addScanJson(R"({"units":[{"port":3,"baud":9600,"product":"unknown","firmware":null,)"
-                            R"("fpga":null,"device":null,"current":false}],"busy":[]})",
+                            R"("fpga":null,"device":null,"current":false}],"busy":[],)"
+                            R"("ports":[{"port":4,"reason":"absent","phase":"search"}]})",
                             scan));
+    ASSERT_TRUE(addScanJson(R"({"units":[],"busy":[],"ports":[{"port":1,"reason":"silent","phase":"search"}]})", scan));
     std::vector<int> ports;
     for (const ScannedPort &found : scan.ports) {
         ports.push_back(found.port);
@@ -200,7 +204,8 @@ TEST(ScanJson, AnswersReadBackInPortOrder)
     EXPECT_EQ(scanJson(scan), R"({"units":[{"port":3,"baud":9600,"product":"unknown","firmware":null,)"
                               R"("fpga":null,"device":null,"current":false},)"
                               R"({"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
-                              R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[6]})");
+                              R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[6],)"
+                              R"("ports":[{"port":1,"reason":"silent","phase":"search"},{"port":4,"reason":"absent","phase":"search"},{"port":6,"reason":"busy","phase":"search"}]})");
 }
 
 TEST(ScanJson, TextThatIsNoScanAddsNothing)

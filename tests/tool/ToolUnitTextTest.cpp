@@ -9,6 +9,7 @@
 #include "commands/Commands.h"
 #include "console/ToolConsole.h"
 #include "unit/UnitJson.h"
+#include "unit/UnitReason.h"
 
 #include <nlohmann/json.hpp>
 
@@ -83,3 +84,32 @@ INSTANTIATE_TEST_SUITE_P(Tool, UnitText,
                                            ModelCase{
                                                {"escape_sequence"}, "S\x1B[31m", "S\\x1B[31m 1.04", "S\x1B[31m 1.04"}),
                          CaseName());
+
+namespace {
+
+// The words scripts read and the line a technician reads for each reason.
+struct AdviceCase : NamedCase {
+    const char *advice;
+};
+
+class ReasonAdvice : public ::testing::TestWithParam<AdviceCase> {};
+
+}  // namespace
+
+TEST_P(ReasonAdvice, WordReadBackGivesItsLine)
+{
+    const UnitReason reason = reasonOfWord(GetParam().name);
+    ASSERT_STREQ(reasonWord(reason), GetParam().name);
+    EXPECT_EQ(adviceLine(reason, "COM3"), GetParam().advice);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ReasonAdvice,
+    ::testing::Values(
+        AdviceCase{{"refused"}, "power-cycle the unit, then run the update again"},
+        AdviceCase{{"stalled"}, "check the cable and its handshake lines, power-cycle the unit, then run the update again"},
+        AdviceCase{{"unconfirmed"},
+                   "power-cycle the unit, check its firmware with scan, and update it again if it is not the new one"},
+        AdviceCase{{"interrupted"}, "power-cycle the unit, then run the update again"},
+        AdviceCase{{"worker-died"}, "read the end of its log, power-cycle the unit, then run the update again"}),
+    CaseName());

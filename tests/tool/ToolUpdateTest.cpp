@@ -35,7 +35,14 @@ struct OutcomeCase {
     int exitStatus;         // what a script sees
     std::string lastWords;  // how the console ends
     bool imagesTaken;       // the unit has both images, whole
+    const char *reason;     // the JSON's reason and phase; null for none
+    const char *phase;
 };
+
+nlohmann::json wordOrNull(const char *word)
+{
+    return word != nullptr ? nlohmann::json(word) : nlohmann::json(nullptr);
+}
 
 const std::string SUCCESS_END = SUCCESS_LINE + READ_BACK_LINE;
 const char *const FAILURE_END = "\n\rERROR: The update was not successful.\r\n";
@@ -76,6 +83,8 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
     EXPECT_EQ(json["result"], outcomeWord(c.result));
     EXPECT_EQ(json["exit"], c.exitStatus);
     EXPECT_EQ(json["log"], nullptr);
+    EXPECT_EQ(json["reason"], wordOrNull(c.reason));
+    EXPECT_EQ(json["phase"], wordOrNull(c.phase));
 
     if (c.imagesTaken) {
         // The update is over: its buffers give way to the flattening.
@@ -87,18 +96,27 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, ToolUpdateOutcome,
-    ::testing::Values(OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, ToolOutcome::Confirmed, 0,
-                                  SUCCESS_END, true},
-                      OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1,
-                                  ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true},
-                      OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1,
-                                  ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true},
-                      OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1,
-                                  ToolOutcome::Failed, 1, FAILURE_END, false},
-                      OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1,
-                                  ToolOutcome::Failed, 1, FAILURE_END, false},
-                      OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1,
-                                  FAILURE_END, false}),
+    ::testing::Values(
+        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, ToolOutcome::Confirmed, 0, SUCCESS_END, true,
+                    nullptr, nullptr},
+        OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1, ToolOutcome::Unconfirmed, 3,
+                    UNCONFIRMED_END, true, "unconfirmed", "reboot"},
+        OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1,
+                    ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true, "unconfirmed", "reboot"},
+        OutcomeCase{"version_garbled", UnitExchange::Version, UnitFault::Garbled, 1, ToolOutcome::Failed, 1,
+                    FAILURE_END, false, "refused", "identify"},
+        OutcomeCase{"product_silent", UnitExchange::Product, UnitFault::Silence, 1, ToolOutcome::Failed, 1,
+                    FAILURE_END, false, "refused", "identify"},
+        OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1, ToolOutcome::Failed, 1,
+                    FAILURE_END, false, "refused", "fpga-upload"},
+        OutcomeCase{"fpga_success_silent", UnitExchange::FpgaData, UnitFault::Silence, 1, ToolOutcome::Failed, 1,
+                    FAILURE_END, false, "refused", "fpga-upload"},
+        OutcomeCase{"firmware_command_zeros", UnitExchange::McuCommand, UnitFault::Zeros, 1, ToolOutcome::Failed, 1,
+                    FAILURE_END, false, "refused", "firmware-upload"},
+        OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1, ToolOutcome::Failed, 1,
+                    FAILURE_END, false, "refused", "firmware-upload"},
+        OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1, FAILURE_END,
+                    false, "refused", "identify"}),
     [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });
 
 namespace {
@@ -111,7 +129,8 @@ struct StallCase : NamedCase {
     int piecesAfter;
     size_t bytesTaken;
     int readWindowMs;    // of the exchange the write begins or belongs to
-    const char *reason;  // the JSON's reason, and the log's error event
+    const char *phase;
+    const char *error;  // the JSON's error, and the log's error event
 };
 
 class ToolUpdateStall : public ToolUpdate, public ::testing::WithParamInterface<StallCase> {
@@ -144,8 +163,10 @@ TEST_P(ToolUpdateStall, FailsWithinTheWriteWindowAndSaysWhereItStalled)
     const Json json = Json::parse(updateJson(outcome));
     EXPECT_EQ(json["result"], "failed");
     EXPECT_EQ(json["exit"], 1);
-    EXPECT_EQ(json["reason"], c.reason);
-    EXPECT_NE(readFile(log).find(" ms  error   " + std::string(c.reason) + "\n"), std::string::npos) << readFile(log);
+    EXPECT_EQ(json["reason"], "stalled");
+    EXPECT_EQ(json["phase"], c.phase);
+    EXPECT_EQ(json["error"], c.error);
+    EXPECT_NE(readFile(log).find(" ms  error   " + std::string(c.error) + "\n"), std::string::npos) << readFile(log);
     // The write the line did not take whole is the last: it held the update
     // one write window, and at most one read window more went by.
     const std::vector<SimEvent> written = events(SimEventKind::Write, 3);
@@ -159,22 +180,24 @@ TEST_P(ToolUpdateStall, FailsWithinTheWriteWindowAndSaysWhereItStalled)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStepThatWrites, ToolUpdateStall,
-                         ::testing::Values(StallCase{"product_query", "%%%fw -p", 0, 0, QUERY_READ_TIMEOUT_MS,
+                         ::testing::Values(StallCase{"product_query", "%%%fw -p", 0, 0, QUERY_READ_TIMEOUT_MS, "identify",
                                                      "stalled in identification: no byte taken for 60 s"},
-                                           StallCase{"fpga_command", "%%%fw -l", 0, 0, FPGA_READY_TIMEOUT_MS,
+                                           StallCase{"fpga_command", "%%%fw -l", 0, 0, FPGA_READY_TIMEOUT_MS, "fpga-upload",
                                                      "stalled in FPGA upload command: no byte taken for 60 s"},
-                                           StallCase{"fpga_data", "%%%fw -l", 3, 4096, DATA_REPLY_TIMEOUT_MS,
+                                           StallCase{"fpga_data", "%%%fw -l", 3, 4096, DATA_REPLY_TIMEOUT_MS, "fpga-upload",
                                                      "stalled in FPGA upload: only 4096 of 10240 bytes taken in 60 s"},
                                            StallCase{
-                                               "firmware_command", "%%%fw -h", 0, 12, MCU_READY_TIMEOUT_MS,
+                                               "firmware_command", "%%%fw -h", 0, 12, MCU_READY_TIMEOUT_MS, "firmware-upload",
                                                "stalled in firmware upload command: only 12 of 28 bytes taken in 60 s"},
-                                           StallCase{"firmware_data", "%%%fw -h", 1, 0, DATA_REPLY_TIMEOUT_MS,
+                                           StallCase{"firmware_data", "%%%fw -h", 1, 0, DATA_REPLY_TIMEOUT_MS, "firmware-upload",
                                                      "stalled in firmware upload: no byte taken for 60 s"}),
                          CaseName());
 
 struct NoUnitCase : NamedCase {
     int port, baud;
+    const char *error;
     const char *reason;
+    const char *advice;
 };
 
 class ToolUpdateNoUnit : public ToolUpdate, public ::testing::WithParamInterface<NoUnitCase> {};
@@ -198,21 +221,32 @@ TEST_P(ToolUpdateNoUnit, SaysWhyAndExitsFour)
     EXPECT_EQ(simConsole_text(), "\n\rYou are about to upload the firmware version 1.0.5"
                                  "\n\r\n\rDetecting COM port and Baud Rate..................FAILED\r\n"
                                  "\r\nERROR: " +
-                                     std::string(c.reason) + ".\r\n");
+                                     std::string(c.error) + ".\r\n");
     EXPECT_EQ(simPorts_openHandles(), 0);
+    const Json json = Json::parse(updateJson(outcome));
+    EXPECT_EQ(json["exit"], 4);
+    EXPECT_EQ(json["reason"], c.reason);
+    EXPECT_EQ(json["phase"], "search");
+    EXPECT_EQ(json["advice"], c.advice);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryReason, ToolUpdateNoUnit,
     ::testing::Values(
-        NoUnitCase{"absent", 7, 0, "COM7 cannot be opened: it is absent (The system cannot find the file specified)"},
+        NoUnitCase{"absent", 7, 0, "COM7 cannot be opened: it is absent (The system cannot find the file specified)",
+                   "absent", "check the cable and the port name: COM7 is not there"},
         NoUnitCase{"held", 5, 0,
                    "COM5 cannot be opened: another program holds it, or access is denied (The process cannot "
-                   "access the file because it is being used by another process)"},
-        NoUnitCase{"held_by_a_named_program", 10, 0, "COM10 cannot be opened: it is held by PID 1234 (cat)"},
-        NoUnitCase{"silent", 6, 0, "No unit answered on COM6 at 115200, 9600, 57600, 4800, 2400 or 1200 baud"},
-        NoUnitCase{"other_rate", 8, 57600, "No unit answered on COM8 at 57600 baud"},
-        NoUnitCase{"search_finds_nothing", 0, 0, "No unit answered on COM1 to COM32"}),
+                   "access the file because it is being used by another process)",
+                   "busy", "close the program that holds COM5, then run the update again"},
+        NoUnitCase{"held_by_a_named_program", 10, 0, "COM10 cannot be opened: it is held by PID 1234 (cat)", "busy",
+                   "close the program that holds COM10 (PID 1234 cat), then run the update again"},
+        NoUnitCase{"silent", 6, 0, "No unit answered on COM6 at 115200, 9600, 57600, 4800, 2400 or 1200 baud",
+                   "silent", "check that the unit is powered and connected to COM6"},
+        NoUnitCase{"other_rate", 8, 57600, "No unit answered on COM8 at 57600 baud", "silent",
+                   "check that the unit is powered and connected to COM8"},
+        NoUnitCase{"search_finds_nothing", 0, 0, "No unit answered on COM1 to COM32", "silent",
+                   "check that the unit is powered and connected to a COM port"}),
     CaseName());
 
 TEST_F(ToolUpdate, ConsoleTextIsTheUpdatersWithoutItsKeyWait)
@@ -255,7 +289,7 @@ TEST(ToolJson, UpdateObjectCarriesWhatWasLearnt)
     EXPECT_EQ(updateJson(outcome), "{\"port\":9,\"baud\":57600,\"result\":\"confirmed\",\"exit\":0,\"seconds\":190.2,"
                                    "\"log\":\"update.log\",\"product\":\"RX\",\"firmware\":\"1.00.04\","
                                    "\"fpga\":\"MDL 1.04\",\"device\":1,\"firmware_before\":\"1.00.04\","
-                                   "\"firmware_after\":null}");
+                                   "\"firmware_after\":null,\"reason\":null,\"phase\":null}");
 }
 
 TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)
@@ -263,5 +297,6 @@ TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)
     UpdateOutcome outcome;
     outcome.result = ToolOutcome::NoUnit;
     EXPECT_EQ(updateJson(outcome),
-              "{\"port\":null,\"baud\":null,\"result\":\"no-unit\",\"exit\":4,\"seconds\":0.0,\"log\":null}");
+              "{\"port\":null,\"baud\":null,\"result\":\"no-unit\",\"exit\":4,\"seconds\":0.0,\"log\":null,"
+              "\"reason\":null,\"phase\":null}");
 }

@@ -68,6 +68,8 @@ ScanResult scanPorts(int first, int last)
             scan.ports.push_back(busyPort(port, lastOpenHolder()));
         } else if (found == PORT_UNIT_FOUND) {
             scan.ports.push_back(identifyOpenUnit());
+        } else {
+            scan.quiet.push_back({port, found == PORT_ABSENT ? UnitReason::Absent : UnitReason::Silent});
         }
     }
     printScanListing(stdout, scan);

@@ -17,6 +17,7 @@
 #include "update/StatusLabels.h"
 #include "update/UpdateDriver.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -28,13 +29,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char *const UNCONFIRMED_TEXT = "The unit took both images but did not confirm the update after its reboot";
-const char *const FAILED_TEXT = "The update was not successful";
 const char *const INTERRUPTED_TEXT = "The update was interrupted before its end";
 
 // The run in progress, for whichever ends it: the run itself, or the thread
 // that sees an interrupt.
 UpdateOptions g_options;
 Clock::time_point g_started;
+// The unit was found: an interrupt from here on stops the update itself.
+std::atomic<bool> g_searched{false};
 
 // The tool, the time, and the images it carries, before any event.
 void writeLogHeading(const std::string &commandLine)
@@ -81,24 +83,39 @@ bool runsEmbeddedFirmware(UnitFacts &unit)
     return true;
 }
 
+// An update that went wrong at one of its steps: the line stopped taking
+// bytes, or the unit answered something else than the step needs.
+void noteFailure(UpdateOutcome &outcome)
+{
+    outcome.result = ToolOutcome::Failed;
+    outcome.phase = phaseOfStep(updateStepReached());
+    outcome.error = stallReason();
+    if (!outcome.error.empty()) {
+        outcome.reason = UnitReason::Stalled;
+        UpdateLog_Event("error", "%s", outcome.error.c_str());
+        return;
+    }
+    outcome.reason = UnitReason::Refused;
+    outcome.error = std::string("the unit refused the ") + updateStepReached();
+}
+
 // The update's end in a result: how its exchanges went, the closing text,
 // and what the unit said when read back.
 void judgeUpdate(UpdateOutcome &outcome, BOOL updated)
 {
     if (!updated) {
         printf(UPDATE_NOT_SUCCESSFUL_TEXT);
-        outcome.result = ToolOutcome::Failed;
-        outcome.reason = stallReason();
-        if (!outcome.reason.empty()) {
-            UpdateLog_Event("error", "%s", outcome.reason.c_str());
-        }
-        outcome.error = outcome.reason.empty() ? FAILED_TEXT : outcome.reason;
+        noteFailure(outcome);
     } else if (!updateWasConfirmed()) {
         printf("\n\rERROR: %s.\r\n", UNCONFIRMED_TEXT);
         outcome.result = ToolOutcome::Unconfirmed;
+        outcome.reason = UnitReason::Unconfirmed;
+        outcome.phase = UnitPhase::Reboot;
         outcome.error = UNCONFIRMED_TEXT;
     } else if (outcome.readBack == ReadBack::Other) {
         outcome.result = ToolOutcome::Failed;
+        outcome.reason = UnitReason::Unconfirmed;
+        outcome.phase = UnitPhase::ReadBack;
         outcome.error = otherFirmwareText(outcome.firmwareAfter);
         printf("%s", errorLine(outcome.error).c_str());
     } else {
@@ -112,14 +129,19 @@ UpdateOutcome performUpdate(int port, int baud, bool skipCurrent)
 {
     UpdateOutcome outcome;
     outcome.unit.port = port;
+    g_searched = false;
     printf("\n\rYou are about to upload the firmware version %s", FIRMWARE_VERSION_TO_UPLOAD);
     const std::string failure = findAndOpenUnit(port, baud);
     if (!failure.empty()) {
         printf("%s", errorLine(failure).c_str());
         outcome.result = ToolOutcome::NoUnit;
+        outcome.reason = searchFailure();
+        outcome.phase = UnitPhase::Search;
+        outcome.holder = searchFailureHolder();
         outcome.error = failure;
         return outcome;
     }
+    g_searched = true;
     outcome.unit.port = gComPortNumber;
     outcome.unit.baud = gBaudRate;
     ComPortAPI_SetHardwareFlowControl(TRUE);
@@ -148,8 +170,10 @@ void endRun(UpdateOutcome &outcome)
 {
     outcome.seconds = std::chrono::duration<double>(Clock::now() - g_started).count();
     outcome.log = UpdateLog_IsOpen() ? g_options.log : "";
-    UpdateLog_LastEvent("verdict", std::string(resultWord(outcome.result)) + ", exit status " +
-                                       std::to_string(exitStatus(outcome.result)));
+    UpdateLog_LastEvent("verdict", verdictText(outcome.result, outcome.reason, outcome.phase));
+    if (outcome.reason != UnitReason::None) {
+        toolConsole_tell("Next step: " + updateAdvice(outcome) + ".\r\n");
+    }
     if (UpdateLog_WriteError() != 0) {
         outcome.logError = strerror(UpdateLog_WriteError());
         toolConsole_tell(errorLine("the log " + g_options.log + " lost lines: " + outcome.logError));
@@ -181,6 +205,8 @@ void endInterrupted(void)
     outcome.unit.port = g_options.port;
     outcome.unit.baud = g_options.baud;
     outcome.result = ToolOutcome::Interrupted;
+    outcome.reason = UnitReason::Interrupted;
+    outcome.phase = g_searched ? phaseOfStep(updateStepReached()) : UnitPhase::Search;
     outcome.error = INTERRUPTED_TEXT;
     endRun(outcome);
 }
@@ -215,6 +241,10 @@ ToolOutcome runUpdate(const UpdateOptions &options)
     UpdateOutcome outcome = performUpdate(options.port, options.baud, options.skipCurrent);
     updateInterrupt_stopWatching();
     toolConsole_end();
+    // What the unit answered, as the console showed it.
+    if (outcome.reason == UnitReason::Refused && !toolConsole_lastFailedLine().empty()) {
+        outcome.error += ": " + toolConsole_lastFailedLine();
+    }
     endRun(outcome);
     UpdateLog_Close();
     return outcome.result;

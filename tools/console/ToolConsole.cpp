@@ -50,8 +50,17 @@ void writeAll(int fd, std::string_view bytes)
     }
 }
 
+// The updater's word for a step the unit did not go along with.
+const char *const FAILED_WORD = "FAILED";
+// The last console line that held it, from that word on; read once the
+// reader has ended.
+std::string g_lastFailed;
+
 void logStatus(const std::string &line)
 {
+    if (line.find(FAILED_WORD) != std::string::npos) {
+        g_lastFailed = line.substr(line.find(FAILED_WORD));
+    }
     if (!line.empty()) {
         UpdateLog_Status(line);
     }
@@ -136,6 +145,7 @@ bool toolConsole_begin(bool toStandardError)
         consolePipe_binaryOutput(2);
     }
     g_toStandardError = toStandardError;
+    g_lastFailed.clear();
     g_realStdout = dup(1);
     if (g_realStdout < 0) {
         g_whyNot = strerror(errno);
@@ -170,6 +180,11 @@ void toolConsole_end(void)
     }
     close(g_realStdout);
     g_realStdout = -1;
+}
+
+std::string toolConsole_lastFailedLine(void)
+{
+    return g_lastFailed;
 }
 
 void toolConsole_tell(std::string_view text)

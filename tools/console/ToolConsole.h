@@ -19,6 +19,10 @@ std::string toolConsole_whyNot(void);
 // Everything printed so far has reached the console and the log; standard
 // output is the real one again.
 void toolConsole_end(void);
+// The last captured console line that said "FAILED", from that word on
+// ("FAILED [Unit not ready]"); empty when none did. Valid after
+// toolConsole_end.
+std::string toolConsole_lastFailedLine(void);
 // Text straight to where console text goes, past the capture: the last words
 // of a run that is ended from another thread.
 void toolConsole_tell(std::string_view text);

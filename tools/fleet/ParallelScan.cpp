@@ -37,11 +37,12 @@ bool portMayHoldUnit(int port)
     return reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION;
 }
 
-std::vector<ScanWorker> startScanWorkers(int firstPort, int lastPort, const std::string &toolPath)
+std::vector<ScanWorker> startScanWorkers(int firstPort, int lastPort, const std::string &toolPath, ScanResult &found)
 {
     std::vector<ScanWorker> workers;
     for (int port = firstPort; port <= lastPort; ++port) {
         if (!portMayHoldUnit(port)) {
+            found.quiet.push_back({port, UnitReason::Absent});
             continue;
         }
         const std::string range = std::to_string(port) + "-" + std::to_string(port);
@@ -133,7 +134,7 @@ FailedScan failureOf(const ScanWorker &w, std::chrono::seconds deadline)
 ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &toolPath, std::chrono::seconds deadline)
 {
     ScanOutcome outcome;
-    std::vector<ScanWorker> workers = startScanWorkers(firstPort, lastPort, toolPath);
+    std::vector<ScanWorker> workers = startScanWorkers(firstPort, lastPort, toolPath, outcome.found);
     collectUntilAllEnded(workers, outcome, deadline);
     for (const ScanWorker &w : workers) {
         if (!addScanJson(w.reply, outcome.found)) {
@@ -141,6 +142,8 @@ ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &
         }
     }
     WorkerProcess_ReleaseAll();
+    std::stable_sort(outcome.found.quiet.begin(), outcome.found.quiet.end(),
+                     [](const QuietPort &a, const QuietPort &b) { return a.port < b.port; });
     return outcome;
 }
 
@@ -153,7 +156,11 @@ std::string parallelScanJson(const ScanResult &scan, const std::string &error, T
     nlohmann::ordered_json object = nlohmann::ordered_json::parse(scanJson(scan, error, result), nullptr, false);
     for (const FailedScan &failed : scan.failed) {
         object["failed"].push_back(
-            {{"port", failed.port}, {"result", outcomeWord(failed.result)}, {"reason", failed.reason}});
+            {{"port", failed.port},
+             {"result", outcomeWord(failed.result)},
+             {"reason", reasonWord(failedScanReason(failed))},
+             {"phase", phaseWord(UnitPhase::Search)},
+             {"error", failed.error}});
     }
     return jsonText(object);
 }

@@ -42,7 +42,8 @@ ToolOutcome runParallelScan(const ParallelScanOptions &options);
 
 // The scan's JSON object, with the failed ports, when there are any, beside
 // the units and the busy ports: {"units":[...],"busy":[6],"failed":[{"port":5,
-// "result":"failed","reason":"scan worker killed by signal 11 (Segmentation fault)"}]};
+// "result":"failed","reason":"worker-died","phase":"search","error":"scan worker killed by
+// signal 11 (Segmentation fault)"}]};
 // a scan that did not succeed as a whole adds "result" and "error", why.
 std::string parallelScanJson(const ScanResult &scan, const std::string &error = "",
                              ToolOutcome result = ToolOutcome::Failed);

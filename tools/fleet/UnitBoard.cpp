@@ -2,6 +2,7 @@
 
 #include "fleet/UpdateAllReport.h"
 
+#include <ctime>
 #include <map>
 
 namespace {
@@ -51,6 +52,15 @@ void redrawAll(const std::vector<UnitRun> &units)
     g_shown = lines;
 }
 
+// "12:04:31 ": when a plain line was printed, for whoever reads it later.
+std::string timeOfDay(void)
+{
+    const std::time_t now = std::time(nullptr);
+    char stamp[16] = "";
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S ", std::localtime(&now));
+    return stamp;
+}
+
 void printChangedLines(const std::vector<UnitRun> &units)
 {
     g_shown.resize(units.size(), {"", PHASE_SEARCH, -1, ToolOutcome::Running});
@@ -59,7 +69,7 @@ void printChangedLines(const std::vector<UnitRun> &units)
         ShownLine now = {UnitBoard_LineText(unit), unit.progress.phase, unit.progress.percentage / 10, unit.result};
         ShownLine &shown = g_shown[i];
         if (now.phase != shown.phase || now.tens != shown.tens || now.result != shown.result) {
-            fprintf(g_stream, "%s\n", now.text.c_str());
+            fprintf(g_stream, "%s%s\n", timeOfDay().c_str(), now.text.c_str());
             shown = now;
         }
     }
@@ -72,20 +82,27 @@ std::string summaryRow(const UnitRun &unit)
         snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
     }
     char row[512];
-    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-9s %-12s %-16s %7s  %s", unit.found.port,
+    // The reason as the report gives it.
+    const nlohmann::ordered_json reason = unitReport(unit)["reason"];
+    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-9s %-12s %-12s %-16s %7s  %s", unit.found.port,
              shownText(unit.found.product), shownText(unit.found.firmware), shownText(unit.firmwareAfter),
-             outcomeWord(unit.result), isFailure(unit.result) ? phaseName(unit.progress.phase) : "", seconds,
+             outcomeWord(unit.result), reason.is_string() ? reason.get<std::string>().c_str() : "",
+             isFailure(unit.result) ? phaseName(unit.progress.phase) : "", seconds,
              unit.logPath.c_str());
     return row;
 }
 
-// Below the table: why no update ran for a unit, and how each dead worker
-// ended with the end of its log.
+// Below the table: why no update ran for a unit, what to do next for each
+// unit not updated, and how each dead worker ended with the end of its log.
 void printFailureNotes(FILE *stream, const std::vector<UnitRun> &units)
 {
     for (const UnitRun &unit : units) {
-        if (!unit.reason.empty()) {
-            fprintf(stream, "COM%d: %s\n", unit.found.port, unit.reason.c_str());
+        if (!unit.error.empty()) {
+            fprintf(stream, "COM%d: %s\n", unit.found.port, unit.error.c_str());
+        }
+        const std::string advice = unitAdvice(unit);
+        if (!advice.empty()) {
+            fprintf(stream, "COM%d: next step: %s.\n", unit.found.port, advice.c_str());
         }
         if (unit.death.empty()) {
             continue;
@@ -131,7 +148,8 @@ std::string UnitBoard_LineText(const UnitRun &unit)
 
 void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, ToolOutcome outcome)
 {
-    fprintf(stream, "\n%-7s %-7s %-9s %-9s %-12s %-16s %7s  %s\n", "Port", "Product", "Before", "After", "Result",
+    fprintf(stream, "\n%-7s %-7s %-9s %-9s %-12s %-12s %-16s %7s  %s\n", "Port", "Product", "Before", "After", "Result",
+            "Reason",
             "Left in", "Seconds", "Log");
     std::map<std::string, int> counts;
     for (const UnitRun &unit : units) {

@@ -7,6 +7,7 @@
 #include "fleet/WorkerProgress.h"
 #include "platform/WorkerProcess.h"
 #include "unit/ScanResult.h"
+#include "unit/UnitReason.h"
 
 #include <string>
 
@@ -21,7 +22,8 @@ struct UnitRun {
     WorkerStatus ended = {WORKER_RUNNING, 0};
     double seconds = 0;
     std::string death;          // how a worker that died ended, in words
-    std::string reason;         // why no update worker ran: the port's scan failed, or the worker could not be started
+    std::string error;          // why no update worker ran: the port's scan failed, or the worker could not be started
+    UnitReason why = UnitReason::None;  // what the supervisor knows of why the unit was not updated
     std::string firmwareAfter;  // what the unit runs after the run, as its worker read it back; empty: not known
 };
 

@@ -1,6 +1,7 @@
 #include "fleet/UpdateAll.h"
 
 #include "console/ToolConsole.h"
+#include "fleet/BatchSummary.h"
 #include "fleet/ParallelScan.h"
 #include "fleet/UnitBoard.h"
 #include "fleet/UpdateAllReport.h"
@@ -106,7 +107,8 @@ UnitRun failedScan(const FailedScan &failed)
     UnitRun unit;
     unit.found.port = failed.port;
     unit.result = failed.result;
-    unit.reason = failed.reason;
+    unit.error = failed.error;
+    unit.why = failedScanReason(failed);
     return unit;
 }
 
@@ -145,7 +147,8 @@ void noteScanInterrupted(std::vector<UnitRun> &units)
     for (UnitRun &unit : units) {
         if (unit.result == ToolOutcome::Running) {
             unit.result = ToolOutcome::Interrupted;
-            unit.reason = "the scan was interrupted before its update began";
+            unit.error = "the scan was interrupted before its update began";
+            unit.why = UnitReason::Interrupted;
         }
     }
 }
@@ -153,7 +156,7 @@ void noteScanInterrupted(std::vector<UnitRun> &units)
 // A unit whose scan answered, as opposed to a port whose scan failed.
 bool answered(const UnitRun &unit)
 {
-    return unit.reason.empty();
+    return unit.error.empty();
 }
 
 void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
@@ -166,7 +169,8 @@ void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
                                            std::to_string(unit.found.baud), "--log", unit.logPath, "--json"});
         if (unit.worker < 0) {
             unit.result = ToolOutcome::Failed;
-            unit.reason = "update worker could not be started";
+            unit.error = "update worker could not be started";
+            unit.why = UnitReason::WorkerDied;
         }
     }
 }
@@ -247,6 +251,8 @@ void endEveryWorker(std::vector<UnitRun> &units, Clock::time_point start)
         unit.ended = WorkerProcess_Status(unit.worker);
         unit.seconds = secondsSince(start);
         unit.result = ToolOutcome::Interrupted;
+        unit.why = UnitReason::Interrupted;
+        addMissingVerdict(unit);
     }
 }
 
@@ -272,7 +278,7 @@ ScanOutcome scanAndTell(const UpdateAllOptions &options, const std::string &tool
     fflush(console);
     ScanOutcome scan = scanPortsSideBySide(options.firstPort, options.lastPort, tool);
     for (const FailedScan &failed : scan.found.failed) {
-        fprintf(console, "COM%d: %s\n", failed.port, failed.reason.c_str());
+        fprintf(console, "COM%d: %s\n", failed.port, failed.error.c_str());
     }
     if (scan.interrupted) {
         fputs("Interrupted during the scan: every scan worker was ended.\n", console);
@@ -294,16 +300,41 @@ ToolOutcome updateFoundUnits(std::vector<UnitRun> &units, const std::string &log
     return updateAllOutcome(units);
 }
 
-void printJsonReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, ToolOutcome outcome, bool completed,
-                     Clock::time_point start, const std::string &error = "")
+nlohmann::ordered_json runReport(const std::vector<UnitRun> &units, const ScanOutcome &scan, ToolOutcome outcome,
+                                 bool completed, Clock::time_point start, const std::string &error = "")
 {
     nlohmann::ordered_json report = updateAllReport(units, busyPorts(scan.found), outcome, secondsSince(start));
     if (!completed) {
         report["interrupted"] = true;
     }
-    // A log's last lines may hold any bytes: jsonText writes the report whole.
     addFailure(report, outcome, error);
+    return report;
+}
+
+// A log's last lines may hold any bytes: jsonText writes the report whole.
+void printJsonReport(const nlohmann::ordered_json &report)
+{
     toolConsole_printJson(jsonText(report));
+}
+
+// The batch's record beside its logs, when the run kept a log folder.
+void writeSummaryFiles(const std::string &logDir, const nlohmann::ordered_json &report, FILE *console)
+{
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(logDir, ignored)) {
+        return;
+    }
+    const std::string why = writeBatchSummary(logDir, report);
+    if (why.empty()) {
+        fprintf(console, "Summary in %s/summary.json and %s/summary.csv\n", logDir.c_str(), logDir.c_str());
+    } else {
+        fprintf(console, "ERROR: the summary %s.\n", why.c_str());
+    }
+}
+
+const char *whyInterrupted(const ScanOutcome &scan, bool completed)
+{
+    return scan.interrupted ? "interrupted during the scan" : !completed ? "interrupted during the update" : "";
 }
 
 // The run ends before the scan: where its logs would go cannot take them.
@@ -311,7 +342,7 @@ ToolOutcome refuseLogDir(const std::string &why, FILE *console, bool json, Clock
 {
     fprintf(console, "ERROR: %s\n", why.c_str());
     if (json) {
-        printJsonReport({}, ScanOutcome{}, ToolOutcome::Usage, true, start, why);
+        printJsonReport(runReport({}, ScanOutcome{}, ToolOutcome::Usage, true, start, why));
     }
     return ToolOutcome::Usage;
 }
@@ -339,11 +370,15 @@ ToolOutcome runUpdateAll(const UpdateAllOptions &options)
     } else {
         outcome = updateFoundUnits(units, logDir, tool, console, completed);
     }
+    // However the units ended, the run was cut short.
+    outcome = completed ? outcome : ToolOutcome::Interrupted;
     UnitBoard_PrintSummary(console, units, outcome);
     printLogErrors(console, units);
     removeUnusedLogDir(logDir, units);
+    const nlohmann::ordered_json report = runReport(units, scan, outcome, completed, start, whyInterrupted(scan, completed));
+    writeSummaryFiles(logDir, report, console);
     if (options.json) {
-        printJsonReport(units, scan, outcome, completed, start, scan.interrupted ? "interrupted during the scan" : "");
+        printJsonReport(report);
     }
     return outcome;
 }

@@ -18,8 +18,7 @@ struct UpdateAllOptions {
 };
 
 // Confirmed when every unit confirmed (or was left alone as current), Failed
-// when any failed or an update was interrupted, Interrupted when the scan
-// was, Unconfirmed when some were not confirmed by the unit's closing text
+// when any failed, Interrupted when an interrupt cut the run short, Unconfirmed when some were not confirmed by the unit's closing text
 // and none failed, NoUnit when no unit answered.
 ToolOutcome runUpdateAll(const UpdateAllOptions &options);
 

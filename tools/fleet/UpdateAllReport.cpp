@@ -2,6 +2,8 @@
 
 #include "unit/UnitJson.h"
 
+#include "base/UpdateLog.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -25,6 +27,33 @@ std::string fileText(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// Ends the verdict the supervisor writes for a worker that could not.
+const char *const SUPERVISOR_VERDICT_MARK = " (written by update --all: the worker ended without it)";
+
+nlohmann::ordered_json wordOrNull(const char *word)
+{
+    return word != nullptr ? nlohmann::ordered_json(word) : nlohmann::ordered_json();
+}
+
+std::string wordIn(const nlohmann::ordered_json &object, const char *field)
+{
+    return object.contains(field) && object[field].is_string() ? object[field].get<std::string>() : "";
+}
+
+// The worker's own word on where it ended, or where its console text had
+// got to when the supervisor had to end it.
+UnitPhase phaseOf(const UnitRun &unit, const nlohmann::ordered_json &object)
+{
+    const UnitPhase told = phaseOfWord(wordIn(object, "phase"));
+    if (told != UnitPhase::None) {
+        return told;
+    }
+    if (!unit.error.empty()) {
+        return UnitPhase::Search;
+    }
+    return reasonOf(unit, object) != UnitReason::None ? unitPhaseOf(unit.progress.phase) : UnitPhase::None;
+}
+
 }  // namespace
 
 bool isFailure(ToolOutcome result)
@@ -32,9 +61,44 @@ bool isFailure(ToolOutcome result)
     return result != ToolOutcome::Confirmed && result != ToolOutcome::Unconfirmed && result != ToolOutcome::Skipped;
 }
 
+UnitReason reasonOf(const UnitRun &unit, const nlohmann::ordered_json &object)
+{
+    if (unit.why != UnitReason::None) {
+        return unit.why;
+    }
+    const UnitReason told = reasonOfWord(wordIn(object, "reason"));
+    // A failed worker that left no object at all went without a word.
+    return told == UnitReason::None && isFailure(unit.result) && object.is_null() ? UnitReason::WorkerDied : told;
+}
+
+std::string unitAdvice(const UnitRun &unit)
+{
+    const nlohmann::ordered_json object = workerObject(unit.reply);
+    const std::string told = wordIn(object, "advice");
+    return !told.empty() && unit.why == UnitReason::None
+               ? told
+               : adviceLine(reasonOf(unit, object), "COM" + std::to_string(unit.found.port));
+}
+
+void addMissingVerdict(const UnitRun &unit)
+{
+    const std::string written = fileText(unit.logPath);
+    if (unit.logPath.empty() || written.find("  verdict ") != std::string::npos) {
+        return;
+    }
+    const nlohmann::ordered_json object = workerObject(unit.reply);
+    std::ofstream log(unit.logPath, std::ios::binary | std::ios::app);
+    // A worker ended in the middle of a line keeps it whole.
+    log << (written.empty() || written.back() == '\n' ? "" : "\n")
+        << UpdateLog_LineAt(static_cast<int64_t>(unit.seconds * 1000), "verdict",
+                            verdictText(unit.result, reasonOf(unit, object), phaseOf(unit, object)) +
+                                SUPERVISOR_VERDICT_MARK)
+        << "\n";
+}
+
 bool isTimed(const UnitRun &unit)
 {
-    return unit.result != ToolOutcome::Skipped && unit.reason.empty();
+    return unit.result != ToolOutcome::Skipped && unit.error.empty();
 }
 
 void concludeUnit(UnitRun &unit)
@@ -44,7 +108,9 @@ void concludeUnit(UnitRun &unit)
     }
     if (unit.ended.state == WORKER_DIED) {
         unit.result = ToolOutcome::Failed;
+        unit.why = UnitReason::WorkerDied;
         unit.death = WorkerProcess_DescribeDeath(unit.ended.code);
+        addMissingVerdict(unit);
         return;
     }
     const nlohmann::ordered_json object = workerObject(unit.reply);
@@ -89,11 +155,15 @@ nlohmann::ordered_json unitReport(const UnitRun &unit)
     if (!unit.logPath.empty()) {
         report["log"] = unit.logPath;
     }
-    if (!unit.reason.empty()) {
-        report["reason"] = unit.reason;
+    if (!unit.error.empty()) {
+        report["error"] = unit.error;
     }
-    if (isFailure(unit.result)) {
-        report["phase"] = phaseName(unit.progress.phase);
+    const nlohmann::ordered_json object = workerObject(unit.reply);
+    report["reason"] = wordOrNull(reasonWord(reasonOf(unit, object)));
+    report["phase"] = wordOrNull(phaseWord(phaseOf(unit, object)));
+    const std::string advice = unitAdvice(unit);
+    if (!advice.empty()) {
+        report["advice"] = advice;
     }
     if (!unit.death.empty()) {
         report["died"] = unit.death;
@@ -133,6 +203,12 @@ ToolOutcome updateAllOutcome(const std::vector<UnitRun> &units)
 
 std::vector<std::string> deathEvidence(const UnitRun &unit)
 {
-    std::vector<std::string> lines = lastScreenLines(fileText(unit.logPath), LOG_LINES_SHOWN);
+    // What the worker itself left, without the verdict written for it.
+    std::string log = fileText(unit.logPath);
+    const size_t mark = log.find(SUPERVISOR_VERDICT_MARK);
+    if (mark != std::string::npos) {
+        log.erase(log.rfind('\n', mark) == std::string::npos ? 0 : log.rfind('\n', mark) + 1);
+    }
+    std::vector<std::string> lines = lastScreenLines(log, LOG_LINES_SHOWN);
     return lines.empty() ? lastScreenLines(unit.consoleTail, LOG_LINES_SHOWN) : lines;
 }

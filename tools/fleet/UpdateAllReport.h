@@ -22,14 +22,25 @@ void concludeUnit(UnitRun &unit);
 // as current has failed (an unfinished one included).
 bool isFailure(ToolOutcome result);
 
+// Why the unit was not updated: the supervisor's knowledge first (a dead,
+// ended or unstarted worker, a failed scan), else the worker's own word;
+// None for a unit confirmed or left alone.
+UnitReason reasonOf(const UnitRun &unit, const nlohmann::ordered_json &workerObject);
+// The next step for the unit; empty when none is needed.
+std::string unitAdvice(const UnitRun &unit);
+// A worker that ended without its verdict (killed, crashed, ended by the
+// system) gets one in its log, written by the supervisor.
+void addMissingVerdict(const UnitRun &unit);
+
 // Whether the unit had an update of its own whose time means something: not
 // one left alone, nor one no update worker ran for.
 bool isTimed(const UnitRun &unit);
 
 // The worker's JSON object with what the supervisor knows added: port, rate,
 // what the scan found of product and versions (the firmware before, and the
-// firmware after as the worker read it back), the phase an unfinished update was left in, and for a worker that
-// died, how, with the last lines of its log (or of its console text); for a
+// firmware after as the worker read it back), the reason, the phase and the
+// advice for a unit not updated, and for a worker that died, how, with the
+// last lines of its log (or of its console text); for a
 // unit no update worker ran for, the reason.
 nlohmann::ordered_json unitReport(const UnitRun &unit);
 

@@ -91,6 +91,13 @@ const char *phaseName(UpdatePhase phase)
     return NAMES[phase];
 }
 
+UnitPhase unitPhaseOf(UpdatePhase phase)
+{
+    static const UnitPhase PHASES[] = {UnitPhase::Search,         UnitPhase::Identify, UnitPhase::FpgaUpload,
+                                       UnitPhase::FirmwareUpload, UnitPhase::Reboot,   UnitPhase::ReadBack};
+    return PHASES[phase];
+}
+
 std::vector<std::string> lastScreenLines(const std::string &text, size_t count)
 {
     std::vector<std::string> lines;

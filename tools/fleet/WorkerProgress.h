@@ -4,6 +4,8 @@
 #ifndef WORKERPROGRESS_H_
 #define WORKERPROGRESS_H_
 
+#include "unit/UnitReason.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,9 @@ void readWorkerProgress(WorkerProgress &progress, std::string_view text);
 // "search", "identification", "FPGA upload", "firmware upload",
 // "reboot wait", "done".
 const char *phaseName(UpdatePhase phase);
+// The phase as the JSON names it; a failure after the success line was
+// found in the version read back.
+UnitPhase unitPhaseOf(UpdatePhase phase);
 
 // The last `count` lines of a worker's console text or log, each as it
 // would stand on a screen (backspaces applied, carriage returns gone), blank

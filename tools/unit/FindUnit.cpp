@@ -28,21 +28,30 @@ std::string ratesTried(int baud)
 
 namespace {
 
+// Why the last search found no unit, and who held its port.
+UnitReason g_reason = UnitReason::None;
+std::string g_holder;
+
 std::string probeOnePort(int port, int baud)
 {
     const PortProbe found = probeComPort(port, baud);
     const std::string name = "COM" + std::to_string(port);
     switch (found) {
     case PORT_UNIT_FOUND: return "";
-    case PORT_ABSENT: return name + " cannot be opened: it is absent (" + ErrorText_Of(GetLastError()) + ")";
+    case PORT_ABSENT:
+        g_reason = UnitReason::Absent;
+        return name + " cannot be opened: it is absent (" + ErrorText_Of(GetLastError()) + ")";
     case PORT_BUSY:
+        g_reason = UnitReason::Busy;
         if (const std::optional<PORT_HOLDER> holder = lastOpenHolder()) {
+            g_holder = "PID " + std::to_string(holder->processId) + (holder->name[0] != '\0' ? " " : "") + holder->name;
             return name + " cannot be opened: it is " + heldByText(*holder);
         }
         return name + " cannot be opened: another program holds it, or access is denied (" +
                ErrorText_Of(GetLastError()) + ")";
     case PORT_NO_UNIT: break;
     }
+    g_reason = UnitReason::Silent;
     return "No unit answered on " + name + " at " + ratesTried(baud);
 }
 
@@ -53,9 +62,12 @@ std::string findAndOpenUnit(int port, int baud)
     printf("\n\r\n\r" DETECTING_PORT_LABEL);
     ComPortAPI_SetHardwareFlowControl(FALSE);
     std::string failure;
+    g_reason = UnitReason::None;
+    g_holder.clear();
     if (port != 0) {
         failure = probeOnePort(port, baud);
     } else if (!detectComPortAndBaudrate()) {
+        g_reason = UnitReason::Silent;
         failure =
             "No unit answered on COM" + std::to_string(FIRST_COM_PORT) + " to COM" + std::to_string(LAST_COM_PORT);
     }
@@ -67,6 +79,16 @@ std::string findAndOpenUnit(int port, int baud)
     puts("OK\r");
     printf(PORT_FOUND_TEXT "%d\r\nBaud rate       : %d \r\n\r\n", gComPortNumber, gBaudRate);
     return "";
+}
+
+UnitReason searchFailure(void)
+{
+    return g_reason;
+}
+
+std::string searchFailureHolder(void)
+{
+    return g_holder;
 }
 
 std::string errorLine(const std::string &failure)

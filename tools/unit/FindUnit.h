@@ -3,6 +3,8 @@
 #ifndef FINDUNIT_H_
 #define FINDUNIT_H_
 
+#include "unit/UnitReason.h"
+
 #include <string>
 
 // Prints "Detecting COM port and Baud Rate..." and then, as the updater does,
@@ -11,6 +13,11 @@
 // Empty on success, with gComPortNumber open at gBaudRate; otherwise why not,
 // in words a user can act on, for the caller to show.
 std::string findAndOpenUnit(int port, int baud);
+// Why the last findAndOpenUnit found no unit: Absent, Busy or Silent (None
+// after a success), and for a busy port the program that holds it ("PID 1234
+// picocom") when the system named it.
+UnitReason searchFailure(void);
+std::string searchFailureHolder(void);
 // The searching commands that end with the updater's key wait: TRUE with the
 // unit's port open, or FALSE after the reason was shown as the last message.
 bool findUnitOrSayWhy(void);

@@ -34,10 +34,15 @@ void printPort(FILE *out, const ScannedPort &found)
 
 void printFailure(FILE *out, const FailedScan &failed)
 {
-    fprintf(out, "%-6s %6s  %s\n", portName(failed.port).c_str(), outcomeWord(failed.result), failed.reason.c_str());
+    fprintf(out, "%-6s %6s  %s\n", portName(failed.port).c_str(), outcomeWord(failed.result), failed.error.c_str());
 }
 
 }  // namespace
+
+UnitReason failedScanReason(const FailedScan &failed)
+{
+    return failed.result == ToolOutcome::Interrupted ? UnitReason::Interrupted : UnitReason::WorkerDied;
+}
 
 ScannedPort scannedUnit(const UnitFacts &unit)
 {

@@ -7,6 +7,7 @@
 
 #include "ToolOutcome.h"
 #include "unit/UnitFacts.h"
+#include "unit/UnitReason.h"
 
 #include "platform/PortHolder.h"
 
@@ -33,14 +34,25 @@ struct ScannedPort {
 struct FailedScan {
     int port = 0;
     ToolOutcome result = ToolOutcome::Failed;  // or Interrupted
-    std::string reason;
+    std::string error;                         // why, in words
     bool operator==(const FailedScan &) const = default;
+};
+
+// A port that gave no unit and is not busy: Absent or Silent.
+struct QuietPort {
+    int port = 0;
+    UnitReason reason = UnitReason::Silent;
+    bool operator==(const QuietPort &) const = default;
 };
 
 struct ScanResult {
     std::vector<ScannedPort> ports;  // in port order
     std::vector<FailedScan> failed;  // in port order
+    std::vector<QuietPort> quiet;    // in port order
 };
+
+// A port whose scan failed: its worker was interrupted, or died.
+UnitReason failedScanReason(const FailedScan &failed);
 
 ScannedPort scannedUnit(const UnitFacts &unit);
 ScannedPort busyPort(int port, std::optional<PORT_HOLDER> holder = std::nullopt);

@@ -73,3 +73,19 @@ bool firmwareIsCurrent(const UnitFacts &unit)
 {
     return versionsKnown(unit) && firmwareText(unit) == embeddedFirmwareText();
 }
+
+std::string updateAdvice(const UpdateOutcome &outcome)
+{
+    const int port = outcome.unit.port;
+    return adviceLine(outcome.reason, port != 0 ? "COM" + std::to_string(port) : "a COM port", outcome.holder);
+}
+
+std::string verdictText(ToolOutcome result, UnitReason reason, UnitPhase phase)
+{
+    std::string verdict = std::string(resultWord(result)) + ", exit status " + std::to_string(exitStatus(result));
+    if (reason != UnitReason::None) {
+        verdict += std::string(", ") + reasonWord(reason);
+        verdict += phase != UnitPhase::None ? std::string(" in ") + phaseWord(phase) : "";
+    }
+    return verdict;
+}

@@ -4,6 +4,7 @@
 #define UNITFACTS_H_
 
 #include "ToolOutcome.h"
+#include "unit/UnitReason.h"
 
 #include "base/Catalogue.h"
 #include "update/VersionReply.h"
@@ -54,11 +55,18 @@ struct UpdateOutcome {
     ToolOutcome result = ToolOutcome::NoUnit;  // Confirmed, Failed, Unconfirmed or NoUnit
     double seconds = 0;
     std::string log;       // the log file given, empty for none
-    std::string reason;    // for some failures, why: "stalled in FPGA upload: no byte taken for 60 s"
+    UnitReason reason = UnitReason::None;  // why it did not succeed
+    UnitPhase phase = UnitPhase::None;     // where it ended, when it did not succeed
+    std::string holder;                    // a busy port's holder, "PID 1234 picocom", when known
     std::string error;     // why the update did not succeed; empty when it did
     std::string logError;  // why the log lost lines; empty when it took them all
     ReadBack readBack = ReadBack::NotAsked;
     std::string firmwareAfter;  // what the unit reported when read back; empty when it was not
 };
+
+// The log's verdict: "failed, exit status 1, refused in fpga-upload".
+std::string verdictText(ToolOutcome result, UnitReason reason, UnitPhase phase);
+// What the technician does next after the outcome; empty when nothing.
+std::string updateAdvice(const UpdateOutcome &outcome);
 
 #endif

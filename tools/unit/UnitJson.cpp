@@ -21,6 +21,11 @@ Json textOrNull(const std::string &text)
     return text.empty() ? Json(nullptr) : Json(text);
 }
 
+Json wordOrNull(const char *word)
+{
+    return word != nullptr ? Json(word) : Json(nullptr);
+}
+
 // Why a run did not succeed, where there is something to say.
 void addText(Json &object, const char *field, const std::string &text)
 {
@@ -92,6 +97,37 @@ std::optional<PORT_HOLDER> holderIn(const Json &answer, int port)
     return std::nullopt;
 }
 
+// {"port":1,"reason":"absent","phase":"search"} for every port that gave no
+// unit, busy ones included, in port order.
+Json portsWithoutUnit(const ScanResult &scan)
+{
+    std::vector<QuietPort> ports = scan.quiet;
+    for (const int port : busyPorts(scan)) {
+        ports.push_back({port, UnitReason::Busy});
+    }
+    std::stable_sort(ports.begin(), ports.end(), [](const QuietPort &a, const QuietPort &b) { return a.port < b.port; });
+    Json objects = Json::array();
+    for (const QuietPort &port : ports) {
+        objects.push_back(
+            {{"port", port.port}, {"reason", reasonWord(port.reason)}, {"phase", phaseWord(UnitPhase::Search)}});
+    }
+    return objects;
+}
+
+// The ports a scan's JSON names absent or silent.
+void addQuietPorts(const Json &answer, ScanResult &scan)
+{
+    if (!answer.contains("ports") || !answer["ports"].is_array()) {
+        return;
+    }
+    for (const Json &port : answer["ports"]) {
+        const UnitReason reason = port.is_object() ? reasonOfWord(textIn(port, "reason")) : UnitReason::None;
+        if (numberIn(port, "port") && (reason == UnitReason::Absent || reason == UnitReason::Silent)) {
+            scan.quiet.push_back({*numberIn(port, "port"), reason});
+        }
+    }
+}
+
 }  // namespace
 
 std::string jsonText(const Json &object)
@@ -128,6 +164,7 @@ std::string scanJson(const ScanResult &scan, const std::string &error, ToolOutco
     if (!holders.empty()) {
         object["held_by"] = holders;
     }
+    object["ports"] = portsWithoutUnit(scan);
     addFailure(object, result, error);
     return jsonText(object);
 }
@@ -148,6 +185,7 @@ bool addScanJson(const std::string &text, ScanResult &scan)
             }
         }
     }
+    addQuietPorts(answer, scan);
     std::stable_sort(scan.ports.begin(), scan.ports.end(),
                      [](const ScannedPort &a, const ScannedPort &b) { return a.port < b.port; });
     return true;
@@ -170,10 +208,10 @@ std::string updateJson(const UpdateOutcome &outcome)
         object["firmware_before"] = firmwareText(unit);
         object["firmware_after"] = textOrNull(outcome.firmwareAfter);
     }
-    if (!outcome.reason.empty()) {
-        object["reason"] = outcome.reason;
-    }
+    object["reason"] = wordOrNull(reasonWord(outcome.reason));
+    object["phase"] = wordOrNull(phaseWord(outcome.phase));
     addText(object, "error", outcome.error);
+    addText(object, "advice", updateAdvice(outcome));
     addText(object, "log_error", outcome.logError);
     return jsonText(object);
 }

@@ -23,8 +23,10 @@ void addFailure(nlohmann::ordered_json &object, ToolOutcome result, const std::s
 nlohmann::ordered_json scannedUnitObject(const ScannedPort &unit);
 // {"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",
 //  "fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[6]}, and
-// "held_by":[{"port":6,"pid":1234,"program":"cat"}] when any holder is known;
-// a scan that did not succeed adds "result" and "error", why.
+// "held_by":[{"port":6,"pid":1234,"program":"cat"}] when any holder is known,
+// then "ports":[{"port":1,"reason":"absent","phase":"search"}], every port
+// that gave no unit (absent, silent or busy); a scan that did not succeed
+// adds "result" and "error", why.
 std::string scanJson(const ScanResult &scan, const std::string &error = "", ToolOutcome result = ToolOutcome::Failed);
 // Adds the ports of a scan's JSON object (a worker's answer) to `scan`, in
 // port order; false, with `scan` untouched, when the text is no such object.
@@ -33,10 +35,10 @@ bool addScanJson(const std::string &text, ScanResult &scan);
 //  "log":"update.log"}, then product, firmware, fpga and device as far as
 // the update learnt them, with "firmware_before" (the same as "firmware") and
 // "firmware_after" (as the unit reported it when read back, or still runs it
-// when left alone; null when not known), and the reason of a failure when
-// there is one.
-// What is not known is null. An update that did not succeed adds "error",
-// why; a log that lost lines "log_error", why.
+// when left alone; null when not known), then "reason" and "phase" (null for
+// a confirmed unit). What is not known is null. An update that did not
+// succeed adds "error", why, and "advice", what to do next; a log that lost
+// lines "log_error", why.
 std::string updateJson(const UpdateOutcome &outcome);
 
 #endif
