@@ -2,16 +2,13 @@
 
 #include "unit/UnitJson.h"
 
-#include <cstring>
 #include <fstream>
 
 namespace {
 
-// The columns, each a field of the unit's object. A unit from before the
-// version read-back names its earlier firmware "firmware".
+// The columns, each a field of the unit's object.
 const char *const COLUMNS[] = {"port",   "path",   "product", "firmware_before", "firmware_after",
                                "result", "reason", "seconds", "log"};
-const char *const EARLIER_NAME_OF_FIRMWARE_BEFORE = "firmware";
 
 // A field as a CSV value: quoted when it holds a comma, a quote or a line
 // end, its quotes doubled.
@@ -33,11 +30,7 @@ std::string csvValue(const nlohmann::ordered_json &value)
 
 nlohmann::ordered_json fieldOf(const nlohmann::ordered_json &unit, const char *column)
 {
-    if (unit.contains(column)) {
-        return unit[column];
-    }
-    const bool earlier = strcmp(column, "firmware_before") == 0 && unit.contains(EARLIER_NAME_OF_FIRMWARE_BEFORE);
-    return earlier ? unit[EARLIER_NAME_OF_FIRMWARE_BEFORE] : nlohmann::ordered_json();
+    return unit.contains(column) ? unit[column] : nlohmann::ordered_json();
 }
 
 std::string row(const nlohmann::ordered_json &unit)
