@@ -77,6 +77,11 @@ int hostBaud(int master)
     return 0;
 }
 
+void holdHostWrites(int slave, bool hold)
+{
+    tcflow(slave, hold ? TCOOFF : TCOON);
+}
+
 bool openUnitLine(int baud, UnitLine *line)
 {
     int masterFd = -1, slaveFd = -1;

@@ -43,6 +43,13 @@ bool lineRateExists(int baud);
 // master reports the slave's settings.
 int hostBaud(int master);
 
+// Holds the host's writes on the line (the pseudo-terminal takes none of them
+// while held; `slave` is our own fd of the slave side) or lets them go again.
+// The pseudo-terminal takes some 20 KB at once, more than a second of a fast
+// line: a paced unit holds the host while bytes wait, as a real line's driver
+// finishes a write only as the wire carries it.
+void holdHostWrites(int slave, bool hold);
+
 // A raw pseudo-terminal at the unit's rate, so that a tool which does not set
 // the rate itself can talk to it by hand (the host sets its own). False, with
 // the reason printed, when there is none.

@@ -1,8 +1,10 @@
 #include "ServeLoop.h"
 
+#include "WirePace.h"
 #include "base/EscapedBytes.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <time.h>
 #include <unistd.h>
@@ -69,16 +71,21 @@ private:
 // The unit on the master side of the pseudo-terminal.
 class Server {
 public:
-    Server(UnitModel *unit, int master, Trace &trace, ImageStore &store)
-        : unit_(unit), master_(master), trace_(trace), store_(store)
+    Server(UnitModel *unit, const UnitLine &line, bool paced, Trace &trace, ImageStore &store)
+        : unit_(unit), master_(line.master.get()), slave_(line.slave.get()), paced_(paced), trace_(trace),
+          store_(store)
     {
     }
 
-    // Reads what the host sent, if anything.
+    // Reads what the host sent, if anything; paced, only what has arrived.
     void takeInput()
     {
         uint8_t buffer[65536];
-        const ssize_t n = read(master_, buffer, sizeof buffer);
+        const size_t capacity = paced_ ? std::min(sizeof buffer, arrivedShare()) : sizeof buffer;
+        if (capacity == 0) {
+            return;
+        }
+        const ssize_t n = read(master_, buffer, capacity);
         if (n < 0) {
             if (errno == EIO) {
                 // Nobody holds the slave (cannot happen while this program
@@ -142,6 +149,12 @@ public:
 
     bool hasPending() const { return !pending_.empty(); }
 
+    // Paced, bytes that wait on the line are not worth a wake-up until more
+    // of them have arrived: then the unit waits for that time, not for input.
+    bool pacesInput() const { return paced_; }
+    bool listens() const { return !paced_ || pace_.quiet; }
+    bool inputDueAt(int64_t *atUs) const { return paced_ && wirePace_nextUs(pace_, waiting_, atUs); }
+
     // Writes out the output line being gathered.
     void flushTrace()
     {
@@ -157,6 +170,23 @@ public:
     }
 
 private:
+    // How many of the bytes waiting on the line have arrived by now.
+    size_t arrivedShare()
+    {
+        int waiting = 0;
+        if (ioctl(master_, FIONREAD, &waiting) != 0 || waiting < 0) {
+            waiting = 0;
+        }
+        const size_t count =
+            wirePace_take(&pace_, monotonicUs(), hostBaud(master_), static_cast<size_t>(waiting));
+        waiting_ = static_cast<size_t>(waiting) - count;
+        if ((waiting_ > 0) != holding_) {
+            holding_ = waiting_ > 0;
+            holdHostWrites(slave_, holding_);
+        }
+        return count;
+    }
+
     // Paced output leaves a few bytes at a time; bytes that follow each other
     // closely at the same rates share one trace line.
     void traceOutput(int64_t now, int rate, int host, const uint8_t *bytes, size_t n)
@@ -195,7 +225,10 @@ private:
     }
 
     UnitModel *unit_;
-    int master_;
+    int master_, slave_;
+    bool paced_, holding_ = false;
+    WirePace pace_;
+    size_t waiting_ = 0;
     Trace &trace_;
     ImageStore &store_;
     std::string pending_;
@@ -208,13 +241,22 @@ private:
 void serveTheLine(Server &server, UnitModel *unit, int masterFd, const sigset_t &waitMask)
 {
     while (!stopRequested) {
-        pollfd pfd{masterFd, POLLIN, 0};
+        pollfd pfd{masterFd, static_cast<short>(server.listens() ? POLLIN : 0), 0};
         timespec timeout{};
         timespec *wait = nullptr;
         int64_t next = 0;
+        bool timed = false;
         if (server.hasPending()) {
             pfd.events |= POLLOUT;
-        } else if (unit_nextOutputTime(unit, &next)) {
+        } else {
+            timed = unit_nextOutputTime(unit, &next);
+        }
+        int64_t inputAt = 0;
+        if (server.inputDueAt(&inputAt)) {
+            next = timed ? std::min(next, inputAt) : inputAt;
+            timed = true;
+        }
+        if (timed) {
             const int64_t us = std::max<int64_t>(0, next - monotonicUs());
             timeout.tv_sec = static_cast<time_t>(us / 1'000'000);
             timeout.tv_nsec = static_cast<long>(us % 1'000'000) * 1000;
@@ -225,7 +267,7 @@ void serveTheLine(Server &server, UnitModel *unit, int masterFd, const sigset_t 
             fprintf(stderr, "OrvaneUnitSim: poll: %s\n", strerror(errno));
             break;
         }
-        if (ready > 0 && (pfd.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        if (server.pacesInput() || (ready > 0 && (pfd.revents & (POLLIN | POLLHUP | POLLERR)) != 0)) {
             server.takeInput();
         }
         server.sendDue();
@@ -275,7 +317,7 @@ void serveUnit(const UnitConfig &config, const std::string &imagesFolder, UnitLi
 {
     UnitModel *unit = unit_create(config);
     ImageStore store(imagesFolder);
-    Server server(unit, line.master.get(), trace, store);
+    Server server(unit, line, config.paceOutput, trace, store);
     serveTheLine(server, unit, line.master.get(), waitMask);
     if (unit_isDropped(unit) && !stopRequested) {
         leaveTheLine(unit, trace, line, link, waitMask);

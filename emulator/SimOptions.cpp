@@ -235,9 +235,12 @@ void addTimingOptions(CLI::App &app, UnitConfig *u)
         ->type_name("MS");
     addSetting(app, "--ready-delay-ms", &u->readyDelayMs, 0, MAX_AMOUNT, "From an upload command to its Ready")
         ->type_name("MS");
-    // The pseudo-terminal takes a reply at once unless asked to pace it.
+    // The pseudo-terminal moves bytes at once unless asked to pace them; the
+    // serving loop paces the host's bytes by the same flag.
     u->paceOutput = false;
-    app.add_flag("--pace", u->paceOutput, "Sends at the unit's rate, 10 bits a byte, not a reply at once");
+    app.add_flag("--pace", u->paceOutput,
+                 "Keeps to the wire rate both ways, 10 bits a byte: takes the host's bytes and sends its own no "
+                 "faster than the line carries them");
     addSetting(app, "--missed-probes", &u->missedProbes, 0, 1'000'000, "The first N probes get no answer");
 }
 

@@ -587,6 +587,11 @@ int64_t unit_wireTimeUs(uint64_t bytes, int baud)
     return (static_cast<int64_t>(bytes) * 10'000'000 + baud / 2) / baud;
 }
 
+uint64_t unit_wireArrivals(int64_t startUs, int baud, int64_t nowUs)
+{
+    return pacedArrivals(startUs, baud, nowUs);
+}
+
 void unit_garble(uint8_t *bytes, size_t count)
 {
     // Flipping the top bit changes every byte, and text stays free of zeros.

@@ -116,6 +116,9 @@ const UnitImages &unit_images(const UnitModel *unit);
 // `baud`, to the nearest microsecond: the one figure the unit's pacing, the
 // simulated line and the tests all use.
 int64_t unit_wireTimeUs(uint64_t bytes, int baud);
+// How many bytes of a stream that began to arrive at startUs, at `baud`, have
+// fully arrived by nowUs (the inverse of unit_wireTimeUs).
+uint64_t unit_wireArrivals(int64_t startUs, int baud, int64_t nowUs);
 
 // Changes bytes that were sent at one rate and read at another so that they
 // match nothing the host expects.
