@@ -73,22 +73,40 @@ vm_hwm() {
   done 2>/dev/null <"/proc/$1/status"
   echo 0
 }
+# CPU time (user and system, in clock ticks) a process has used so far.
+cpu_ticks() {
+  local fields
+  read -r -a fields 2>/dev/null <"/proc/$1/stat" || { echo 0; return; }
+  echo $((fields[13] + fields[14]))
+}
+# "tool_kb worker_kb tool_cpu_s workers_cpu_s": the CPU time shows a loop
+# that spins while the workers wait in writes.
 sample_peaks() {
-  local tool_pid=$1 tool_peak=0 worker_peak=0 kb pid
+  local tool_pid=$1 tool_peak=0 worker_peak=0 tool_cpu=0 kb pid
+  local -A worker_cpu=()
   while kill -0 "$tool_pid" 2>/dev/null; do
     kb=$(vm_hwm "$tool_pid")
     [ "${kb:-0}" -gt "$tool_peak" ] && tool_peak=$kb
+    kb=$(cpu_ticks "$tool_pid")
+    [ "${kb:-0}" -gt "$tool_cpu" ] && tool_cpu=$kb
     for pid in $(pgrep -P "$tool_pid" 2>/dev/null); do
       kb=$(vm_hwm "$pid")
       [ "${kb:-0}" -gt "$worker_peak" ] && worker_peak=$kb
+      kb=$(cpu_ticks "$pid")
+      [ "${kb:-0}" -gt "${worker_cpu[$pid]:-0}" ] && worker_cpu[$pid]=$kb
     done
     sleep 0.5
   done
-  echo "$tool_peak $worker_peak"
+  local workers=0
+  for pid in "${!worker_cpu[@]}"; do workers=$((workers + worker_cpu[$pid])); done
+  local tick
+  tick=$(getconf CLK_TCK)
+  echo "$tool_peak $worker_peak $(awk -v t="$tool_cpu" -v w="$workers" -v k="$tick" 'BEGIN { printf "%.1f %.1f", t / k, w / k }')"
 }
 
 # update --all in the folder; sets figures to
-# "seconds tool_peak_kb worker_peak_kb damaged_units longest_write_ms".
+# "seconds tool_peak_kb worker_peak_kb tool_cpu_s workers_cpu_s damaged_units
+# longest_write_ms".
 timed_update_all() {
   local expected=$1 started=$EPOCHREALTIME
   (cd "$work" && exec "$tool" update --all --json >"$work/report.json" 2>"$work/console.txt") &
@@ -133,12 +151,14 @@ one_run() {
 
 report() {
   local label=$1 one=$2 many=$3
-  read -r t1 m1 w1 d1 l1 <<<"$one"
-  read -r tn mn wn dn ln <<<"$many"
+  read -r t1 m1 w1 c1 cw1 d1 l1 <<<"$one"
+  read -r tn mn wn cn cwn dn ln <<<"$many"
   awk -v l="$label" -v n="$count" -v t1="$t1" -v tn="$tn" -v m="$((m1 > mn ? m1 : mn))" \
-    -v w="$((w1 > wn ? w1 : wn))" -v d="$((d1 + dn))" -v lw="$((l1 > ln ? l1 : ln))" 'BEGIN {
+    -v w="$((w1 > wn ? w1 : wn))" -v d="$((d1 + dn))" -v lw="$((l1 > ln ? l1 : ln))" \
+    -v c1="$c1" -v cw1="$cw1" -v cn="$cn" -v cwn="$cwn" 'BEGIN {
     printf "%-22s one unit %8.1f s   %d units %8.1f s   ratio %.3f (target at most 1.05)\n", l, t1, n, tn, tn / t1
     printf "%-22s peak memory: tool %.1f MB (target at most 10), worker %.1f MB (target at most 20)\n", "", m / 1024, w / 1024
+    printf "%-22s CPU: one unit: tool %.1f s, worker %.1f s; %d units: tool %.1f s, workers %.1f s\n", "", c1, cw1, n, cn, cwn
     printf "%-22s units whose images differ: %d; longest write of image data %.1f s (window 60 s)\n", "", d, lw / 1000
   }'
 }

@@ -21,6 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How long a paced unit that lets the host go watches for its next write.
+constexpr int64_t CATCH_WRITE_US = 2000;
+
 // Set by SIGTERM and SIGINT, read between waits.
 volatile sig_atomic_t stopRequested = 0;
 
@@ -82,12 +85,13 @@ public:
     {
         uint8_t buffer[65536];
         const size_t capacity = paced_ ? std::min(sizeof buffer, arrivedShare()) : sizeof buffer;
-        if (capacity == 0) {
-            return;
+        const ssize_t n = capacity == 0 ? 0 : read(master_, buffer, capacity);
+        const int readError = errno;
+        if (paced_) {
+            gateHost();
         }
-        const ssize_t n = read(master_, buffer, capacity);
         if (n < 0) {
-            if (errno == EIO) {
+            if (readError == EIO) {
                 // Nobody holds the slave (cannot happen while this program
                 // keeps it open, but a busy loop must not follow if it does).
                 const timespec pause{0, 10'000'000};
@@ -170,21 +174,51 @@ public:
     }
 
 private:
+    // The host's bytes that wait on the line (as far as the unit can see).
+    size_t bytesOnLine() const
+    {
+        int waiting = 0;
+        return ioctl(master_, FIONREAD, &waiting) == 0 && waiting > 0 ? static_cast<size_t>(waiting) : 0;
+    }
+
     // How many of the bytes waiting on the line have arrived by now.
     size_t arrivedShare()
     {
-        int waiting = 0;
-        if (ioctl(master_, FIONREAD, &waiting) != 0 || waiting < 0) {
-            waiting = 0;
-        }
-        const size_t count =
-            wirePace_take(&pace_, monotonicUs(), hostBaud(master_), static_cast<size_t>(waiting));
-        waiting_ = static_cast<size_t>(waiting) - count;
-        if ((waiting_ > 0) != holding_) {
-            holding_ = waiting_ > 0;
-            holdHostWrites(slave_, holding_);
-        }
+        const size_t waiting = bytesOnLine();
+        const size_t count = wirePace_take(&pace_, monotonicUs(), hostBaud(master_), waiting);
+        waiting_ = waiting - count;
         return count;
+    }
+
+    // The host is held while any of its bytes wait (once those arrived are taken).
+    void gateHost()
+    {
+        if (waiting_ > 0 && !holding_) {
+            holding_ = true;
+            holdHostWrites(slave_, true);
+        } else if (waiting_ == 0 && holding_) {
+            letOneWriteThrough();
+        }
+    }
+
+    // Lets the host go and holds it again as soon as its next write shows, so
+    // that no second write slips in behind it: the host writes 10 KB at a
+    // time (most of a second at 115200) and waits a second for the reply to
+    // its last one, so two writes on the line at once would miss that reply.
+    void letOneWriteThrough()
+    {
+        holdHostWrites(slave_, false);
+        holding_ = false;
+        const int64_t until = monotonicUs() + CATCH_WRITE_US;
+        while (monotonicUs() < until) {
+            if (bytesOnLine() > 0) {
+                holding_ = true;
+                holdHostWrites(slave_, true);
+                return;
+            }
+            const timespec pause{0, 50'000};
+            nanosleep(&pause, nullptr);
+        }
     }
 
     // Paced output leaves a few bytes at a time; bytes that follow each other
