@@ -21,9 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// How long a paced unit that lets the host go watches for its next write.
-constexpr int64_t CATCH_WRITE_US = 2000;
-
 // Set by SIGTERM and SIGINT, read between waits.
 volatile sig_atomic_t stopRequested = 0;
 
@@ -190,34 +187,14 @@ private:
         return count;
     }
 
-    // The host is held while any of its bytes wait (once those arrived are taken).
+    // The host is held while any of its bytes wait (once those arrived are
+    // taken), so that the line holds about one of its writes, not the 20 KB
+    // the pseudo-terminal takes.
     void gateHost()
     {
-        if (waiting_ > 0 && !holding_) {
-            holding_ = true;
-            holdHostWrites(slave_, true);
-        } else if (waiting_ == 0 && holding_) {
-            letOneWriteThrough();
-        }
-    }
-
-    // Lets the host go and holds it again as soon as its next write shows, so
-    // that no second write slips in behind it: the host writes 10 KB at a
-    // time (most of a second at 115200) and waits a second for the reply to
-    // its last one, so two writes on the line at once would miss that reply.
-    void letOneWriteThrough()
-    {
-        holdHostWrites(slave_, false);
-        holding_ = false;
-        const int64_t until = monotonicUs() + CATCH_WRITE_US;
-        while (monotonicUs() < until) {
-            if (bytesOnLine() > 0) {
-                holding_ = true;
-                holdHostWrites(slave_, true);
-                return;
-            }
-            const timespec pause{0, 50'000};
-            nanosleep(&pause, nullptr);
+        if ((waiting_ > 0) != holding_) {
+            holding_ = waiting_ > 0;
+            holdHostWrites(slave_, holding_);
         }
     }
 
