@@ -42,6 +42,8 @@ struct Choices {
     int firstPort = SCAN_DEFAULT_FIRST_PORT, lastPort = SCAN_DEFAULT_LAST_PORT;
     bool scanJson = false;
     UpdateOptions update;
+    UnitChoice unit;  // product, diag
+    bool quiet = false, verbose = false, drawnProgress = false;
     bool all = false;
     UpdateAllOptions updateAll;
     std::string toolPath;  // the program the workers run: this one
@@ -77,15 +79,55 @@ void takeBaud(const std::string &text, int *baud)
     throw CLI::ValidationError("--baud", "'" + text + "' is not one of " + ratesTried(0));
 }
 
+// Examples first, then what each exit status means.
+std::string footer(const char *examples, const std::string &statuses = EXIT_STATUSES)
+{
+    return std::string("Examples:\n") + examples + "\n" + statuses;
+}
+
 void addFlattenOptions(CLI::App *flatten, Choices &c)
 {
-    flatten->add_option("IN", c.flattenIn, "The Intel HEX file")->required();
+    flatten->add_option("IN", c.flattenIn, "The Intel HEX file, ending with its end-of-file record")->required();
     flatten->add_option("OUT", c.flattenOut, "The binary image to write")->required();
+    flatten->footer(footer("  OrvaneFwTool flatten firmware.hex firmware.bin\n"
+                           "  OrvaneFwTool flatten -q download.hex image.bin && echo whole"));
+}
+
+// --port and --baud of the commands that reach one unit, read as update reads them.
+void addUnitOptions(CLI::App *command, UnitChoice &unit)
+{
+    CLI::Option *port = command
+                            ->add_option_function<std::string>(
+                                "--port", [&unit](const std::string &text) { takePort(text, &unit.port); },
+                                "That port only, not the search of COM1-COM32")
+                            ->type_name("N");
+    command
+        ->add_option_function<std::string>(
+            "--baud", [&unit](const std::string &text) { takeBaud(text, &unit.baud); },
+            "With --port: that rate only, one of the search's six")
+        ->needs(port)
+        ->type_name("B");
 }
 
 void addProductOptions(CLI::App *product, Choices &c)
 {
     product->add_option("VARIANT", c.variant, "tx or rx")->required()->check(CLI::IsMember({"tx", "rx"}));
+    addUnitOptions(product, c.unit);
+    product->footer(footer("  OrvaneFwTool product tx --port 3\n"
+                           "  OrvaneFwTool product rx -q"));
+}
+
+void addDiagOptions(CLI::App *diag, Choices &c)
+{
+    addUnitOptions(diag, c.unit);
+    diag->footer(footer("  OrvaneFwTool diag --port 3 --baud 9600\n"
+                        "  OrvaneFwTool diag -v"));
+}
+
+void addWebOptions(CLI::App *web, Choices &)
+{
+    web->footer(footer("  OrvaneFwTool web\n"
+                       "  OrvaneFwTool web -v"));
 }
 
 void addScanOptions(CLI::App *scan, Choices &c)
@@ -95,8 +137,10 @@ void addScanOptions(CLI::App *scan, Choices &c)
             "The ports to probe, within 1-256 (default 1-32)")
         ->type_name("A-B");
     scan->add_flag("--json", c.scanJson, "The table on standard error, a JSON object on standard output");
-    scan->footer("Exit status: 0 a unit answered, 1 a port's scan failed, 2 bad usage, 4 none did, " +
-                 INTERRUPTED_STATUS + ".");
+    scan->footer(footer("  OrvaneFwTool scan\n"
+                        "  OrvaneFwTool scan --ports 1-8 --json",
+                        "Exit status: 0 a unit answered, 1 a port's scan failed, 2 bad usage, 4 none did, " +
+                            INTERRUPTED_STATUS + "."));
 }
 
 // update --all: every unit found, all at once, each in a worker of its own.
@@ -135,7 +179,8 @@ void addUpdateOptions(CLI::App *update, Choices &c)
     update->add_flag("--skip-current", c.update.skipCurrent,
                      "Leaves alone a unit that already runs " + embeddedFirmwareText() + " (with --all: each one)");
     addUpdateAll(update, port, log, c);
-    update->footer(EXIT_STATUSES);
+    update->footer(footer("  OrvaneFwTool update --port COM3 --json\n"
+                          "  OrvaneFwTool update --all --log-dir logs"));
 }
 
 // The modules' buffers, for a command that runs them in this process.
@@ -198,20 +243,40 @@ struct Command {
 const Command COMMANDS[] = {
     {"info", "Lists the embedded images and their upload commands", nullptr, true,
      [](const Choices &) { return runInfo(); }},
-    {"web", "Writes the web firmware file FwToUpload.bin here", nullptr, true,
+    {"web", "Writes the web firmware file FwToUpload.bin here", addWebOptions, true,
      [](const Choices &) { return runWebFile(); }},
     {"flatten", "Flattens an Intel HEX file into a binary image", addFlattenOptions, false,
      [](const Choices &c) { return flattenHexFile(c.flattenIn.c_str(), c.flattenOut.c_str()); }},
     {"product", "Finds the unit and checks its product identity", addProductOptions, true,
-     [](const Choices &c) { return runProductCheck(c.variant == "tx"); }},
-    {"diag", "Finds the unit and runs the 512 KiB diagnostics", nullptr, true,
-     [](const Choices &) { return runDiagnostics(); }},
+     [](const Choices &c) { return runProductCheck(c.variant == "tx", c.unit); }},
+    {"diag", "Finds the unit and runs the 512 KiB diagnostics", addDiagOptions, true,
+     [](const Choices &c) { return runDiagnostics(c.unit); }},
     {"scan", "Lists every unit and busy port, probed as the search does", addScanOptions, false, scan},
     {"update", "Updates the unit as the updater does, with no prompt or key wait", addUpdateOptions, false, update},
 };
 
+// -q and -v hold for every command, before or after its name.
+void addDetailOptions(CLI::App &app, Choices &c)
+{
+    CLI::Option *quiet = app.add_flag("-q,--quiet", c.quiet, "Only the closing line, or the JSON object");
+    app.add_flag("-v,--verbose", c.verbose, "Also every exchange with the unit, as an update log has it")
+        ->excludes(quiet);
+    // A worker of update --all: its supervisor reads the redrawn figures.
+    app.add_flag("--drawn-progress", c.drawnProgress)->group("");
+    app.fallthrough();
+}
+
+void setConsoleDetail(const Choices &c)
+{
+    toolConsole_setDetail(c.quiet ? ConsoleDetail::Quiet : c.verbose ? ConsoleDetail::Verbose : ConsoleDetail::Normal);
+    if (c.drawnProgress) {
+        toolConsole_setProgress(ProgressStyle::Drawn);
+    }
+}
+
 void addCommands(CLI::App &app, Choices &c)
 {
+    addDetailOptions(app, c);
     for (const Command &command : COMMANDS) {
         CLI::App *subcommand = app.add_subcommand(command.name, command.help);
         if (command.addOptions != nullptr) {
@@ -298,6 +363,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "%s", app.help().c_str());
         return exitStatus(ToolOutcome::Usage);
     }
+    setConsoleDetail(choices);
     choices.update.commandLine = commandLineOf(argc, argv);
     choices.toolPath = WorkerProcess_OwnPath(argv[0]);
     if (wantsJson(choices) && !toolConsole_keepOutputForJson()) {

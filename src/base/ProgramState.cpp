@@ -56,9 +56,20 @@ void releaseProgramBuffers(void)
     gHexFPGA_Code = nullptr;
 }
 
+namespace {
+BOOL keyWaitBeforeExit = TRUE;
+}  // namespace
+
+void setKeyWaitBeforeExit(BOOL wait)
+{
+    keyWaitBeforeExit = wait;
+}
+
 void dipsplayLastMessageToUserBeforeExit(const char *lastMessage)
 {
     printf("%s", lastMessage);
-    printf("\r\nPress any key to exit");
-    readSingleKey();
+    if (keyWaitBeforeExit) {
+        printf("\r\nPress any key to exit");
+        readSingleKey();
+    }
 }

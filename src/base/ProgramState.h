@@ -33,6 +33,11 @@ void releaseProgramBuffers(void);
 // A zero-filled heap copy of one catalogue text with the guard bytes behind it.
 char *newWritableCopyOfImageText(ImageIndex image);
 
+// Prints the last message, then the exit prompt and the key wait, unless a
+// program that runs unattended turned them off.
 void dipsplayLastMessageToUserBeforeExit(const char *lastMessage);
+// TRUE (the default): the prompt and the key wait end every path that shows
+// a last message; FALSE: the message alone.
+void setKeyWaitBeforeExit(BOOL wait);
 
 #endif

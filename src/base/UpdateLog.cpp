@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
+#include <cstring>
 
 namespace {
 
 FILE *g_logFile = nullptr;
 FILE *g_routeStream = nullptr;
+void (*g_echo)(std::string_view line) = nullptr;
 std::chrono::steady_clock::time_point g_start;
 // The routed stream's record in progress, when a chunk ended inside one.
 std::string g_record;
@@ -22,6 +24,12 @@ bool g_inRecord = false;
 std::atomic<int> g_writeError{0};
 
 constexpr size_t LINE_SIZE = 1024;
+
+// Whether events are wanted at all: by a file or an echo.
+bool active(void)
+{
+    return g_logFile != nullptr || g_echo != nullptr;
+}
 
 std::string formatted(const char *format, va_list arguments)
 {
@@ -34,6 +42,9 @@ std::string formatted(const char *format, va_list arguments)
 // interrupted run) never lands inside it.
 void writeToFile(std::string_view line)
 {
+    if (g_logFile == nullptr) {
+        return;
+    }
     const std::string whole = std::string(line) + "\n";
     errno = 0;
     const bool written = fwrite(whole.data(), 1, whole.size(), g_logFile) == whole.size();
@@ -48,10 +59,19 @@ std::string stampedLine(const char *kind, std::string_view text)
     return UpdateLog_LineAt(UpdateLog_Now(), kind, text);
 }
 
+void writeStamped(const char *kind, std::string_view text)
+{
+    const std::string line = stampedLine(kind, text);
+    writeToFile(line);
+    if (g_echo != nullptr && strcmp(kind, "status") != 0) {
+        g_echo(line);
+    }
+}
+
 void writeEvent(const char *kind, std::string_view text)
 {
     if (g_routeStream == nullptr) {
-        writeToFile(stampedLine(kind, text));
+        writeStamped(kind, text);
         return;
     }
     // Whoever reads the stream hands the event back, in order with the
@@ -64,13 +84,13 @@ void writeEvent(const char *kind, std::string_view text)
 // An event as routed (without its zero byte and "\n").
 void writeRouted(std::string_view record)
 {
-    if (g_logFile == nullptr) {
+    if (!active()) {
         return;
     }
     const size_t space = record.find(' ');
     const std::string kind(record.substr(0, space));
     const std::string_view text = space == std::string_view::npos ? "" : record.substr(space + 1);
-    writeToFile(stampedLine(kind.c_str(), text));
+    writeStamped(kind.c_str(), text);
 }
 
 }  // namespace
@@ -102,7 +122,7 @@ BOOL UpdateLog_IsOpen(void)
 
 int64_t UpdateLog_Now(void)
 {
-    if (g_logFile == nullptr) {
+    if (!active()) {
         return 0;
     }
     const auto elapsed = std::chrono::steady_clock::now() - g_start;
@@ -122,7 +142,7 @@ void UpdateLog_Heading(const char *format, ...)
 
 void UpdateLog_Event(const char *kind, const char *format, ...)
 {
-    if (g_logFile == nullptr) {
+    if (!active()) {
         return;
     }
     va_list arguments;
@@ -134,10 +154,10 @@ void UpdateLog_Event(const char *kind, const char *format, ...)
 
 void UpdateLog_LastEvent(const char *kind, std::string_view text)
 {
-    if (g_logFile == nullptr) {
+    if (!active()) {
         return;
     }
-    writeToFile(stampedLine(kind, text));
+    writeStamped(kind, text);
 }
 
 std::string UpdateLog_LineAt(int64_t ms, const char *kind, std::string_view text)
@@ -155,7 +175,7 @@ int UpdateLog_WriteError(void)
 // Writing the log must not lose the reason of the failure for the caller.
 void UpdateLog_Failure(const char *kind, const char *format, ...)
 {
-    if (g_logFile == nullptr) {
+    if (!active()) {
         return;
     }
     const DWORD code = GetLastError();
@@ -171,7 +191,7 @@ void UpdateLog_Failure(const char *kind, const char *format, ...)
 
 void UpdateLog_Bytes(const char *kind, std::string_view bytes, const char *note)
 {
-    if (g_logFile == nullptr) {
+    if (!active()) {
         return;
     }
     std::string text = "\"" + escapedBytes(bytes, UPDATE_LOG_TEXT_LIMIT) + "\"";
@@ -183,6 +203,14 @@ void UpdateLog_Bytes(const char *kind, std::string_view bytes, const char *note)
         text += std::string(" ") + note;
     }
     writeEvent(kind, text);
+}
+
+void UpdateLog_EchoTo(void (*echo)(std::string_view line))
+{
+    if (echo != nullptr && g_logFile == nullptr) {
+        g_start = std::chrono::steady_clock::now();
+    }
+    g_echo = echo;
 }
 
 void UpdateLog_RouteThrough(FILE *stream)

@@ -23,7 +23,7 @@
 // it cannot be created; errno says why (EEXIST: something stands there).
 BOOL UpdateLog_Open(const char *path);
 void UpdateLog_Close(void);
-BOOL UpdateLog_IsOpen(void);
+BOOL UpdateLog_IsOpen(void);  // a file, not only an echo
 // Milliseconds since the log was opened; 0 when none is open.
 int64_t UpdateLog_Now(void);
 
@@ -49,6 +49,11 @@ std::string UpdateLog_LineAt(int64_t ms, const char *kind, std::string_view text
 // errno of the first line the file did not take whole (a full disk); 0 while
 // every line was written. The run goes on either way.
 int UpdateLog_WriteError(void);
+
+// Every event line (status lines excepted) also goes to `echo`, as the file
+// has it, from now on and whether a file is open or not; null: no longer.
+// The times count from this call until a file is opened.
+void UpdateLog_EchoTo(void (*echo)(std::string_view line));
 
 // Where events go while the console is captured: each is written to
 // `stream` as a zero byte, its kind, a space, its text and "\n", between the

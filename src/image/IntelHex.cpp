@@ -8,13 +8,6 @@
 #define INTEL_HEX_STRING_OK 1
 #define INTEL_HEX_STRING_INVALID 0
 
-#define INTEL_HEX_RECORD_DATA 0
-#define INTEL_HEX_RECORD_EOF 1
-#define INTEL_HEX_RECORD_EXTENDED_SEGMENT_ADDRESS 2
-#define INTEL_HEX_RECORD_START_SEGMENT_ADDRESS 3
-#define INTEL_HEX_RECORD_EXTENDED_LINEAR_ADDRESS 4
-#define INTEL_HEX_RECORD_START_LINEAR_ADDRESS 5
-
 namespace {
 
 // Field positions of a record line: ':' count(2) address(4) type(2) data(2n) checksum(2).

@@ -4,6 +4,13 @@
 
 #include <cstdint>
 
+#define INTEL_HEX_RECORD_DATA 0
+#define INTEL_HEX_RECORD_EOF 1
+#define INTEL_HEX_RECORD_EXTENDED_SEGMENT_ADDRESS 2
+#define INTEL_HEX_RECORD_START_SEGMENT_ADDRESS 3
+#define INTEL_HEX_RECORD_EXTENDED_LINEAR_ADDRESS 4
+#define INTEL_HEX_RECORD_START_LINEAR_ADDRESS 5
+
 // numberOfBytes is wider than a byte: a record of 252 or more data bytes sums
 // 256 or more bytes with its count, address and type.
 uint8_t u8_checksum_from_hex_string(const char *hexString, unsigned numberOfBytes);

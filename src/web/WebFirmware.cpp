@@ -5,8 +5,6 @@
 #include "web/Encoder.h"
 #include "web/FileAPI.h"
 
-#include "platform/KeyPress.h"
-
 #include <cstdio>
 #include <cstring>
 
@@ -97,8 +95,7 @@ BOOL createFirmwareFileForWeb(void)
     replaceTrailingPads(bufferBase64, dataLengthBase64);
     appendBody(bufferBase64, dataLengthBase64);
 
-    printf("\r\nPress any key to exit");
-    readSingleKey();
+    dipsplayLastMessageToUserBeforeExit("");
     return TRUE;
 }
 

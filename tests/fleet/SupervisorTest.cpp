@@ -411,7 +411,7 @@ TEST_P(WholeLine, EveryUnitUpdatedInItsOwnWorker)
         }
         EXPECT_EQ(workerArgs("update-com" + port), "update\n--port\n" + port + "\n--baud\n" +
                                                        std::to_string(unit.baud) + "\n--log\n" + runLogDir() +
-                                                       "/unit-com" + port + ".log\n--json\n");
+                                                       "/unit-com" + port + ".log\n--json\n--drawn-progress\n");
     }
 }
 

@@ -5,11 +5,15 @@
 
 #include "SimTest.h"
 
+#include "console/ToolConsole.h"
+
 class ToolSimTest : public SimTest {
 protected:
     void SetUp() override
     {
         SimTest::SetUp();
+        // The transcripts are those of a terminal, figures redrawn in place.
+        toolConsole_setProgress(ProgressStyle::Drawn);
         ASSERT_TRUE(allocateProgramBuffers());
     }
 };

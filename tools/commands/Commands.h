@@ -22,8 +22,17 @@ ImageFigures embeddedImageFigures(ImageIndex index);
 
 ToolOutcome runInfo(void);
 ToolOutcome runWebFile(void);
-ToolOutcome runProductCheck(bool transmitter);
-ToolOutcome runDiagnostics(void);
+// The unit found by the updater's search (port 0), or on the port named, at
+// `baud` alone when it is not 0.
+struct UnitChoice {
+    int port = 0;
+    int baud = 0;
+};
+// product: ends with what the unit said it is.
+ToolOutcome runProductCheck(bool transmitter, UnitChoice unit = {});
+// diag: ends with a verdict: whether the unit still answers the search's
+// probe after the diagnostic command and its block.
+ToolOutcome runDiagnostics(UnitChoice unit = {});
 
 // flatten: Done when OUT holds the image, after one line on stdout: OUT, the
 // image length and its checksum. Otherwise Failed after a message on stderr

@@ -1,4 +1,9 @@
+// flatten IN OUT: an Intel HEX file into a binary image, with one line that
+// says what was written; the flattener's own notes only with -v.
 #include "commands/Commands.h"
+
+#include "commands/HexTextEnd.h"
+#include "console/ToolConsole.h"
 
 #include "base/ProgramState.h"
 #include "image/ImageFlattening.h"
@@ -74,10 +79,9 @@ int lineNumberAt(const char *text, const char *at)
     return line;
 }
 
-// One line after the flattener's own messages: where the text went wrong and how.
+// One line: where the text went wrong and how.
 void reportInvalidText(const char *inPath, const char *text)
 {
-    fflush(stdout);
     const char *record = flatteningFailedRecord();
     if (record == nullptr) {
         fprintf(stderr, "ERROR: %s: %s\n", inPath, flatteningFailure());
@@ -104,17 +108,43 @@ ToolOutcome writeImage(const char *path, const uint8_t *image, int length)
     return ToolOutcome::Done;
 }
 
+// The flattener, with its console text kept off the console (where the
+// console cannot be captured, the text is only shown).
+BOOL flattenQuietly(char *text)
+{
+    const bool captured = toolConsole_begin(false, ConsoleText::Internal);
+    const BOOL flattened = ValidateFwAndConcatenateData(text);
+    if (captured) {
+        toolConsole_end();
+    }
+    return flattened;
+}
+
+void reportEnd(const char *inPath, const HexTextEnd &end)
+{
+    if (end.line == 0) {
+        fprintf(stderr, "ERROR: %s: %s\n", inPath, end.fault.c_str());
+    } else {
+        fprintf(stderr, "ERROR: %s line %d: %s\n", inPath, end.line, end.fault.c_str());
+    }
+}
+
 ToolOutcome flattenText(const char *inPath, const char *outPath)
 {
     char *text = readTextFile(inPath);
     if (text == nullptr) {
         return ToolOutcome::Failed;
     }
+    // Read before the flattener takes the text apart; told only when the
+    // records themselves are sound.
+    const HexTextEnd end = hexTextEnd(text);
     ToolOutcome status = ToolOutcome::Failed;
-    if (ValidateFwAndConcatenateData(text)) {
-        status = writeImage(outPath, gDataConcatenated, gDataConcatenatedLenght);
-    } else {
+    if (!flattenQuietly(text)) {
         reportInvalidText(inPath, text);
+    } else if (!end.fault.empty()) {
+        reportEnd(inPath, end);
+    } else {
+        status = writeImage(outPath, gDataConcatenated, gDataConcatenatedLenght);
     }
     freeLargeBuffer(text);
     return status;

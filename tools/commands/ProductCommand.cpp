@@ -16,7 +16,7 @@
 
 namespace {
 
-// What the unit said it is, when it is not the product asked for.
+// What the unit said it is: the closing line, whichever product was asked.
 std::string whatTheUnitSaid(const char *reply)
 {
     if (reply[0] == '\0') {
@@ -31,31 +31,29 @@ std::string whatTheUnitSaid(const char *reply)
     return said + ".\r\n";
 }
 
-ToolOutcome checkProduct(bool transmitter)
+ToolOutcome checkProduct(bool transmitter, UnitChoice unit)
 {
-    if (!findUnitOrSayWhy()) {
+    if (!findUnitOrSayWhy(unit.port, unit.baud)) {
         return ToolOutcome::NoUnit;
     }
     const ImageIndex asked = transmitter ? IMAGE_TX_FPGA : IMAGE_RX_FPGA;
     const BOOL matches = validateProductId(IMAGE_CATALOGUE[asked].productIdentity);
     if (matches) {
         ComPortAPI_CloseCOM();
-        dipsplayLastMessageToUserBeforeExit("\r\n");
-        return ToolOutcome::Done;
     }
-    dipsplayLastMessageToUserBeforeExit(whatTheUnitSaid(productIdReported()).c_str());
-    return ToolOutcome::Failed;
+    printf("%s", whatTheUnitSaid(productIdReported()).c_str());
+    return matches ? ToolOutcome::Done : ToolOutcome::Failed;
 }
 
 }  // namespace
 
-ToolOutcome runProductCheck(bool transmitter)
+ToolOutcome runProductCheck(bool transmitter, UnitChoice unit)
 {
     if (!toolConsole_begin(false)) {
         fprintf(stderr, "ERROR: %s\n", toolConsole_whyNot().c_str());
         return ToolOutcome::Failed;
     }
-    const ToolOutcome outcome = checkProduct(transmitter);
+    const ToolOutcome outcome = checkProduct(transmitter, unit);
     toolConsole_end();
     return outcome;
 }

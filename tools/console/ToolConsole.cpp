@@ -11,6 +11,7 @@
 #include "platform/ConsolePipe.h"
 
 #include "base/EscapedBytes.h"
+#include "base/ProgramState.h"
 #include "base/UpdateLog.h"
 
 #include <atomic>
@@ -36,6 +37,18 @@ int g_jsonOutput = -1;
 std::atomic<bool> g_jsonPrinted{false};
 std::string g_whyNot;  // why the last capture could not be set up
 
+ConsoleDetail g_detail = ConsoleDetail::Normal;
+ProgressStyle g_progress = ProgressStyle::ByConsole;
+// What the capture in progress shows of the text: nothing, the text as it
+// is drawn, or its finished lines.
+enum class Showing { Nothing, Drawn, Lines };
+std::atomic<Showing> g_showing{Showing::Drawn};
+// The last line of shown text, for -q.
+bool g_keepLastLine = false;
+std::string g_lastLine;
+// Drawn text left the console's cursor within a line.
+std::atomic<bool> g_midLine{false};
+
 void writeAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -56,13 +69,22 @@ const char *const FAILED_WORD = "FAILED";
 // reader has ended.
 std::string g_lastFailed;
 
+// A finished line (or a new tenth of one): the log's status line, and the
+// console's line when a pipe or a file takes the console text.
 void logStatus(const std::string &line)
 {
     if (line.find(FAILED_WORD) != std::string::npos) {
         g_lastFailed = line.substr(line.find(FAILED_WORD));
     }
-    if (!line.empty()) {
-        UpdateLog_Status(line);
+    if (line.empty()) {
+        return;
+    }
+    UpdateLog_Status(line);
+    if (g_showing == Showing::Lines) {
+        writeAll(g_console, line + "\n");
+    }
+    if (g_keepLastLine) {
+        g_lastLine = line;
     }
 }
 
@@ -87,7 +109,10 @@ std::string consoleText(std::string_view text)
 void passText(std::string_view raw)
 {
     const std::string text = consoleText(raw);
-    writeAll(g_console, text);
+    if (g_showing == Showing::Drawn && !text.empty()) {
+        writeAll(g_console, text);
+        g_midLine = text.back() != '\n';
+    }
     for (const std::string &line : statusLines_feed(text)) {
         logStatus(line);
     }
@@ -116,6 +141,27 @@ void forward(int pipeEnd)
     close(pipeEnd);
 }
 
+bool isTerminal(int fd)
+{
+    return g_progress == ProgressStyle::ByConsole ? isatty(fd) != 0 : g_progress == ProgressStyle::Drawn;
+}
+
+Showing showingFor(ConsoleText text, int console)
+{
+    const bool shown =
+        text == ConsoleText::Shown ? g_detail != ConsoleDetail::Quiet : g_detail == ConsoleDetail::Verbose;
+    if (!shown) {
+        return Showing::Nothing;
+    }
+    return isTerminal(console) ? Showing::Drawn : Showing::Lines;
+}
+
+// An event line of -v, on a line of its own.
+void echoEvent(std::string_view line)
+{
+    toolConsole_tell(std::string(g_midLine.exchange(false) ? "\n" : "") + std::string(line) + "\n");
+}
+
 // Standard output becomes the pipe the reader takes everything from.
 bool startReader(int console)
 {
@@ -138,9 +184,22 @@ bool startReader(int console)
 
 }  // namespace
 
-bool toolConsole_begin(bool toStandardError)
+void toolConsole_setDetail(ConsoleDetail detail)
+{
+    g_detail = detail;
+    UpdateLog_EchoTo(detail == ConsoleDetail::Verbose ? echoEvent : nullptr);
+}
+
+void toolConsole_setProgress(ProgressStyle style)
+{
+    g_progress = style;
+}
+
+bool toolConsole_begin(bool toStandardError, ConsoleText text)
 {
     fflush(stdout);
+    // Nobody may have to press a key for a tool command to end.
+    setKeyWaitBeforeExit(FALSE);
     if (toStandardError) {
         consolePipe_binaryOutput(2);
     }
@@ -151,7 +210,12 @@ bool toolConsole_begin(bool toStandardError)
         g_whyNot = strerror(errno);
         return false;
     }
-    const bool ready = startReader(toStandardError ? 2 : g_realStdout.load());
+    const int console = toStandardError ? 2 : g_realStdout.load();
+    g_showing = showingFor(text, console);
+    g_keepLastLine = text == ConsoleText::Shown && g_detail == ConsoleDetail::Quiet;
+    g_lastLine.clear();
+    g_midLine = false;
+    const bool ready = startReader(console);
     if (!ready) {
         g_whyNot = strerror(errno);
         close(g_realStdout);
@@ -178,8 +242,15 @@ void toolConsole_end(void)
     if (g_reader.joinable()) {
         g_reader.join();
     }
+    if (g_keepLastLine && !g_lastLine.empty()) {
+        writeAll(g_console, g_lastLine + "\n");
+    }
+    if (g_midLine.exchange(false)) {
+        writeAll(g_console, "\n");
+    }
     close(g_realStdout);
     g_realStdout = -1;
+    setKeyWaitBeforeExit(TRUE);
 }
 
 std::string toolConsole_lastFailedLine(void)

@@ -12,12 +12,27 @@
 #include <string>
 #include <string_view>
 
-// From here on, what is printed on standard output is console text, captured.
-// false when the capture could not be set up, and toolConsole_whyNot says why.
-bool toolConsole_begin(bool toStandardError);
+// How much of it a run shows: -q only the closing line (or the JSON), -v
+// also the exchanges with the unit as the update log has them.
+enum class ConsoleDetail { Quiet, Normal, Verbose };
+void toolConsole_setDetail(ConsoleDetail detail);
+
+// How a percentage redrawn in place reaches the console: drawn as it is on a
+// terminal, or as a line per tenth with no backspaces for a pipe or a file.
+enum class ProgressStyle { ByConsole, Drawn, Lines };
+void toolConsole_setProgress(ProgressStyle style);
+
+// Whose words the captured text is: the command's own, or the modules'
+// working notes, which only -v shows (the command then says the outcome).
+enum class ConsoleText { Shown, Internal };
+
+// From here on, what is printed on standard output is console text, captured,
+// and no path of the modules waits for a key. false when the capture could
+// not be set up, and toolConsole_whyNot says why.
+bool toolConsole_begin(bool toStandardError, ConsoleText text = ConsoleText::Shown);
 std::string toolConsole_whyNot(void);
-// Everything printed so far has reached the console and the log; standard
-// output is the real one again.
+// Everything printed so far has reached the console and the log (with -q,
+// the last line of shown text only); standard output is the real one again.
 void toolConsole_end(void);
 // The last captured console line that said "FAILED", from that word on
 // ("FAILED [Unit not ready]"); empty when none did. Valid after

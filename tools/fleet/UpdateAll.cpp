@@ -166,7 +166,7 @@ void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
             continue;
         }
         unit.worker = WorkerProcess_Start({tool, "update", "--port", std::to_string(unit.found.port), "--baud",
-                                           std::to_string(unit.found.baud), "--log", unit.logPath, "--json"});
+                                           std::to_string(unit.found.baud), "--log", unit.logPath, "--json", "--drawn-progress"});
         if (unit.worker < 0) {
             unit.result = ToolOutcome::Failed;
             unit.error = "update worker could not be started";

@@ -96,9 +96,9 @@ std::string errorLine(const std::string &failure)
     return "\r\nERROR: " + failure + ".\r\n";
 }
 
-bool findUnitOrSayWhy(void)
+bool findUnitOrSayWhy(int port, int baud)
 {
-    const std::string failure = findAndOpenUnit(0, 0);
+    const std::string failure = findAndOpenUnit(port, baud);
     if (!failure.empty()) {
         dipsplayLastMessageToUserBeforeExit(errorLine(failure).c_str());
         return false;

@@ -18,9 +18,10 @@ std::string findAndOpenUnit(int port, int baud);
 // picocom") when the system named it.
 UnitReason searchFailure(void);
 std::string searchFailureHolder(void);
-// The searching commands that end with the updater's key wait: TRUE with the
-// unit's port open, or FALSE after the reason was shown as the last message.
-bool findUnitOrSayWhy(void);
+// The commands that need only the unit found (as findAndOpenUnit): TRUE with
+// the unit's port open, or FALSE after the reason was shown as the last
+// message.
+bool findUnitOrSayWhy(int port, int baud);
 // "9600 baud" for a rate, or for 0 the search's own: "115200, 9600, 57600,
 // 4800, 2400 or 1200 baud".
 std::string ratesTried(int baud);
