@@ -120,6 +120,11 @@ BOOL UpdateLog_IsOpen(void)
     return g_logFile != nullptr ? TRUE : FALSE;
 }
 
+BOOL UpdateLog_WantsEvents(void)
+{
+    return active() ? TRUE : FALSE;
+}
+
 int64_t UpdateLog_Now(void)
 {
     if (!active()) {

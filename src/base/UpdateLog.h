@@ -24,6 +24,9 @@
 BOOL UpdateLog_Open(const char *path);
 void UpdateLog_Close(void);
 BOOL UpdateLog_IsOpen(void);  // a file, not only an echo
+// Whether events are taken at all (a file or an echo): an event that costs
+// work to build is built only then.
+BOOL UpdateLog_WantsEvents(void);
 // Milliseconds since the log was opened; 0 when none is open.
 int64_t UpdateLog_Now(void);
 

@@ -40,7 +40,7 @@ int bytesToAskFor(size_t budgetLeft)
 // The reply as kept, and why it may differ from what came over the line.
 void logReply(size_t received)
 {
-    if (!UpdateLog_IsOpen()) {
+    if (!UpdateLog_WantsEvents()) {
         return;
     }
     char note[64] = "";

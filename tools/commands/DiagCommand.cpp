@@ -6,7 +6,9 @@
 #include "console/ToolConsole.h"
 #include "unit/FindUnit.h"
 
+#include "base/EscapedBytes.h"
 #include "base/ProgramState.h"
+#include "channel/CommandChannel.h"
 #include "channel/Diagnostics.h"
 #include "channel/PortDetection.h"
 #include "serial/ComPortAPI.h"
@@ -16,24 +18,49 @@
 
 namespace {
 
+// Bytes of an unexpected reply the verdict shows.
+constexpr size_t DIAG_REPLY_SHOWN = 80;
+
 const char *const TOOK_BOTH = "the unit took the diagnostic command and its 512 KiB block";
 
-// The routines never read a reply: the unit is asked again, as the search
-// asks it, on the port and at the rate it answered before.
+// The routines read no reply: the unit is asked once more, as the search asks
+// it, on the port and at the rate it answered before. Its reply, as it came;
+// false when the port would not open again.
+bool askAgain(int port, int baud, std::string *reply)
+{
+    ComPortAPI_SetBaudRate(baud);
+    if (!ComPortAPI_OpenCOM(port)) {
+        return false;
+    }
+    if (writeCommandLine(PROBE_COMMAND, FALSE)) {
+        *reply = collectResponse(PROBE_EXPECTED_RESPONSE, FALSE);
+    }
+    ComPortAPI_CloseCOM();
+    return true;
+}
+
+// A unit still busy with the block answers something else than the probe's
+// reply; only a silent one has stopped listening.
 ToolOutcome verdictAfter(BOOL sent, int port, int baud)
 {
     const std::string where = "COM" + std::to_string(port) + " at " + std::to_string(baud) + " baud";
+    std::string reply;
     if (!sent) {
         printf("\r\nVerdict: the line on %s did not take the diagnostic command or its block.\r\n", where.c_str());
-        return ToolOutcome::Failed;
-    }
-    if (probeComPort(port, baud) == PORT_UNIT_FOUND) {
-        ComPortAPI_CloseCOM();
+    } else if (!askAgain(port, baud, &reply)) {
+        printf("\r\nVerdict: %s, but %s cannot be opened again.\r\n", TOOK_BOTH, where.c_str());
+    } else if (reply == PROBE_EXPECTED_RESPONSE) {
         printf("\r\nVerdict: %s, and answers \"%s\" again on %s.\r\n", TOOK_BOTH, PROBE_COMMAND, where.c_str());
         return ToolOutcome::Done;
+    } else if (!reply.empty()) {
+        printf("\r\nVerdict: %s; asked \"%s\" on %s, it answered \"%s\"%s (%zu bytes), not the search's reply.\r\n",
+               TOOK_BOTH, PROBE_COMMAND, where.c_str(), escapedBytes(reply, DIAG_REPLY_SHOWN).c_str(),
+               reply.size() > DIAG_REPLY_SHOWN ? "..." : "", reply.size());
+        return ToolOutcome::Done;
+    } else {
+        printf("\r\nVerdict: %s, but did not answer \"%s\" on %s afterwards: power-cycle it.\r\n", TOOK_BOTH,
+               PROBE_COMMAND, where.c_str());
     }
-    printf("\r\nVerdict: %s, but no longer answers \"%s\" on %s: power-cycle it.\r\n", TOOK_BOTH, PROBE_COMMAND,
-           where.c_str());
     return ToolOutcome::Failed;
 }
 
