@@ -29,12 +29,19 @@ protected:
 
 }  // namespace
 
-TEST_F(WebCommand, WholeFileSaysNothingMoreAndExitsZero)
+TEST_F(WebCommand, WholeFileIsOneLineAndExitsZero)
 {
     const RunResult run = runWeb();
     EXPECT_EQ(run.exitStatus, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(readFile(file()).substr(0, 8), "DexRig\r\n");
+    const std::string written = readFile(file());
+    EXPECT_EQ(written.substr(0, 8), "DexRig\r\n");
+    // The header's checksum and length lines, as the line repeats them.
+    const size_t checksum = written.find("\r\n", 23) + 2;
+    const std::string sum = written.substr(23, checksum - 25);
+    const std::string length = written.substr(checksum, written.find("\r\n", checksum) - checksum);
+    EXPECT_EQ(run.output, "FwToUpload.bin: " + std::to_string(written.size()) + " bytes, image " + length +
+                              " bytes, checksum " + sum + "\n");
 }
 
 namespace {
@@ -61,6 +68,8 @@ TEST_P(WebCommandBlocked, EndsWithOneLineAndStatusOne)
     const RunResult run = runWeb();
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.errors, "ERROR: FwToUpload.bin was not written whole: " + o.reason + "\n");
+    // Not a line per body line that could not be written.
+    EXPECT_EQ(run.output, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(WebCommand, WebCommandBlocked,
