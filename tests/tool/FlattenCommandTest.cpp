@@ -84,11 +84,7 @@ INSTANTIATE_TEST_SUITE_P(LineEnds, FlattenBadText,
                                                    " line 1: not a record (no ':')"},
                                            BadText{"Empty", "", ": no Intel HEX record in the text"},
                                            BadText{"CutAtALineEnd", hextext::data(0, {1}) + hextext::data(1, {2}),
-                                                   " line 2: the text ends without an end-of-file record"},
-                                           BadText{"RecordsAfterTheEnd",
-                                                   hextext::data(0, {1}) + hextext::end() + "\r\n" +
-                                                       hextext::data(1, {2}),
-                                                   " line 4: text after the end-of-file record of line 2"}),
+                                                   " line 2: the text ends without an end-of-file record"}),
                          [](const ::testing::TestParamInfo<BadText> &param) { return std::string(param.param.name); });
 
 TEST_F(FlattenCommand, RefusesToWriteOverItsInput)

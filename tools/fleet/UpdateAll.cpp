@@ -165,8 +165,9 @@ void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
         if (unit.result != ToolOutcome::Running) {
             continue;
         }
-        unit.worker = WorkerProcess_Start({tool, "update", "--port", std::to_string(unit.found.port), "--baud",
-                                           std::to_string(unit.found.baud), "--log", unit.logPath, "--json", "--drawn-progress"});
+        unit.worker =
+            WorkerProcess_Start({tool, "update", "--port", std::to_string(unit.found.port), "--baud",
+                                 std::to_string(unit.found.baud), "--log", unit.logPath, "--json", "--drawn-progress"});
         if (unit.worker < 0) {
             unit.result = ToolOutcome::Failed;
             unit.error = "update worker could not be started";
