@@ -44,6 +44,10 @@ TEST(ToolUsage, HelpAndVersionGoToStandardOutputWithStatusZero)
     for (const char *option : {"--port", "--baud", "--log", "--json"}) {
         EXPECT_NE(update.output.find(option), std::string::npos) << option;
     }
+    for (const std::string command : {"web", "flatten", "product", "diag", "scan", "update"}) {
+        const RunResult help = runTool({command, "--help"}, folder.path());
+        EXPECT_NE(help.output.find("Examples:\n  OrvaneFwTool " + command), std::string::npos) << help.output;
+    }
     const RunResult version = runTool({"--version"}, folder.path());
     EXPECT_EQ(version.exitStatus, 0);
     EXPECT_EQ(version.output, "OrvaneFwTool 1.0.5, embedded firmware 1.00.05\n");
@@ -72,5 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Ports are plain digits: no blank, sign or base.
                       Mistake{{"update", "--port", " 5"}, "--port"}, Mistake{{"update", "--port", "+5"}, "--port"},
                       Mistake{{"update", "--port", "0x10"}, "--port"}, Mistake{{"scan", "--ports", " 5-+6"}, "--ports"},
-                      Mistake{{"update", "--all", "--ports", "1-+2"}, "--ports"}),
+                      Mistake{{"update", "--all", "--ports", "1-+2"}, "--ports"},
+                      Mistake{{"web", "-q", "-v"}, "--quiet excludes --verbose"},
+                      Mistake{{"diag", "--baud", "9600"}, "--port"},
+                      Mistake{{"product", "tx", "--port", "0"}, "--port"}),
     [](const ::testing::TestParamInfo<Mistake> &c) { return "mistake_" + std::to_string(c.index); });
