@@ -179,7 +179,7 @@ void addUpdateOptions(CLI::App *update, Choices &c)
     update->add_flag("--skip-current", c.update.skipCurrent,
                      "Leaves alone a unit that already runs " + embeddedFirmwareText() + " (with --all: each one)");
     addUpdateAll(update, port, log, c);
-    update->footer(footer("  OrvaneFwTool update --port COM3 --json\n"
+    update->footer(footer("  OrvaneFwTool update --port 3 --json\n"
                           "  OrvaneFwTool update --all --log-dir logs"));
 }
 
