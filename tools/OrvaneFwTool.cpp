@@ -39,7 +39,8 @@ std::string commandLineOf(int argc, char **argv)
 
 struct Choices {
     std::string variant, flattenIn, flattenOut;
-    int firstPort = SCAN_DEFAULT_FIRST_PORT, lastPort = SCAN_DEFAULT_LAST_PORT;
+    PortSelection scanPorts;
+    PortTarget scanPort;  // scan --port: that one port, in this process
     bool scanJson = false;
     UpdateOptions update;
     UnitChoice unit;  // product, diag
@@ -60,11 +61,30 @@ void takePortRange(const std::string &text, int *first, int *last)
     }
 }
 
-void takePort(const std::string &text, int *port)
+// Every command's --port: N, COMN or a device path.
+void takePort(const std::string &text, PortTarget *port)
 {
-    if (!parsePortNumber(text, port)) {
-        throw CLI::ValidationError("--port", "'" + text + "' is not a port number within 1-256");
+    if (!parsePortName(text, port)) {
+        throw CLI::ValidationError("--port", "'" + text +
+                                                 "' is not a port: N or COMN within 1-256, or a device path such "
+                                                 "as /dev/ttyUSB0");
     }
+}
+
+// Only where the system lists adapters apart from its COM ports: elsewhere
+// the flag would leave nothing to scan.
+void takeAdaptersOnly(bool *adaptersOnly)
+{
+    if (!adaptersListed()) {
+        throw CLI::ValidationError("--adapters", "this system gives every adapter a COM number: use --ports");
+    }
+    *adaptersOnly = true;
+}
+
+CLI::Option *addAdaptersFlag(CLI::App *command, bool *adaptersOnly, const char *help)
+{
+    return command->add_flag_callback(
+        "--adapters", [adaptersOnly]() { takeAdaptersOnly(adaptersOnly); }, help);
 }
 
 // Only a rate the search itself tries: the modules know no other.
@@ -98,9 +118,9 @@ void addUnitOptions(CLI::App *command, UnitChoice &unit)
 {
     CLI::Option *port = command
                             ->add_option_function<std::string>(
-                                "--port", [&unit](const std::string &text) { takePort(text, &unit.port); },
-                                "That port only, not the search of COM1-COM32")
-                            ->type_name("N");
+                                "-p,--port", [&unit](const std::string &text) { takePort(text, &unit.port); },
+                                "That port only (N, COMN or a device path), not the search of COM1-COM32")
+                            ->type_name("PORT");
     command
         ->add_option_function<std::string>(
             "--baud", [&unit](const std::string &text) { takeBaud(text, &unit.baud); },
@@ -113,7 +133,7 @@ void addProductOptions(CLI::App *product, Choices &c)
 {
     product->add_option("VARIANT", c.variant, "tx or rx")->required()->check(CLI::IsMember({"tx", "rx"}));
     addUnitOptions(product, c.unit);
-    product->footer(footer("  OrvaneFwTool product tx --port 3\n"
+    product->footer(footer("  OrvaneFwTool product tx --port COM3\n"
                            "  OrvaneFwTool product rx -q"));
 }
 
@@ -132,10 +152,20 @@ void addWebOptions(CLI::App *web, Choices &)
 
 void addScanOptions(CLI::App *scan, Choices &c)
 {
+    CLI::Option *ports =
+        scan->add_option_function<std::string>(
+                "--ports",
+                [&c](const std::string &text) { takePortRange(text, &c.scanPorts.firstPort, &c.scanPorts.lastPort); },
+                "The ports to probe, within 1-256 (default 1-32), then every USB adapter (Linux)")
+            ->type_name("A-B");
+    CLI::Option *adapters = addAdaptersFlag(scan, &c.scanPorts.adaptersOnly,
+                                            "Only the USB adapters (/dev/ttyUSB*, /dev/ttyACM*), not the COM ports");
     scan->add_option_function<std::string>(
-            "--ports", [&c](const std::string &text) { takePortRange(text, &c.firstPort, &c.lastPort); },
-            "The ports to probe, within 1-256 (default 1-32)")
-        ->type_name("A-B");
+            "-p,--port", [&c](const std::string &text) { takePort(text, &c.scanPort); },
+            "That one port only: N, COMN or a device path")
+        ->type_name("PORT")
+        ->excludes(ports)
+        ->excludes(adapters);
     scan->add_flag("--json", c.scanJson, "The table on standard error, a JSON object on standard output");
     scan->footer(footer("  OrvaneFwTool scan\n"
                         "  OrvaneFwTool scan --ports 1-8 --json",
@@ -151,9 +181,13 @@ void addUpdateAll(CLI::App *update, CLI::Option *port, CLI::Option *log, Choices
     update
         ->add_option_function<std::string>(
             "--ports",
-            [&c](const std::string &text) { takePortRange(text, &c.updateAll.firstPort, &c.updateAll.lastPort); },
-            "With --all: the ports to scan, within 1-256 (default 1-32)")
+            [&c](const std::string &text) {
+                takePortRange(text, &c.updateAll.ports.firstPort, &c.updateAll.ports.lastPort);
+            },
+            "With --all: the ports to scan, within 1-256 (default 1-32), then every USB adapter (Linux)")
         ->type_name("A-B")
+        ->needs(all);
+    addAdaptersFlag(update, &c.updateAll.ports.adaptersOnly, "With --all: only the USB adapters, not the COM ports")
         ->needs(all);
     update->add_option("--log-dir", c.updateAll.logDir, "With --all: the units' logs (default logs/DATE_TIME)")
         ->type_name("DIR")
@@ -164,9 +198,10 @@ void addUpdateOptions(CLI::App *update, Choices &c)
 {
     CLI::Option *port = update
                             ->add_option_function<std::string>(
-                                "--port", [&c](const std::string &text) { takePort(text, &c.update.port); },
-                                "COMN only (1-256), not the search of COM1-COM32")
-                            ->type_name("N");
+                                "-p,--port", [&c](const std::string &text) { takePort(text, &c.update.port); },
+                                "That port only, not the search of COM1-COM32: N or COMN (1-256), or a "
+                                "device path such as /dev/ttyUSB0")
+                            ->type_name("PORT");
     update
         ->add_option_function<std::string>(
             "--baud", [&c](const std::string &text) { takeBaud(text, &c.update.baud); },
@@ -179,7 +214,7 @@ void addUpdateOptions(CLI::App *update, Choices &c)
     update->add_flag("--skip-current", c.update.skipCurrent,
                      "Leaves alone a unit that already runs " + embeddedFirmwareText() + " (with --all: each one)");
     addUpdateAll(update, port, log, c);
-    update->footer(footer("  OrvaneFwTool update --port 3 --json\n"
+    update->footer(footer("  OrvaneFwTool update --port COM3 --json\n"
                           "  OrvaneFwTool update --all --log-dir logs"));
 }
 
@@ -197,15 +232,20 @@ ToolOutcome withProgramBuffers(ToolOutcome (*run)(const Choices &), const Choice
 
 ToolOutcome scanOnePort(const Choices &c)
 {
-    return runScan(c.firstPort, c.lastPort, c.scanJson);
+    return runScan({c.scanPort}, c.scanJson);
 }
 
-// A range is scanned side by side, a worker per port, by a supervisor that
-// needs none of the program's buffers; a worker's one port is scanned here.
+// The ports are scanned side by side, a worker per port, by a supervisor
+// that needs none of the program's buffers; a port named (a worker's) is
+// scanned here.
 ToolOutcome scan(const Choices &c)
 {
-    if (c.firstPort != c.lastPort) {
-        return runParallelScan({c.firstPort, c.lastPort, c.scanJson, c.toolPath});
+    if (c.scanPort == PortTarget()) {
+        ParallelScanOptions options;
+        options.ports = c.scanPorts;
+        options.json = c.scanJson;
+        options.toolPath = c.toolPath;
+        return runParallelScan(options);
     }
     return withProgramBuffers(scanOnePort, c);
 }
@@ -303,7 +343,7 @@ std::string failureJson(const Choices &c, ToolOutcome outcome, const std::string
         return jsonText(report);
     }
     UpdateOutcome update;
-    update.unit.port = c.update.port;
+    update.unit = portNamed(c.update.port);
     update.unit.baud = c.update.baud;
     update.result = outcome;
     update.error = why;

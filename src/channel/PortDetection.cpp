@@ -7,17 +7,35 @@
 
 #include <cstring>
 #include <span>
+#include <string>
 
 const int SEARCH_BAUD_RATES[SEARCH_BAUD_RATE_COUNT] = {115200, 9600, 57600, 4800, 2400, 1200};
 
 namespace {
 
+// A port to probe: COMn, or (nId 0) the tool's device by its path.
+struct ProbedPort {
+    int nId;
+    const char *device;
+    std::string label;  // what the log calls it
+};
+
+HANDLE openQuietly(const ProbedPort &port)
+{
+    return port.nId != 0 ? ComPortAPI_OpenDevice(port.nId) : ComPortAPI_OpenNamedDevice(port.device);
+}
+
+BOOL openAsThePort(const ProbedPort &port)
+{
+    return port.nId != 0 ? ComPortAPI_OpenCOM(port.nId) : ComPortAPI_OpenNamed(port.device);
+}
+
 // Opens the port at the rate and sends the probe up to twice; the port stays
 // open only when the unit answered.
-BOOL probeAtRate(int port, int rate, const char *ResponseExpected)
+BOOL probeAtRate(const ProbedPort &port, int rate, const char *ResponseExpected)
 {
     ComPortAPI_SetBaudRate(rate);
-    if (!ComPortAPI_OpenCOM(port)) {
+    if (!openAsThePort(port)) {
         return FALSE;
     }
     gBaudRate = rate;
@@ -36,28 +54,26 @@ bool heldElsewhere(DWORD reason)
     return reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION;
 }
 
-}  // namespace
-
-PortProbe probeComPort(int nId, int onlyBaudRate)
+PortProbe probePort(const ProbedPort &port, int onlyBaudRate)
 {
     // A quiet first look: absent or busy ports are passed over without a
     // message and without six rate attempts.
-    g_hCOM = ComPortAPI_OpenDevice(nId);
+    g_hCOM = openQuietly(port);
     if (g_hCOM == INVALID_HANDLE_VALUE) {
-        UpdateLog_Failure("look", "COM%d cannot be opened", nId);
+        UpdateLog_Failure("look", "%s cannot be opened", port.label.c_str());
         gComPortNumber = 0;
         gBaudRate = 0;
         return heldElsewhere(GetLastError()) ? PORT_BUSY : PORT_ABSENT;
     }
-    UpdateLog_Event("look", "COM%d present", nId);
+    UpdateLog_Event("look", "%s present", port.label.c_str());
     CloseHandle(g_hCOM);
-    gComPortNumber = nId;
+    gComPortNumber = port.nId;
     char ResponseExpected[100];
     strcpy(ResponseExpected, PROBE_EXPECTED_RESPONSE);
     const std::span<const int> rates =
         onlyBaudRate != 0 ? std::span<const int>(&onlyBaudRate, 1) : std::span<const int>(SEARCH_BAUD_RATES);
     for (int rate : rates) {
-        if (probeAtRate(nId, rate, ResponseExpected)) {
+        if (probeAtRate(port, rate, ResponseExpected)) {
             return PORT_UNIT_FOUND;
         }
         // A line that stopped taking bytes takes none at another rate: one
@@ -67,6 +83,18 @@ PortProbe probeComPort(int nId, int onlyBaudRate)
         }
     }
     return PORT_NO_UNIT;
+}
+
+}  // namespace
+
+PortProbe probeComPort(int nId, int onlyBaudRate)
+{
+    return probePort({nId, nullptr, "COM" + std::to_string(nId)}, onlyBaudRate);
+}
+
+PortProbe probeNamedPort(const char *device, int onlyBaudRate)
+{
+    return probePort({0, device, device}, onlyBaudRate);
 }
 
 BOOL detectComPortAndBaudrate(void)

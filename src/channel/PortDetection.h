@@ -29,5 +29,8 @@ BOOL detectComPortAndBaudrate(void);
 // an open and up to two probes. The port stays open only when the unit
 // answered.
 PortProbe probeComPort(int nId, int onlyBaudRate);
+// The same probe of the tool's device by its path, with gComPortNumber 0
+// when the unit answered.
+PortProbe probeNamedPort(const char *device, int onlyBaudRate);
 
 #endif

@@ -3,6 +3,7 @@
 #include "base/UpdateLog.h"
 
 #include <cstdio>
+#include <string>
 
 DCB ComPortAPI_DefaultLineSettings(void)
 {
@@ -55,72 +56,104 @@ DCB g_dcb = ComPortAPI_DefaultLineSettings();
 
 namespace {
 
-// The port OpenCOM opened and CloseCOM has not closed yet; 0: none.
-int g_openPort = 0;
+// What the open port is called in log lines and messages ("COM3", or a
+// device's path), and whether one is open.
+std::string g_openLabel = "COM0";
+bool g_portOpen = false;
 
 // The last write came back short, and what it took.
 BOOL g_writeStalled = FALSE;
 WriteStall g_stall{};
 
+std::string comLabel(int nId)
+{
+    return "COM" + std::to_string(nId);
+}
+
 // An open or close line: the port and the line settings it has.
-void logPort(const char *kind, int nId, BOOL succeeded)
+void logPort(const char *kind, const std::string &label, BOOL succeeded)
 {
     const unsigned long rate = g_dcb.BaudRate;
     const char *cts = g_dcb.fOutxCtsFlow ? "on" : "off";
     if (succeeded) {
-        UpdateLog_Event(kind, "COM%d at %lu baud, CTS flow control %s", nId, rate, cts);
+        UpdateLog_Event(kind, "%s at %lu baud, CTS flow control %s", label.c_str(), rate, cts);
     } else {
-        UpdateLog_Failure(kind, "COM%d failed at %lu baud, CTS flow control %s", nId, rate, cts);
+        UpdateLog_Failure(kind, "%s failed at %lu baud, CTS flow control %s", label.c_str(), rate, cts);
     }
 }
 
 // With no port open a setter only stages its value for the next open.
 const char *settingOutcome(BOOL applied)
 {
-    return g_openPort == 0 ? " (staged)" : applied ? "" : " (refused)";
+    return !g_portOpen ? " (staged)" : applied ? "" : " (refused)";
 }
 
-}  // namespace
-
-HANDLE ComPortAPI_OpenDevice(int nId)
+HANDLE openExclusive(LPCSTR name)
 {
-    char szCOM[COM_PATH_SIZE];
-    // A number too long for the path is a port that cannot exist.
-    const int length = snprintf(szCOM, sizeof szCOM, "\\\\.\\COM%d", nId);
-    if (length < 0 || length >= static_cast<int>(sizeof szCOM)) {
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileA(szCOM, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
 }
 
-BOOL ComPortAPI_OpenCOM(int nId)
+// The port as the program uses it, on the handle just opened (or not).
+BOOL openPort(HANDLE handle, const std::string &label)
 {
     g_writeStalled = FALSE;
-    g_hCOM = ComPortAPI_OpenDevice(nId);
+    g_hCOM = handle;
     if (g_hCOM == INVALID_HANDLE_VALUE) {
-        logPort("open", nId, FALSE);
-        printf("ERROR: Opening COM%d failed !", nId);
+        logPort("open", label, FALSE);
+        printf("ERROR: Opening %s failed !", label.c_str());
         return FALSE;
     }
     SetupComm(g_hCOM, RX_SIZE, TX_SIZE);
     if (!SetCommTimeouts(g_hCOM, &g_cto) || !SetCommState(g_hCOM, &g_dcb)) {
-        logPort("open", nId, FALSE);
-        printf("ERROR: COM%d configuration failed !", nId);
+        logPort("open", label, FALSE);
+        printf("ERROR: %s configuration failed !", label.c_str());
         CloseHandle(g_hCOM);
         return FALSE;
     }
     PurgeComm(g_hCOM, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     EscapeCommFunction(g_hCOM, SETDTR);
-    g_openPort = nId;
-    logPort("open", nId, TRUE);
+    g_openLabel = label;
+    g_portOpen = true;
+    logPort("open", label, TRUE);
     return TRUE;
+}
+
+}  // namespace
+
+BOOL ComPortAPI_ComName(int nId, char name[COM_PATH_SIZE])
+{
+    // A number too long for the path is a port that cannot exist.
+    const int length = snprintf(name, COM_PATH_SIZE, "\\\\.\\COM%d", nId);
+    return length >= 0 && length < COM_PATH_SIZE ? TRUE : FALSE;
+}
+
+HANDLE ComPortAPI_OpenDevice(int nId)
+{
+    char szCOM[COM_PATH_SIZE];
+    return ComPortAPI_ComName(nId, szCOM) ? openExclusive(szCOM) : INVALID_HANDLE_VALUE;
+}
+
+HANDLE ComPortAPI_OpenNamedDevice(const char *device)
+{
+    return openExclusive(device);
+}
+
+BOOL ComPortAPI_OpenCOM(int nId)
+{
+    return openPort(ComPortAPI_OpenDevice(nId), comLabel(nId));
+}
+
+BOOL ComPortAPI_OpenNamed(const char *device)
+{
+    return openPort(ComPortAPI_OpenNamedDevice(device), device);
 }
 
 BOOL ComPortAPI_CloseCOM(void)
 {
     CloseHandle(g_hCOM);
-    logPort("close", g_openPort, TRUE);
-    g_openPort = 0;
+    logPort("close", g_openLabel, TRUE);
+    g_openLabel = comLabel(0);
+    g_portOpen = false;
     return TRUE;
 }
 

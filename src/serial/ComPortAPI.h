@@ -50,4 +50,12 @@ BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable);
 // held elsewhere, or its number does not fit the path.
 HANDLE ComPortAPI_OpenDevice(int nId);
 
+// "\\.\COMn" into name; FALSE when the number does not fit.
+BOOL ComPortAPI_ComName(int nId, char name[COM_PATH_SIZE]);
+
+// The tool's way to a device by its path (platform/SerialDevice.h): opened,
+// set and logged as a COM port is, under that path.
+BOOL ComPortAPI_OpenNamed(const char *device);
+HANDLE ComPortAPI_OpenNamedDevice(const char *device);
+
 #endif

@@ -136,19 +136,30 @@ TEST_F(ToolCommands, ScanListsEveryUnitAndTheBusyPort)
     const RunResult run = runTool({"scan", "--json"}, SHORT_RUN_DEADLINE_MS);
 
     EXPECT_EQ(run.exitStatus, 0) << run.errors;
-    const Json expected = Json::parse(R"({"units":[
-        {"port":4,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,"current":false},
-        {"port":9,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,"current":false}],
+    Json expected = Json::parse(R"({"units":[
+        {"port":4,"path":null,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
+         "current":false},
+        {"port":9,"path":null,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
+         "current":false}],
         "busy":[6]})");
+    expected["units"][0]["path"] = tx.ptyPath();
+    expected["units"][1]["path"] = rx.ptyPath();
     Json found = jsonOf(run);
     const Json ports = found["ports"];
     found.erase("ports");
     EXPECT_EQ(found, expected) << run.output;
-    // Every other port of COM1-32: absent, but COM6.
+    // Every other port of COM1-32: absent, but COM6; each with its path.
     ASSERT_EQ(ports.size(), 30u) << ports;
-    EXPECT_EQ(ports[4], Json::parse(R"({"port":6,"reason":"busy","phase":"search"})"));
-    EXPECT_EQ(ports[0], Json::parse(R"({"port":1,"reason":"absent","phase":"search"})"));
-    EXPECT_NE(run.errors.find("COM6     busy"), std::string::npos) << run.errors;
+    EXPECT_EQ(ports[4]["path"].get<std::string>().rfind("/dev/pts/", 0), 0u) << ports[4];
+    Json busy = ports[4];
+    busy.erase("path");
+    EXPECT_EQ(busy, Json::parse(R"({"port":6,"reason":"busy","phase":"search"})"));
+    EXPECT_EQ(ports[0].value("path", Json()), "/nonexistent/orvane-no-port") << ports[0];
+    Json absent = ports[0];
+    absent.erase("path");
+    EXPECT_EQ(absent, Json::parse(R"({"port":1,"reason":"absent","phase":"search"})"));
+    EXPECT_NE(run.errors.find("COM6   /dev/pts/"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("COM4   " + tx.ptyPath()), std::string::npos) << run.errors;
 }
 
 TEST_F(ToolCommands, ScanWithoutAnyUnitExitsFour)
@@ -173,10 +184,12 @@ TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
     Json result = jsonOf(run);
     EXPECT_GT(result["seconds"].get<double>(), 140.0);
     result.erase("seconds");
-    EXPECT_EQ(result, Json::parse(R"({"port":9,"baud":57600,"result":"confirmed","exit":0,"log":"update.log",
-                                      "product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
-                                      "firmware_before":"1.00.04","firmware_after":"1.00.05",
-                                      "reason":null,"phase":null})"));
+    Json expected = Json::parse(R"({"port":9,"path":null,"baud":57600,"result":"confirmed","exit":0,"log":"update.log",
+                                    "product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
+                                    "firmware_before":"1.00.04","firmware_after":"1.00.05",
+                                    "reason":null,"phase":null})");
+    expected["path"] = rx.ptyPath();
+    EXPECT_EQ(result, expected);
     EXPECT_NE(run.errors.find(SUCCESS_LINE), std::string::npos) << run.errors;
 
     EXPECT_EQ(receivedDifference("fpga.bin", "M731946_RX_XC7A35_1_05.mcs"), "");
@@ -197,6 +210,7 @@ TEST_F(ToolCommands, ReceiverOnItsPortIsUpdatedConfirmedAndLogged)
                  "reply   \"version\\n\\r   version <no parameters> {Get the current firmware version}\\r\\n>>\" (74 "
                  "bytes)\n",
                  "status  Detecting COM port and Baud Rate..................OK\n",
+                 "port    COM9 leads to " + rx.ptyPath() + "\n",
                  "set     CTS flow control on\n",
                  "sent    \"%%%fw -v\\n\\r\" (10 bytes)\n",
                  "status  Checking fpga version ..................  SDI6G 1.04  device:1\n",
@@ -305,8 +319,31 @@ TEST_F(ToolCommands, UnitStoppedMidFpgaUploadFailsAsStalledWithinTheWriteWindow)
     EXPECT_EQ(result["phase"], "fpga-upload");
     EXPECT_EQ(result["error"].get<std::string>().rfind("stalled in FPGA upload: ", 0), 0u) << result["error"];
     const std::string log = readFile(folder.path("update.log"));
-    expectInOrder(log, {"set     rate 115200 baud\n", "write FAILED\n", "error   stalled in FPGA upload: ",
-                        "verdict failed, exit status 1, stalled in fpga-upload\n"});
+    expectInOrder(log, {"set     rate 115200 baud\n", "write FAILED\n",
+                        "error   stalled in FPGA upload: ", "verdict failed, exit status 1, stalled in fpga-upload\n"});
+}
+
+// A unit reached by its device path rather than a COM number: no port
+// number, the device named, and the update confirmed.
+TEST_F(ToolCommands, UnitReachedByItsDevicePathIsUpdatedAndConfirmed)
+{
+    UnitSimProcess rx(ORVANE_UNIT_SIM, unitArgs(9, "rx", 57600));
+    ASSERT_TRUE(rx.ready());
+
+    const RunResult run = runTool({"update", "--port", rx.ptyPath(), "--json"}, UPDATE_DEADLINE_MS);
+    EXPECT_EQ(rx.stop(), 0);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    Json result = jsonOf(run);
+    result.erase("seconds");
+    Json expected = Json::parse(R"({"port":null,"path":null,"baud":57600,"result":"confirmed","exit":0,"log":null,
+                                    "product":"RX","firmware":"1.00.04","fpga":"SDI6G 1.04","device":1,
+                                    "firmware_before":"1.00.04","firmware_after":"1.00.05",
+                                    "reason":null,"phase":null})");
+    expected["path"] = rx.ptyPath();
+    EXPECT_EQ(result, expected);
+    EXPECT_NE(run.errors.find("COM PORT Number : " + rx.ptyPath() + "\r\n"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find(SUCCESS_LINE), std::string::npos) << run.errors;
 }
 
 TEST_F(ToolCommands, NamedPortWithNothingThereExitsFourAndSaysWhy)
@@ -316,8 +353,8 @@ TEST_F(ToolCommands, NamedPortWithNothingThereExitsFourAndSaysWhy)
     Json result = jsonOf(run);
     result.erase("seconds");
     EXPECT_EQ(result,
-              Json::parse(R"({"port":7,"baud":null,"result":"no-unit","exit":4,"log":null,)"
-                          R"("reason":"absent","phase":"search",)"
+              Json::parse(R"({"port":7,"path":"/nonexistent/orvane-no-port","baud":null,"result":"no-unit",)"
+                          R"("exit":4,"log":null,"reason":"absent","phase":"search",)"
                           R"json("error":"COM7 cannot be opened: it is absent (No such file or directory)",)json"
                           R"("advice":"check the cable and the port name: COM7 is not there"})"));
     // A pipe takes the console's lines as they stand once finished.

@@ -231,7 +231,11 @@ TEST_F(UpdateAllProgram, UnitRefusingFirmwareFailsAloneWithItsLog)
     // The batch's record beside the logs: the report, and a row per unit.
     const std::string runDir = failed["log"].get<std::string>().substr(0, failed["log"].get<std::string>().rfind('/'));
     EXPECT_EQ(nlohmann::json::parse(readFile(folder.path(runDir + "/summary.json"))), run.report);
-    EXPECT_NE(readFile(folder.path(runDir + "/summary.csv")).find("\n5,,RX,1.00.04,,failed,refused,"),
+    // Its path column names the device COM5 leads to, as the unit's object does.
+    ASSERT_TRUE(failed["path"].is_string()) << failed;
+    EXPECT_EQ(failed["path"].get<std::string>().rfind("/dev/pts/", 0), 0u) << failed;
+    EXPECT_NE(readFile(folder.path(runDir + "/summary.csv"))
+                  .find("\n5," + failed["path"].get<std::string>() + ",RX,1.00.04,,failed,refused,"),
               std::string::npos);
     for (const Unit &unit : {LINE[0], LINE[2], LINE[3]}) {
         expectImagesIntact(unit);

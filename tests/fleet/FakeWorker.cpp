@@ -2,7 +2,7 @@
 // and JSON object, writes a scripted log, then exits with a given status,
 // crashes, or hangs. Run as
 //   fake_worker script OP...                 the operations from its arguments
-//   fake_worker scan --ports N-N --json      the operations from the file
+//   fake_worker scan --port N --json         the operations from the file
 //   fake_worker update --port N ... --json   $ORVANE_FAKE_WORKER_SCRIPTS/<command>-com<N>.txt
 // where it also leaves its arguments (.args) and its process id (.pid).
 // Operations, one per line or argument (texts take \n \r \b \\ escapes):

@@ -100,12 +100,40 @@ std::vector<std::string> updateScript(const Unit &unit, Outcome outcome)
 
 std::string scanAnswer(const Unit &unit, bool current)
 {
-    const nlohmann::ordered_json found = {{"port", unit.port},       {"baud", unit.baud},
-                                          {"product", unit.product}, {"firmware", current ? "1.00.05" : "1.00.04"},
-                                          {"fpga", "MDL 1.04"},      {"device", 1},
+    const nlohmann::ordered_json found = {{"port", unit.port},
+                                          {"path", portPath(unit.port)},
+                                          {"baud", unit.baud},
+                                          {"product", unit.product},
+                                          {"firmware", current ? "1.00.05" : "1.00.04"},
+                                          {"fpga", "MDL 1.04"},
+                                          {"device", 1},
                                           {"current", current}};
     return "out:" + nlohmann::ordered_json{{"units", {found}}, {"busy", nlohmann::ordered_json::array()}}.dump() +
            "\\n";
+}
+
+// A port's first two columns of a listing or a board: COMn and the pseudo-
+// terminal its link leads to.
+std::string columns(int port, int portWidth)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%-*s %-12s ", portWidth, ("COM" + std::to_string(port)).c_str(),
+             portPath(port).c_str());
+    return text;
+}
+
+const std::string SCAN_HEADING =
+    "PORT   PATH           BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n";
+
+std::string listed(int port, const std::string &rest)
+{
+    return columns(port, 6) + rest;
+}
+
+// "port":N,"path":"/dev/pts/M"
+std::string portFields(int port)
+{
+    return "\"port\":" + std::to_string(port) + ",\"path\":\"" + portPath(port) + "\"";
 }
 
 class Fleet : public ::testing::Test {
@@ -247,7 +275,7 @@ std::string portsOfScan(const std::set<int> &present, const std::map<int, std::s
     for (int port = 1; port <= 32; ++port) {
         const auto other = others.find(port);
         if (present.count(port) == 0 || other != others.end()) {
-            ports += std::string(ports.empty() ? "" : ",") + R"({"port":)" + std::to_string(port) + R"(,"reason":")" +
+            ports += std::string(ports.empty() ? "" : ",") + "{" + portFields(port) + R"(,"reason":")" +
                      (other != others.end() ? other->second : "absent") + R"(","phase":"search"})";
         }
     }
@@ -266,27 +294,29 @@ TEST_F(Fleet, ScanRunsSideBySideAndListsInPortOrder)
     busyPort(6);
     script("scan-com6", {"meet:5", "out:{\"units\":[],\"busy\":[6]}", "exit:4"});
 
-    const ScanRun run = scan({1, 32, true, fakeWorker()});
+    const ScanRun run = scan({{1, 32}, true, fakeWorker()});
 
     EXPECT_EQ(run.outcome, ToolOutcome::Done);
     // Busy ports stand among the units, every port in its order; no worker
     // went without an answer.
-    EXPECT_EQ(run.listing, "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n"
-                           "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n"
-                           "COM5    57600  RX       1.00.05    MDL 1.04       1       current\n"
-                           "COM6     busy  held by another program, or access denied\n"
-                           "COM9   115200  TX       1.00.04    MDL 1.04       1       to update\n"
-                           "COM17    4800  RX       1.00.04    MDL 1.04       1       to update\n");
+    EXPECT_EQ(run.listing, SCAN_HEADING + listed(2, "  9600  TX       1.00.04    MDL 1.04       1       to update\n") +
+                               listed(5, " 57600  RX       1.00.05    MDL 1.04       1       current\n") +
+                               listed(6, "  busy  held by another program, or access denied\n") +
+                               listed(9, "115200  TX       1.00.04    MDL 1.04       1       to update\n") +
+                               listed(17, "  4800  RX       1.00.04    MDL 1.04       1       to update\n"));
     EXPECT_EQ(
         run.json,
-        R"({"units":[)"
-        R"({"port":2,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},)"
-        R"({"port":5,"baud":57600,"product":"RX","firmware":"1.00.05","fpga":"MDL 1.04","device":1,"current":true},)"
-        R"({"port":9,"baud":115200,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},)"
-        R"({"port":17,"baud":4800,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false}],)"
-        R"("busy":[6],)" +
+        R"({"units":[{)" + portFields(2) +
+            R"(,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},{)" +
+            portFields(5) +
+            R"(,"baud":57600,"product":"RX","firmware":"1.00.05","fpga":"MDL 1.04","device":1,"current":true},{)" +
+            portFields(9) +
+            R"(,"baud":115200,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false},{)" +
+            portFields(17) +
+            R"(,"baud":4800,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false}],)"
+            R"("busy":[6],)" +
             portsOfScan({2, 5, 6, 9, 17}, {{6, "busy"}}) + "}\n");
-    EXPECT_EQ(workerArgs("scan-com17"), "scan\n--ports\n17-17\n--json\n");
+    EXPECT_EQ(workerArgs("scan-com17"), "scan\n--port\n17\n--json\n");
     // Absent ports cost no worker.
     EXPECT_FALSE(workerRan("scan-com1"));
     EXPECT_FALSE(workerRan("scan-com3"));
@@ -305,14 +335,21 @@ TEST_F(Fleet, ScanWorkerThatDiesOrSaysNothingIsReported)
     ASSERT_EQ(scan.found.ports.size(), 1u);
     EXPECT_EQ(scan.found.failed,
               (std::vector<FailedScan>{
-                  {3, ToolOutcome::Failed, "scan worker " + WorkerProcess_DescribeDeath(SIGSEGV) + ": about to fail"},
-                  {4, ToolOutcome::Failed, "scan worker gave no answer (exit status 1): garbled"}}));
+                  {3, ToolOutcome::Failed, "scan worker " + WorkerProcess_DescribeDeath(SIGSEGV) + ": about to fail",
+                   portPath(3)},
+                  {4, ToolOutcome::Failed, "scan worker gave no answer (exit status 1): garbled", portPath(4)}}));
 }
 
-const char *const SCAN_HEADING = "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n";
-const char *const COM2_LISTED = "COM2     9600  TX       1.00.04    MDL 1.04       1       to update\n";
-const char *const COM2_JSON =
-    R"({"port":2,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false})";
+std::string com2Listed()
+{
+    return listed(2, "  9600  TX       1.00.04    MDL 1.04       1       to update\n");
+}
+
+std::string com2Json()
+{
+    return "{" + portFields(2) +
+           R"(,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,"current":false})";
+}
 
 struct ScanFailureCase : NamedCase {
     std::vector<std::string> ops;  // of COM3's scan worker
@@ -333,20 +370,18 @@ TEST_P(ScanFailure, PortListedAsFailedAndScanFails)
     presentPort(5);
     script("scan-com5", {scanAnswer(LINE[1], false), "exit:0"});
 
-    const ScanRun run = scan({1, 32, true, fakeWorker(), GetParam().deadline});
+    const ScanRun run = scan({{1, 32}, true, fakeWorker(), GetParam().deadline});
 
     EXPECT_EQ(exitStatus(run.outcome), 1);
     EXPECT_EQ(run.listing.substr(0, run.listing.find("ERROR")),
-              std::string(SCAN_HEADING) + COM2_LISTED + "COM3   failed  " + GetParam().reason +
-                  "\n"
-                  "COM5    57600  RX       1.00.04    MDL 1.04       1       to update\n");
-    EXPECT_EQ(run.json,
-              std::string(R"({"units":[)") + COM2_JSON +
-                  R"(,{"port":5,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,)"
-                  R"("current":false}],"busy":[],)" +
-                  portsOfScan({2, 3, 5}) + R"(,"failed":[{"port":3,"result":"failed","reason":"worker-died",)"
-                  R"("phase":"search","error":")" +
-                  GetParam().reason + "\"}]}\n");
+              SCAN_HEADING + com2Listed() + listed(3, "failed  ") + GetParam().reason + "\n" +
+                  listed(5, " 57600  RX       1.00.04    MDL 1.04       1       to update\n"));
+    EXPECT_EQ(run.json, std::string(R"({"units":[)") + com2Json() + ",{" + portFields(5) +
+                            R"(,"baud":57600,"product":"RX","firmware":"1.00.04","fpga":"MDL 1.04","device":1,)"
+                            R"("current":false}],"busy":[],)" +
+                            portsOfScan({2, 3, 5}) + R"(,"failed":[{)" + portFields(3) +
+                            R"(,"result":"failed","reason":"worker-died","phase":"search","error":")" +
+                            GetParam().reason + "\"}]}\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -366,18 +401,18 @@ TEST_F(Fleet, ScanWorkersThatCannotStartAreListed)
 {
     presentPort(2);
     presentPort(3);
-    const ScanRun run = scan({1, 32, true, folder_.path("no-such-program")});
+    const ScanRun run = scan({{1, 32}, true, folder_.path("no-such-program")});
     EXPECT_EQ(exitStatus(run.outcome), 1);
-    EXPECT_EQ(run.listing.substr(0, run.listing.find("ERROR")), std::string(SCAN_HEADING) +
-                                                                    "COM2   failed  scan worker could not be started\n"
-                                                                    "COM3   failed  scan worker could not be started\n"
-                                                                    "No unit answered on COM1 to COM32.\n");
-    EXPECT_EQ(run.json, R"({"units":[],"busy":[],)" + portsOfScan({2, 3}) + R"(,"failed":[)"
-                        R"({"port":2,"result":"failed","reason":"worker-died","phase":"search",)"
-                        R"("error":"scan worker could not be started"},)"
-                        R"({"port":3,"result":"failed","reason":"worker-died","phase":"search",)"
-                        R"("error":"scan worker could not be started"}]})"
-                        "\n");
+    EXPECT_EQ(run.listing.substr(0, run.listing.find("ERROR")),
+              SCAN_HEADING + listed(2, "failed  scan worker could not be started\n") +
+                  listed(3, "failed  scan worker could not be started\n") + "No unit answered on COM1 to COM32.\n");
+    EXPECT_EQ(run.json, R"({"units":[],"busy":[],)" + portsOfScan({2, 3}) + R"(,"failed":[{)" + portFields(2) +
+                            R"(,"result":"failed","reason":"worker-died","phase":"search",)"
+                            R"("error":"scan worker could not be started"},{)" +
+                            portFields(3) +
+                            R"(,"result":"failed","reason":"worker-died","phase":"search",)"
+                            R"("error":"scan worker could not be started"}]})"
+                            "\n");
 }
 
 struct LineCase {
@@ -469,13 +504,14 @@ TEST_F(Fleet, PortWhoseScanFailedListedAmongTheUnits)
     EXPECT_EQ(resultsOf(run.report),
               (std::map<int, std::string>{{2, "confirmed"}, {5, "confirmed"}, {9, "failed"}, {17, "confirmed"}}));
     EXPECT_EQ(run.report["units"][2],
-              nlohmann::ordered_json::parse(R"({"port":9,"baud":null,"result":"failed",)"
+              nlohmann::ordered_json::parse("{" + portFields(9) +
+                                            R"(,"baud":null,"result":"failed",)"
                                             R"x("error":"scan worker killed by signal 11 (Segmentation fault)",)x"
                                             R"("reason":"worker-died","phase":"search","advice":"read the end of )"
                                             R"(its log, power-cycle the unit, then run the update again"})"));
     EXPECT_FALSE(workerRan("update-com9"));
     EXPECT_NE(run.console.find("3 unit(s) found"), std::string::npos) << run.console;
-    EXPECT_NE(run.console.find("\nCOM9    ?       ?         ?         failed       worker-died  search\n"),
+    EXPECT_NE(run.console.find("\n" + columns(9, 7) + "?       ?         ?         failed       worker-died  search\n"),
               std::string::npos)
         << run.console;
     EXPECT_NE(run.console.find("\nCOM9: scan worker killed by signal 11 (Segmentation fault)\n"), std::string::npos);
@@ -524,16 +560,16 @@ TEST_F(Fleet, SummaryFilesWrittenBesideTheLogs)
     lineWith({{5, CRASHES}, {9, REFUSES_FIRMWARE}});
     const Run run = updateAll();
     const std::string dir = runLogDir();
-    EXPECT_NE(run.console.find("Summary in " + dir + "/summary.json and " + dir + "/summary.csv\n"),
-              std::string::npos);
+    EXPECT_NE(run.console.find("Summary in " + dir + "/summary.json and " + dir + "/summary.csv\n"), std::string::npos);
     EXPECT_EQ(nlohmann::ordered_json::parse(readFile(dir + "/summary.json")), run.report);
     const auto seconds = [&run](size_t unit) { return run.report["units"][unit]["seconds"].dump(); };
     EXPECT_EQ(readFile(dir + "/summary.csv"),
               "port,path,product,firmware_before,firmware_after,result,reason,seconds,log\n"
-              "2,,TX,1.00.04,,confirmed,,190.2," + dir + "/unit-com2.log\n"
-              "5,,RX,1.00.04,,failed,worker-died," + seconds(1) + "," + dir + "/unit-com5.log\n"
-              "9,,TX,1.00.04,,failed,,190.2," + dir + "/unit-com9.log\n"
-              "17,,RX,1.00.04,,confirmed,,190.2," + dir + "/unit-com17.log\n");
+              "2," +
+                  portPath(2) + ",TX,1.00.04,,confirmed,,190.2," + dir + "/unit-com2.log\n" + "5," + portPath(5) +
+                  ",RX,1.00.04,,failed,worker-died," + seconds(1) + "," + dir + "/unit-com5.log\n" + "9," +
+                  portPath(9) + ",TX,1.00.04,,failed,,190.2," + dir + "/unit-com9.log\n" + "17," + portPath(17) +
+                  ",RX,1.00.04,,confirmed,,190.2," + dir + "/unit-com17.log\n");
 }
 
 // Ctrl-C while every unit is in its firmware upload: all workers ended, each
@@ -617,8 +653,9 @@ TEST_F(Fleet, PlainBoardAndSummaryWithoutJson)
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(console.rfind("Scanning COM1 to COM32 ...\n4 unit(s) found, logs in " + runLogDir() + "\n", 0), 0u)
         << console;
-    for (const char *line : {"COM2    TX  search             0%\n", "COM17   RX  done             100%  confirmed\n",
-                             "\nExit status 0: 4 confirmed.\n"}) {
+    for (const std::string &line :
+         {columns(2, 7) + "TX  search             0%\n", columns(17, 7) + "RX  done             100%  confirmed\n",
+          std::string("\nExit status 0: 4 confirmed.\n")}) {
         EXPECT_NE(console.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(console.find('{'), std::string::npos);

@@ -1,8 +1,8 @@
 // How an update of every attached unit is judged and shown: each unit's
 // result from how its worker ended, the exit status of the whole, the JSON
 // report, the board's lines and the summary.
-#include "fleet/BatchSummary.h"
 #include "fleet/UpdateAllReport.h"
+#include "fleet/BatchSummary.h"
 #include "fleet/UnitBoard.h"
 #include "unit/UnitJson.h"
 
@@ -105,7 +105,7 @@ TEST(UnitReport, WorkerObjectKeptAndCompleted)
                                                  R"("seconds":190.2,"log":"logs/unit-com4.log","product":"TX"})");
     EXPECT_EQ(unitReport(unit),
               nlohmann::ordered_json::parse(
-                  R"({"port":4,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
+                  R"({"port":4,"path":null,"baud":9600,"result":"confirmed","exit":0,"seconds":190.2,)"
                   R"("log":"logs/unit-com4.log","product":"TX","firmware":"1.00.04","fpga":"MDL 1.04",)"
                   R"("firmware_before":"1.00.04","firmware_after":null,"reason":null,"phase":null})"));
 }
@@ -145,9 +145,10 @@ TEST(UnitReport, DeadWorkerShownWithTheEndOfItsLog)
     EXPECT_EQ(report["died"], WorkerProcess_DescribeDeath(9));
     // The worker's log gets the verdict the worker could not write.
     const std::string log = readFile(unit.logPath);
-    EXPECT_EQ(log.substr(log.rfind("\r\n") + 2),
-              "       0 ms  verdict failed, exit status 1, worker-died in firmware-upload (written by update --all: the "
-              "worker ended without it)\n");
+    EXPECT_EQ(
+        log.substr(log.rfind("\r\n") + 2),
+        "       0 ms  verdict failed, exit status 1, worker-died in firmware-upload (written by update --all: the "
+        "worker ended without it)\n");
     EXPECT_EQ(report["log_tail"],
               nlohmann::ordered_json::parse(R"(["line 2","line 3","line 4","Sending data ...... 3%","last words"])"));
     EXPECT_FALSE(report.contains("exit"));
@@ -176,11 +177,11 @@ TEST(WholeReport, EveryUnitBusyPortsExitAndTime)
     // Field order aside.
     EXPECT_EQ(nlohmann::json::parse(report.dump()),
               nlohmann::json::parse(R"({"busy":[6],"exit":0,"seconds":201.5,"units":[)"
-                                    R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","port":2,)"
+                                    R"({"baud":9600,"firmware":"1.00.04","fpga":"MDL 1.04","path":null,"port":2,)"
                                     R"("product":"TX","result":"confirmed","seconds":190.2,)"
                                     R"("log":"logs/unit-com2.log","firmware_before":"1.00.04",)"
                                     R"("firmware_after":null,"reason":null,"phase":null},)"
-                                    R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","port":9,)"
+                                    R"({"baud":9600,"firmware":"1.00.05","fpga":"MDL 1.04","path":null,"port":9,)"
                                     R"("product":"RX","result":"skipped","firmware_before":"1.00.05",)"
                                     R"("firmware_after":"1.00.05","reason":null,"phase":null}]})"));
 }
@@ -241,13 +242,12 @@ TEST_F(Board, PlainLinesAtPhaseChangesEveryTenPercentAndResults)
     UnitBoard_Show(units);
     // Each line begins with the time it was printed.
     const std::regex time("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9] ", std::regex::multiline);
-    EXPECT_EQ(std::regex_replace(shown(), time, ""),
-                       "COM2    TX  search             0%\n"
-                       "COM17   RX  search             0%\n"
-                       "COM2    TX  FPGA upload        0%\n"
-                       "COM2    TX  FPGA upload       10%\n"
-                       "COM2    TX  FPGA upload       25%\n"
-                       "COM17   RX  identification     0%  failed\n");
+    EXPECT_EQ(std::regex_replace(shown(), time, ""), "COM2    ?            TX  search             0%\n"
+                                                     "COM17   ?            RX  search             0%\n"
+                                                     "COM2    ?            TX  FPGA upload        0%\n"
+                                                     "COM2    ?            TX  FPGA upload       10%\n"
+                                                     "COM2    ?            TX  FPGA upload       25%\n"
+                                                     "COM17   ?            RX  identification     0%  failed\n");
 }
 
 TEST_F(Board, RedrawnInPlaceOnlyWhenALineChanged)
@@ -260,11 +260,11 @@ TEST_F(Board, RedrawnInPlaceOnlyWhenALineChanged)
     units[0].progress.phase = PHASE_REBOOT_WAIT;
     units[0].progress.percentage = 4;
     UnitBoard_Show(units);
-    const std::string first = "\r\x1b[2KCOM2    TX  search             0%\n"
-                              "\r\x1b[2KCOM5    RX  runs 1.00.04          skipped\n";
+    const std::string first = "\r\x1b[2KCOM2    ?            TX  search             0%\n"
+                              "\r\x1b[2KCOM5    ?            RX  runs 1.00.04          skipped\n";
     EXPECT_EQ(shown(), first + "\x1b[2A" +
-                           "\r\x1b[2KCOM2    TX  reboot wait        4%\n"
-                           "\r\x1b[2KCOM5    RX  runs 1.00.04          skipped\n");
+                           "\r\x1b[2KCOM2    ?            TX  reboot wait        4%\n"
+                           "\r\x1b[2KCOM5    ?            RX  runs 1.00.04          skipped\n");
 }
 
 TEST_F(Board, SummaryTable)
@@ -285,16 +285,19 @@ TEST_F(Board, SummaryTable)
     units[2].firmwareAfter = "1.00.04";
     units[2].logPath.clear();
     UnitBoard_PrintSummary(stream_, units, ToolOutcome::Failed);
-    EXPECT_EQ(shown(), "\nPort    Product Before    After     Result       Reason       Left in          Seconds  Log\n"
-                       "COM2    TX      1.00.04   1.00.05   confirmed                                    190.2  "
-                       "logs/unit-com2.log\n"
-                       "COM5    RX      1.00.04   ?         failed       worker-died  FPGA upload         40.0  " +
-                           units[1].logPath + "\n" + "COM9    TX      1.00.04   1.00.04   skipped\n" +
-                           "COM5: next step: read the end of its log, power-cycle the unit, then run the update again.\n"
-                           "COM5: the worker was " + WorkerProcess_DescribeDeath(9) +
-                           "; the end of its log:\n"
-                           "  | Sending Programmable Logic data ..... 2%\n"
-                           "\nExit status 1: 1 confirmed, 1 failed, 1 skipped.\n");
+    EXPECT_EQ(
+        shown(),
+        "\nPort    Path         Product Before    After     Result       Reason       Left in          Seconds  Log\n"
+        "COM2    ?            TX      1.00.04   1.00.05   confirmed                                    190.2  "
+        "logs/unit-com2.log\n"
+        "COM5    ?            RX      1.00.04   ?         failed       worker-died  FPGA upload         40.0  " +
+            units[1].logPath + "\n" + "COM9    ?            TX      1.00.04   1.00.04   skipped\n" +
+            "COM5: next step: read the end of its log, power-cycle the unit, then run the update again.\n"
+            "COM5: the worker was " +
+            WorkerProcess_DescribeDeath(9) +
+            "; the end of its log:\n"
+            "  | Sending Programmable Logic data ..... 2%\n"
+            "\nExit status 1: 1 confirmed, 1 failed, 1 skipped.\n");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "platform/PortHolder.h"
+#include "platform/SerialDevice.h"
 #include "platform/subset/ComPath.h"
 #include "platform/subset/LastError.h"
 #include "platform/subset/ReadTimeouts.h"
@@ -22,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -67,6 +69,8 @@ struct SimPort {
     bool refuseConfiguration = false;
     std::string received;  // arrived, not yet read
     int openHandle = 0;
+    std::string devicePath;  // what the port leads to, when a test named it
+    bool adapter = false;    // listed among the adapters
 };
 
 struct SimHandle {
@@ -96,6 +100,22 @@ SimHandle *findHandle(HANDLE h)
         return nullptr;
     }
     return &it->second;
+}
+
+// The port a name opens: \\.\COMn, or the port a test gave that device path;
+// 0 for none.
+int portNamed(LPCSTR name)
+{
+    const auto com = static_cast<int>(subset_comPortNumber(name));
+    if (com != 0 || name == nullptr) {
+        return com;
+    }
+    for (const auto &[number, p] : ports) {
+        if (!p.devicePath.empty() && p.devicePath == name) {
+            return number;
+        }
+    }
+    return 0;
 }
 
 bool dropped(const SimPort &p)
@@ -314,10 +334,41 @@ int simPort_currentBaud(int com)
     return p.openHandle == 0 ? 0 : static_cast<int>(p.line.BaudRate);
 }
 
+void simPort_setDevicePath(int com, const std::string &path, bool adapter)
+{
+    SimPort &p = port(com);
+    p.devicePath = path;
+    p.adapter = adapter;
+}
+
+std::string SerialDevice_PathOf(LPCSTR name)
+{
+    const auto com = static_cast<int>(subset_comPortNumber(name));
+    if (com == 0) {
+        return name == nullptr ? "" : name;
+    }
+    const auto found = ports.find(com);
+    // As a POSIX machine leads a COM port without a link of its own.
+    return found != ports.end() && !found->second.devicePath.empty() ? found->second.devicePath
+                                                                     : "/dev/ttyS" + std::to_string(com - 1);
+}
+
+BOOL SerialDevice_ListAdapters(std::vector<std::string> *paths)
+{
+    paths->clear();
+    for (const auto &[number, p] : ports) {
+        if (p.adapter) {
+            paths->push_back(p.devicePath);
+        }
+    }
+    std::sort(paths->begin(), paths->end());
+    return TRUE;
+}
+
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
     lastHolderNamed = false;
-    const auto com = static_cast<int>(subset_comPortNumber(lpFileName));
+    const int com = portNamed(lpFileName);
     SimPort *p = com == 0 ? nullptr : &port(com);
     if (p == nullptr || p->kind == PortKind::Absent || dropped(*p)) {
         subset_setLastError(ERROR_FILE_NOT_FOUND, nullptr);

@@ -43,6 +43,11 @@ void simPort_stallWriteAfter(int com, const std::string &prefix, int occurrence 
                              size_t bytesTaken = 0);
 // Every SetCommTimeouts/SetCommState on the port fails.
 void simPort_refuseConfiguration(int com);
+// The port is reached by a device path too, and the platform names that path
+// as where it leads (SerialDevice_PathOf); an adapter is also listed among
+// the adapters. A port number above the COM ports any search tries makes a
+// device reachable by its path alone.
+void simPort_setDevicePath(int com, const std::string &path, bool adapter = false);
 // How many handles are open right now.
 int simPorts_openHandles();
 // The rate the open handle of a port runs at (0 when not open).

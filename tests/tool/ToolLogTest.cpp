@@ -76,6 +76,7 @@ TEST_F(ToolLog, NamesEveryPortSettingCommandAndReplyInOrder)
         "open    COM3 at 9600 baud, CTS flow control off",
         probe,
         "reply   \"version\\n\\r   version <no parameters> {Get the current firmware version}\\r\\n>>\" (74 bytes)",
+        "port    COM3 leads to /dev/ttyS2",
         "set     CTS flow control on",
         "set     read time-out 1000 ms",
         "sent    \"%%%fw -v\\n\\r\" (10 bytes)",

@@ -31,7 +31,7 @@ protected:
 namespace {
 
 // What the worker of one port finds (the scan side by side gives each port
-// to a "scan --ports N-N --json" of its own): the port's line of the
+// to a "scan --port N --json" of its own): the port's line of the
 // listing and its JSON object.
 struct PortCase : NamedCase {
     int port;
@@ -57,7 +57,7 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
     const ScanResult scan = scanPorts(c.port, c.port);
 
     EXPECT_EQ(simConsole_text(),
-              "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n" + c.line);
+              "PORT   PATH           BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n" + c.line);
     EXPECT_EQ(scanJson(scan), c.json);
     // The scan side by side takes the port back from the worker's JSON.
     ScanResult merged;
@@ -73,17 +73,21 @@ TEST_P(ToolScanPort, ListsWhatThePortHoldsAndLeavesNothingOpen)
 INSTANTIATE_TEST_SUITE_P(
     Scan, ToolScanPort,
     ::testing::Values(
-        PortCase{"silent", 2, "", R"({"units":[],"busy":[],"ports":[{"port":2,"reason":"silent","phase":"search"}]})"},
-        PortCase{"unit_to_update", 4, "COM4     9600  TX       1.00.04    SDI6G 1.04     1       to update\n",
-                 R"({"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",)"
+        PortCase{
+            "silent", 2, "",
+            R"({"units":[],"busy":[],"ports":[{"port":2,"path":"/dev/ttyS1","reason":"silent","phase":"search"}]})"},
+        PortCase{"unit_to_update", 4,
+                 "COM4   /dev/ttyS3     9600  TX       1.00.04    SDI6G 1.04     1       to update\n",
+                 R"({"units":[{"port":4,"path":"/dev/ttyS3","baud":9600,"product":"TX","firmware":"1.00.04",)"
                  R"("fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[],"ports":[]})"},
-        PortCase{"busy", 6, "COM6     busy  held by another program, or access denied\n",
-                 R"({"units":[],"busy":[6],"ports":[{"port":6,"reason":"busy","phase":"search"}]})"},
-        PortCase{"busy_with_its_holder_named", 7, "COM7     busy  held by PID 1234 (cat)\n",
-                 R"({"units":[],"busy":[7],"held_by":[{"port":7,"pid":1234,"program":"cat"}],)"
-                 R"("ports":[{"port":7,"reason":"busy","phase":"search"}]})"},
-        PortCase{"current_unit", 9, "COM9    57600  RX       1.00.05    SDI6G 1.04     1       current\n",
-                 R"({"units":[{"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
+        PortCase{
+            "busy", 6, "COM6   /dev/ttyS5     busy  held by another program, or access denied\n",
+            R"({"units":[],"busy":[6],"ports":[{"port":6,"path":"/dev/ttyS5","reason":"busy","phase":"search"}]})"},
+        PortCase{"busy_with_its_holder_named", 7, "COM7   /dev/ttyS6     busy  held by PID 1234 (cat)\n",
+                 R"({"units":[],"busy":[7],"held_by":[{"port":7,"path":"/dev/ttyS6","pid":1234,"program":"cat"}],)"
+                 R"("ports":[{"port":7,"path":"/dev/ttyS6","reason":"busy","phase":"search"}]})"},
+        PortCase{"current_unit", 9, "COM9   /dev/ttyS8    57600  RX       1.00.05    SDI6G 1.04     1       current\n",
+                 R"({"units":[{"port":9,"path":"/dev/ttyS8","baud":57600,"product":"RX","firmware":"1.00.05",)"
                  R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[],"ports":[]})"}),
     CaseName());
 
@@ -120,10 +124,12 @@ TEST_F(ToolScan, UnitThatIsNeitherProductNorReadableIsListedAsUnknown)
 
     const ScanResult scan = scanPorts(3, 3);
 
-    EXPECT_EQ(simConsole_text(), "PORT     BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n"
-                                 "COM3     9600  unknown  -          -              -       unknown\n");
-    EXPECT_EQ(scanJson(scan), "{\"units\":[{\"port\":3,\"baud\":9600,\"product\":\"unknown\",\"firmware\":null,"
-                              "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[],\"ports\":[]}");
+    EXPECT_EQ(simConsole_text(),
+              "PORT   PATH           BAUD  PRODUCT  FIRMWARE   FPGA           DEVICE  FIRMWARE 1.00.05\n"
+              "COM3   /dev/ttyS2     9600  unknown  -          -              -       unknown\n");
+    EXPECT_EQ(scanJson(scan),
+              "{\"units\":[{\"port\":3,\"path\":\"/dev/ttyS2\",\"baud\":9600,\"product\":\"unknown\",\"firmware\":null,"
+              "\"fpga\":null,\"device\":null,\"current\":false}],\"busy\":[],\"ports\":[]}");
 }
 
 // A unit whose line stops taking bytes once it has answered the probe costs
@@ -201,11 +207,13 @@ TEST(ScanJson, AnswersReadBackInPortOrder)
         ports.push_back(found.port);
     }
     EXPECT_EQ(ports, (std::vector<int>{3, 6, 9}));
-    EXPECT_EQ(scanJson(scan), R"({"units":[{"port":3,"baud":9600,"product":"unknown","firmware":null,)"
+    EXPECT_EQ(scanJson(scan), R"({"units":[{"port":3,"path":null,"baud":9600,"product":"unknown","firmware":null,)"
                               R"("fpga":null,"device":null,"current":false},)"
-                              R"({"port":9,"baud":57600,"product":"RX","firmware":"1.00.05",)"
+                              R"({"port":9,"path":null,"baud":57600,"product":"RX","firmware":"1.00.05",)"
                               R"("fpga":"SDI6G 1.04","device":1,"current":true}],"busy":[6],)"
-                              R"("ports":[{"port":1,"reason":"silent","phase":"search"},{"port":4,"reason":"absent","phase":"search"},{"port":6,"reason":"busy","phase":"search"}]})");
+                              R"("ports":[{"port":1,"path":null,"reason":"silent","phase":"search"},)"
+                              R"({"port":4,"path":null,"reason":"absent","phase":"search"},)"
+                              R"({"port":6,"path":"/dev/ttyS5","reason":"busy","phase":"search"}]})");
 }
 
 TEST(ScanJson, TextThatIsNoScanAddsNothing)

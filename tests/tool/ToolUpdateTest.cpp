@@ -96,27 +96,26 @@ TEST_P(ToolUpdateOutcome, GivesItsResultAndExitStatus)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, ToolUpdateOutcome,
-    ::testing::Values(
-        OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, ToolOutcome::Confirmed, 0, SUCCESS_END, true,
-                    nullptr, nullptr},
-        OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1, ToolOutcome::Unconfirmed, 3,
-                    UNCONFIRMED_END, true, "unconfirmed", "reboot"},
-        OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1,
-                    ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true, "unconfirmed", "reboot"},
-        OutcomeCase{"version_garbled", UnitExchange::Version, UnitFault::Garbled, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false, "refused", "identify"},
-        OutcomeCase{"product_silent", UnitExchange::Product, UnitFault::Silence, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false, "refused", "identify"},
-        OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false, "refused", "fpga-upload"},
-        OutcomeCase{"fpga_success_silent", UnitExchange::FpgaData, UnitFault::Silence, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false, "refused", "fpga-upload"},
-        OutcomeCase{"firmware_command_zeros", UnitExchange::McuCommand, UnitFault::Zeros, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false, "refused", "firmware-upload"},
-        OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1, ToolOutcome::Failed, 1,
-                    FAILURE_END, false, "refused", "firmware-upload"},
-        OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1, FAILURE_END,
-                    false, "refused", "identify"}),
+    ::testing::Values(OutcomeCase{"confirmed", UnitExchange::None, UnitFault::None, 1, ToolOutcome::Confirmed, 0,
+                                  SUCCESS_END, true, nullptr, nullptr},
+                      OutcomeCase{"closing_silent", UnitExchange::Closing, UnitFault::Silence, 1,
+                                  ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true, "unconfirmed", "reboot"},
+                      OutcomeCase{"closing_with_line_end", UnitExchange::Closing, UnitFault::ExtraLineEnd, 1,
+                                  ToolOutcome::Unconfirmed, 3, UNCONFIRMED_END, true, "unconfirmed", "reboot"},
+                      OutcomeCase{"version_garbled", UnitExchange::Version, UnitFault::Garbled, 1, ToolOutcome::Failed,
+                                  1, FAILURE_END, false, "refused", "identify"},
+                      OutcomeCase{"product_silent", UnitExchange::Product, UnitFault::Silence, 1, ToolOutcome::Failed,
+                                  1, FAILURE_END, false, "refused", "identify"},
+                      OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1,
+                                  ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "fpga-upload"},
+                      OutcomeCase{"fpga_success_silent", UnitExchange::FpgaData, UnitFault::Silence, 1,
+                                  ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "fpga-upload"},
+                      OutcomeCase{"firmware_command_zeros", UnitExchange::McuCommand, UnitFault::Zeros, 1,
+                                  ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "firmware-upload"},
+                      OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1,
+                                  ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "firmware-upload"},
+                      OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1,
+                                  FAILURE_END, false, "refused", "identify"}),
     [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });
 
 namespace {
@@ -128,7 +127,7 @@ struct StallCase : NamedCase {
     const char *prefix;
     int piecesAfter;
     size_t bytesTaken;
-    int readWindowMs;    // of the exchange the write begins or belongs to
+    int readWindowMs;  // of the exchange the write begins or belongs to
     const char *phase;
     const char *error;  // the JSON's error, and the log's error event
 };
@@ -179,19 +178,19 @@ TEST_P(ToolUpdateStall, FailsWithinTheWriteWindowAndSaysWhereItStalled)
     EXPECT_LE(took, (WRITE_STALL_TIMEOUT_MS + c.readWindowMs) * 1000LL);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryStepThatWrites, ToolUpdateStall,
-                         ::testing::Values(StallCase{"product_query", "%%%fw -p", 0, 0, QUERY_READ_TIMEOUT_MS, "identify",
-                                                     "stalled in identification: no byte taken for 60 s"},
-                                           StallCase{"fpga_command", "%%%fw -l", 0, 0, FPGA_READY_TIMEOUT_MS, "fpga-upload",
-                                                     "stalled in FPGA upload command: no byte taken for 60 s"},
-                                           StallCase{"fpga_data", "%%%fw -l", 3, 4096, DATA_REPLY_TIMEOUT_MS, "fpga-upload",
-                                                     "stalled in FPGA upload: only 4096 of 10240 bytes taken in 60 s"},
-                                           StallCase{
-                                               "firmware_command", "%%%fw -h", 0, 12, MCU_READY_TIMEOUT_MS, "firmware-upload",
-                                               "stalled in firmware upload command: only 12 of 28 bytes taken in 60 s"},
-                                           StallCase{"firmware_data", "%%%fw -h", 1, 0, DATA_REPLY_TIMEOUT_MS, "firmware-upload",
-                                                     "stalled in firmware upload: no byte taken for 60 s"}),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    EveryStepThatWrites, ToolUpdateStall,
+    ::testing::Values(StallCase{"product_query", "%%%fw -p", 0, 0, QUERY_READ_TIMEOUT_MS, "identify",
+                                "stalled in identification: no byte taken for 60 s"},
+                      StallCase{"fpga_command", "%%%fw -l", 0, 0, FPGA_READY_TIMEOUT_MS, "fpga-upload",
+                                "stalled in FPGA upload command: no byte taken for 60 s"},
+                      StallCase{"fpga_data", "%%%fw -l", 3, 4096, DATA_REPLY_TIMEOUT_MS, "fpga-upload",
+                                "stalled in FPGA upload: only 4096 of 10240 bytes taken in 60 s"},
+                      StallCase{"firmware_command", "%%%fw -h", 0, 12, MCU_READY_TIMEOUT_MS, "firmware-upload",
+                                "stalled in firmware upload command: only 12 of 28 bytes taken in 60 s"},
+                      StallCase{"firmware_data", "%%%fw -h", 1, 0, DATA_REPLY_TIMEOUT_MS, "firmware-upload",
+                                "stalled in firmware upload: no byte taken for 60 s"}),
+    CaseName());
 
 struct NoUnitCase : NamedCase {
     int port, baud;
@@ -241,8 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "busy", "close the program that holds COM5, then run the update again"},
         NoUnitCase{"held_by_a_named_program", 10, 0, "COM10 cannot be opened: it is held by PID 1234 (cat)", "busy",
                    "close the program that holds COM10 (PID 1234 cat), then run the update again"},
-        NoUnitCase{"silent", 6, 0, "No unit answered on COM6 at 115200, 9600, 57600, 4800, 2400 or 1200 baud",
-                   "silent", "check that the unit is powered and connected to COM6"},
+        NoUnitCase{"silent", 6, 0, "No unit answered on COM6 at 115200, 9600, 57600, 4800, 2400 or 1200 baud", "silent",
+                   "check that the unit is powered and connected to COM6"},
         NoUnitCase{"other_rate", 8, 57600, "No unit answered on COM8 at 57600 baud", "silent",
                    "check that the unit is powered and connected to COM8"},
         NoUnitCase{"search_finds_nothing", 0, 0, "No unit answered on COM1 to COM32", "silent",
@@ -286,10 +285,11 @@ TEST(ToolJson, UpdateObjectCarriesWhatWasLearnt)
     outcome.result = ToolOutcome::Confirmed;
     outcome.seconds = 190.24;
     outcome.log = "update.log";
-    EXPECT_EQ(updateJson(outcome), "{\"port\":9,\"baud\":57600,\"result\":\"confirmed\",\"exit\":0,\"seconds\":190.2,"
-                                   "\"log\":\"update.log\",\"product\":\"RX\",\"firmware\":\"1.00.04\","
-                                   "\"fpga\":\"MDL 1.04\",\"device\":1,\"firmware_before\":\"1.00.04\","
-                                   "\"firmware_after\":null,\"reason\":null,\"phase\":null}");
+    EXPECT_EQ(updateJson(outcome),
+              "{\"port\":9,\"path\":null,\"baud\":57600,\"result\":\"confirmed\",\"exit\":0,\"seconds\":190.2,"
+              "\"log\":\"update.log\",\"product\":\"RX\",\"firmware\":\"1.00.04\","
+              "\"fpga\":\"MDL 1.04\",\"device\":1,\"firmware_before\":\"1.00.04\","
+              "\"firmware_after\":null,\"reason\":null,\"phase\":null}");
 }
 
 TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)
@@ -297,6 +297,6 @@ TEST(ToolJson, UpdateObjectWithNothingKnownHoldsNulls)
     UpdateOutcome outcome;
     outcome.result = ToolOutcome::NoUnit;
     EXPECT_EQ(updateJson(outcome),
-              "{\"port\":null,\"baud\":null,\"result\":\"no-unit\",\"exit\":4,\"seconds\":0.0,\"log\":null,"
-              "\"reason\":null,\"phase\":null}");
+              "{\"port\":null,\"path\":null,\"baud\":null,\"result\":\"no-unit\",\"exit\":4,\"seconds\":0.0,"
+              "\"log\":null,\"reason\":null,\"phase\":null}");
 }

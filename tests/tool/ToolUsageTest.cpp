@@ -79,5 +79,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Mistake{{"update", "--all", "--ports", "1-+2"}, "--ports"},
                       Mistake{{"web", "-q", "-v"}, "--quiet excludes --verbose"},
                       Mistake{{"diag", "--baud", "9600"}, "--port"},
-                      Mistake{{"product", "tx", "--port", "0"}, "--port"}),
+                      Mistake{{"product", "tx", "--port", "0"}, "--port"},
+                      // A device by its path lives under /dev; one port is not also a range.
+                      Mistake{{"update", "--port", "ttyUSB0"}, "--port: 'ttyUSB0' is not a port"},
+                      Mistake{{"update", "-p", "COM0"}, "--port: 'COM0' is not a port"},
+                      Mistake{{"scan", "--port", "COM3", "--ports", "1-2"}, "--port"},
+                      Mistake{{"update", "--adapters"}, "--adapters"}),
     [](const ::testing::TestParamInfo<Mistake> &c) { return "mistake_" + std::to_string(c.index); });

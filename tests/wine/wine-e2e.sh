@@ -181,21 +181,24 @@ read_timeouts() {
   [ "$status" -eq 0 ] || fail "ReadTimeoutProbe.exe: exit status $status"
 }
 
-# OrvaneFwTool.exe updates a receiver on the port it is told, with no prompt
-# and no key wait: status 0, "confirmed" in its JSON, the verdict in its log,
-# and both images intact.
+# OrvaneFwTool.exe updates a receiver on the port it is told by its name
+# (COM9), with no prompt and no key wait: status 0, "confirmed" in its JSON
+# with the device the port leads to, the verdict in its log, and both images
+# intact.
 tool_update() {
   start_unit_sim --com 9 --variant rx --baud 57600 --dir "$WINEPREFIX" \
     --images "$work/received" --trace "$work/unit-trace.txt"
   local status=0 started=$SECONDS
-  (cd "$work" && run_wine 480 "$WIN_BUILD/tools/OrvaneFwTool.exe" update --port 9 --json --log update.log \
+  (cd "$work" && run_wine 480 "$WIN_BUILD/tools/OrvaneFwTool.exe" update --port COM9 --json --log update.log \
     </dev/null >"$work/stdout" 2>"$work/stderr") || status=$?
-  echo "OrvaneFwTool.exe update --port 9: exit status $status after $((SECONDS - started)) s"
+  echo "OrvaneFwTool.exe update --port COM9: exit status $status after $((SECONDS - started)) s"
   stop_unit_sims
   show "console (standard error)" "$work/stderr"
   show "JSON (standard output)" "$work/stdout"
   [ "$status" -eq 0 ] || { show "update log" "$work/update.log"; fail "exit status $status, 0 expected"; }
-  grep -q '"port":9,"baud":57600,"result":"confirmed","exit":0' "$work/stdout" || fail "no confirmed result"
+  grep -qF '"port":9,"path":"\\\\.\\COM9","baud":57600,"result":"confirmed","exit":0' "$work/stdout" ||
+    fail "no confirmed result on COM9 with its device"
+  grep -qF 'port    COM9 leads to \\.\COM9' "$work/update.log" || fail "the log does not name the device"
   grep -q "The update was successful, the unit is now operational" "$work/stderr" || fail "no success line"
   grep -q "verdict confirmed, exit status 0" "$work/update.log" || fail "no verdict in the log"
   check_received_images rx "$work/received" || fail "the unit did not receive both images intact"

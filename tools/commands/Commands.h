@@ -4,6 +4,7 @@
 #define COMMANDS_H_
 
 #include "ToolOutcome.h"
+#include "unit/PortName.h"
 #include "unit/ScanResult.h"
 #include "unit/UnitFacts.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One embedded image flattened (in gDataConcatenated, which it overwrites).
 struct ImageFigures {
@@ -25,7 +27,7 @@ ToolOutcome runWebFile(void);
 // The unit found by the updater's search (port 0), or on the port named, at
 // `baud` alone when it is not 0.
 struct UnitChoice {
-    int port = 0;
+    PortTarget port;
     int baud = 0;
 };
 // product: ends with what the unit said it is.
@@ -41,24 +43,18 @@ ToolOutcome runDiagnostics(UnitChoice unit = {});
 // any path.
 ToolOutcome flattenHexFile(const char *inPath, const char *outPath);
 
-#define SCAN_DEFAULT_FIRST_PORT 1
-#define SCAN_DEFAULT_LAST_PORT 32
-#define SCAN_HIGHEST_PORT 256
-
-// Decimal digits only, within 1 to SCAN_HIGHEST_PORT.
-bool parsePortNumber(const std::string &text, int *port);
-// "A-B" or "N", each a port number as above, A not above B.
-bool parsePortRange(const std::string &text, int *first, int *last);
 // Probes every port of the range as the search does, without stopping at
 // the first unit; then prints the listing of the ports found busy or with a
 // unit.
 ScanResult scanPorts(int first, int last);
+ScanResult scanPorts(const std::vector<PortTarget> &ports);
 // Done when a unit answered, NoUnit when none did.
 ToolOutcome runScan(int first, int last, bool json);
+ToolOutcome runScan(const std::vector<PortTarget> &ports, bool json);
 
 struct UpdateOptions {
-    int port = 0;  // 0: the updater's own search
-    int baud = 0;  // 0: the search's six rates
+    PortTarget port;  // none named: the updater's own search
+    int baud = 0;     // 0: the search's six rates
     std::string log;
     bool json = false;
     bool skipCurrent = false;  // a unit that runs the embedded firmware is left alone
@@ -68,7 +64,7 @@ struct UpdateOptions {
 // updater's console text and without any prompt or key wait; once the unit
 // has confirmed, asks it its versions again. With skipCurrent, a unit that
 // already runs the embedded firmware is Skipped, untouched.
-UpdateOutcome performUpdate(int port, int baud, bool skipCurrent = false);
+UpdateOutcome performUpdate(const PortTarget &port, int baud, bool skipCurrent = false);
 ToolOutcome runUpdate(const UpdateOptions &options);
 
 #endif

@@ -26,10 +26,10 @@ const char *const TOOK_BOTH = "the unit took the diagnostic command and its 512 
 // The routines read no reply: the unit is asked once more, as the search asks
 // it, on the port and at the rate it answered before. Its reply, as it came;
 // false when the port would not open again.
-bool askAgain(int port, int baud, std::string *reply)
+bool askAgain(const PortTarget &port, int baud, std::string *reply)
 {
     ComPortAPI_SetBaudRate(baud);
-    if (!ComPortAPI_OpenCOM(port)) {
+    if (!(port.number != 0 ? ComPortAPI_OpenCOM(port.number) : ComPortAPI_OpenNamed(port.device.c_str()))) {
         return false;
     }
     if (writeCommandLine(PROBE_COMMAND, FALSE)) {
@@ -41,9 +41,9 @@ bool askAgain(int port, int baud, std::string *reply)
 
 // A unit still busy with the block answers something else than the probe's
 // reply; only a silent one has stopped listening.
-ToolOutcome verdictAfter(BOOL sent, int port, int baud)
+ToolOutcome verdictAfter(BOOL sent, const PortTarget &port, int baud)
 {
-    const std::string where = "COM" + std::to_string(port) + " at " + std::to_string(baud) + " baud";
+    const std::string where = portLabel(port.number, port.device) + " at " + std::to_string(baud) + " baud";
     std::string reply;
     if (!sent) {
         printf("\r\nVerdict: the line on %s did not take the diagnostic command or its block.\r\n", where.c_str());
@@ -69,7 +69,8 @@ ToolOutcome diagnose(UnitChoice unit)
     if (!findUnitOrSayWhy(unit.port, unit.baud)) {
         return ToolOutcome::NoUnit;
     }
-    const int port = gComPortNumber;
+    // The search found it on a COM port, or it answered on the device named.
+    const PortTarget port = gComPortNumber != 0 ? PortTarget(gComPortNumber) : unit.port;
     const int baud = gBaudRate;
     const BOOL sent = DEBUG_send_512kb();
     DEBUG_send_512kb_2();

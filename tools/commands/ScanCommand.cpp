@@ -4,6 +4,7 @@
 
 #include "ToolOutcome.h"
 #include "console/ToolConsole.h"
+#include "unit/FindUnit.h"
 #include "unit/UnitJson.h"
 
 #include "base/ProgramState.h"
@@ -12,17 +13,15 @@
 #include "serial/ComPortAPI.h"
 #include "update/UpdateDriver.h"
 
-#include <charconv>
 #include <cstdio>
 
 namespace {
 
 // The unit on the open port: its versions and product, asked as the update
 // asks; then the port is closed with the search's read windows back in place.
-ScannedPort identifyOpenUnit(void)
+ScannedPort identifyOpenUnit(const PortTarget &port)
 {
-    UnitFacts unit;
-    unit.port = gComPortNumber;
+    UnitFacts unit = factsOfPort(port);
     unit.baud = gBaudRate;
     unit.versionFields = queryUnitVersions(&unit.versions);
     unit.product = queryUnitProduct();
@@ -33,50 +32,36 @@ ScannedPort identifyOpenUnit(void)
 
 }  // namespace
 
-bool parsePortNumber(const std::string &text, int *port)
-{
-    // from_chars takes no blank, no "+" and no base prefix; a "-" gives a
-    // number below the range.
-    int value = 0;
-    const char *end = text.data() + text.size();
-    const std::from_chars_result read = std::from_chars(text.data(), end, value);
-    if (read.ec != std::errc() || read.ptr != end || value < 1 || value > SCAN_HIGHEST_PORT) {
-        return false;
-    }
-    *port = value;
-    return true;
-}
-
-bool parsePortRange(const std::string &text, int *first, int *last)
-{
-    const size_t dash = text.find('-');
-    if (dash == std::string::npos) {
-        return parsePortNumber(text, first) && parsePortNumber(text, last);
-    }
-    return parsePortNumber(text.substr(0, dash), first) && parsePortNumber(text.substr(dash + 1), last) &&
-           *first <= *last;
-}
-
-ScanResult scanPorts(int first, int last)
+ScanResult scanPorts(const std::vector<PortTarget> &ports)
 {
     ScanResult scan;
     // As the updater searches: without CTS flow control.
     ComPortAPI_SetHardwareFlowControl(FALSE);
-    for (int port = first; port <= last; ++port) {
-        const PortProbe found = probeComPort(port, 0);
+    for (const PortTarget &port : ports) {
+        const PortProbe found = probePort(port, 0);
         if (found == PORT_BUSY) {
             scan.ports.push_back(busyPort(port, lastOpenHolder()));
         } else if (found == PORT_UNIT_FOUND) {
-            scan.ports.push_back(identifyOpenUnit());
+            scan.ports.push_back(identifyOpenUnit(port));
         } else {
-            scan.quiet.push_back({port, found == PORT_ABSENT ? UnitReason::Absent : UnitReason::Silent});
+            scan.quiet.push_back(quietPort(port, found == PORT_ABSENT ? UnitReason::Absent : UnitReason::Silent));
         }
     }
     printScanListing(stdout, scan);
     return scan;
 }
 
+ScanResult scanPorts(int first, int last)
+{
+    return scanPorts(comPorts(first, last));
+}
+
 ToolOutcome runScan(int first, int last, bool json)
+{
+    return runScan(comPorts(first, last), json);
+}
+
+ToolOutcome runScan(const std::vector<PortTarget> &ports, bool json)
 {
     if (!toolConsole_begin(json)) {
         fprintf(stderr, "ERROR: %s\n", toolConsole_whyNot().c_str());
@@ -85,7 +70,7 @@ ToolOutcome runScan(int first, int last, bool json)
         }
         return ToolOutcome::Failed;
     }
-    const ScanResult scan = scanPorts(first, last);
+    const ScanResult scan = scanPorts(ports);
     toolConsole_end();
     if (json) {
         toolConsole_printJson(scanJson(scan));

@@ -125,10 +125,10 @@ void judgeUpdate(UpdateOutcome &outcome, BOOL updated)
 
 }  // namespace
 
-UpdateOutcome performUpdate(int port, int baud, bool skipCurrent)
+UpdateOutcome performUpdate(const PortTarget &port, int baud, bool skipCurrent)
 {
     UpdateOutcome outcome;
-    outcome.unit.port = port;
+    outcome.unit = portNamed(port);
     g_searched = false;
     printf("\n\rYou are about to upload the firmware version %s", FIRMWARE_VERSION_TO_UPLOAD);
     const std::string failure = findAndOpenUnit(port, baud);
@@ -142,7 +142,7 @@ UpdateOutcome performUpdate(int port, int baud, bool skipCurrent)
         return outcome;
     }
     g_searched = true;
-    outcome.unit.port = gComPortNumber;
+    outcome.unit = factsOfPort(port);
     outcome.unit.baud = gBaudRate;
     ComPortAPI_SetHardwareFlowControl(TRUE);
     if (skipCurrent && runsEmbeddedFirmware(outcome.unit)) {
@@ -188,7 +188,7 @@ ToolOutcome endEarly(ToolOutcome result, const std::string &why)
 {
     fprintf(stderr, "ERROR: %s\n", why.c_str());
     UpdateOutcome outcome;
-    outcome.unit.port = g_options.port;
+    outcome.unit = portNamed(g_options.port);
     outcome.unit.baud = g_options.baud;
     outcome.result = result;
     outcome.error = why;
@@ -202,7 +202,7 @@ void endInterrupted(void)
 {
     toolConsole_tell(errorLine(INTERRUPTED_TEXT));
     UpdateOutcome outcome;
-    outcome.unit.port = g_options.port;
+    outcome.unit = portNamed(g_options.port);
     outcome.unit.baud = g_options.baud;
     outcome.result = ToolOutcome::Interrupted;
     outcome.reason = UnitReason::Interrupted;

@@ -17,7 +17,7 @@ const char *const INTERRUPTED_TEXT = "interrupted: every scan worker was ended";
 enum CutBy { NOT_CUT, CUT_AT_DEADLINE, CUT_BY_INTERRUPT };
 
 struct ScanWorker {
-    int port;
+    PortTarget port;
     int worker;  // -1: it could not be started
     std::string reply;
     std::string console;
@@ -26,9 +26,10 @@ struct ScanWorker {
 
 // The updater's own quiet first look: a port that opens, or that another
 // program holds, gets a worker; an absent one costs nothing.
-bool portMayHoldUnit(int port)
+bool portMayHoldUnit(const PortTarget &port)
 {
-    const HANDLE device = ComPortAPI_OpenDevice(port);
+    const HANDLE device =
+        port.number != 0 ? ComPortAPI_OpenDevice(port.number) : ComPortAPI_OpenNamedDevice(port.device.c_str());
     if (device != INVALID_HANDLE_VALUE) {
         CloseHandle(device);
         return true;
@@ -37,16 +38,17 @@ bool portMayHoldUnit(int port)
     return reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION;
 }
 
-std::vector<ScanWorker> startScanWorkers(int firstPort, int lastPort, const std::string &toolPath, ScanResult &found)
+std::vector<ScanWorker> startScanWorkers(const std::vector<PortTarget> &ports, const std::string &toolPath,
+                                         ScanResult &found)
 {
     std::vector<ScanWorker> workers;
-    for (int port = firstPort; port <= lastPort; ++port) {
+    for (const PortTarget &port : ports) {
         if (!portMayHoldUnit(port)) {
-            found.quiet.push_back({port, UnitReason::Absent});
+            found.quiet.push_back(quietPort(port, UnitReason::Absent));
             continue;
         }
-        const std::string range = std::to_string(port) + "-" + std::to_string(port);
-        workers.push_back({port, WorkerProcess_Start({toolPath, "scan", "--ports", range, "--json"}), "", ""});
+        const std::string name = portArgument(port.number, port.device);
+        workers.push_back({port, WorkerProcess_Start({toolPath, "scan", "--port", name, "--json"}), "", ""});
     }
     return workers;
 }
@@ -125,16 +127,39 @@ FailedScan failureOf(const ScanWorker &w, std::chrono::seconds deadline)
 {
     const std::vector<std::string> last = lastScreenLines(w.console, 1);
     const std::string why = whyNoAnswer(w, deadline);
-    return {w.port, w.cut == CUT_BY_INTERRUPT ? ToolOutcome::Interrupted : ToolOutcome::Failed,
-            last.empty() ? why : why + ": " + last[0]};
+    return {w.port.number, w.cut == CUT_BY_INTERRUPT ? ToolOutcome::Interrupted : ToolOutcome::Failed,
+            last.empty() ? why : why + ": " + last[0], portPath(w.port)};
 }
 
 }  // namespace
 
 ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &toolPath, std::chrono::seconds deadline)
 {
+    return scanPortsSideBySide(comPorts(firstPort, lastPort), toolPath, deadline);
+}
+
+std::string portsText(const std::vector<PortTarget> &ports)
+{
+    std::vector<int> numbers;
+    for (const PortTarget &port : ports) {
+        if (port.number != 0) {
+            numbers.push_back(port.number);
+        }
+    }
+    const size_t adapters = ports.size() - numbers.size();
+    const std::string adapterText = std::to_string(adapters) + (adapters == 1 ? " adapter" : " adapters");
+    if (numbers.empty()) {
+        return adapterText;
+    }
+    const std::string range = "COM" + std::to_string(numbers.front()) + " to COM" + std::to_string(numbers.back());
+    return adapters == 0 ? range : range + " and " + adapterText;
+}
+
+ScanOutcome scanPortsSideBySide(const std::vector<PortTarget> &ports, const std::string &toolPath,
+                                std::chrono::seconds deadline)
+{
     ScanOutcome outcome;
-    std::vector<ScanWorker> workers = startScanWorkers(firstPort, lastPort, toolPath, outcome.found);
+    std::vector<ScanWorker> workers = startScanWorkers(ports, toolPath, outcome.found);
     collectUntilAllEnded(workers, outcome, deadline);
     for (const ScanWorker &w : workers) {
         if (!addScanJson(w.reply, outcome.found)) {
@@ -143,7 +168,7 @@ ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &
     }
     WorkerProcess_ReleaseAll();
     std::stable_sort(outcome.found.quiet.begin(), outcome.found.quiet.end(),
-                     [](const QuietPort &a, const QuietPort &b) { return a.port < b.port; });
+                     [](const QuietPort &a, const QuietPort &b) { return portBefore(a.port, a.path, b.port, b.path); });
     return outcome;
 }
 
@@ -155,12 +180,13 @@ std::string parallelScanJson(const ScanResult &scan, const std::string &error, T
     }
     nlohmann::ordered_json object = nlohmann::ordered_json::parse(scanJson(scan, error, result), nullptr, false);
     for (const FailedScan &failed : scan.failed) {
-        object["failed"].push_back(
-            {{"port", failed.port},
-             {"result", outcomeWord(failed.result)},
-             {"reason", reasonWord(failedScanReason(failed))},
-             {"phase", phaseWord(UnitPhase::Search)},
-             {"error", failed.error}});
+        nlohmann::ordered_json entry = nlohmann::ordered_json::object();
+        addPort(entry, failed.port, failed.path);
+        entry["result"] = outcomeWord(failed.result);
+        entry["reason"] = reasonWord(failedScanReason(failed));
+        entry["phase"] = phaseWord(UnitPhase::Search);
+        entry["error"] = failed.error;
+        object["failed"].push_back(entry);
     }
     return jsonText(object);
 }
@@ -170,13 +196,14 @@ ToolOutcome runParallelScan(const ParallelScanOptions &options)
     WorkerProcess_ClearInterrupt();
     WorkerProcess_CatchInterrupts();
     const std::string tool = options.toolPath.empty() ? WorkerProcess_OwnPath(nullptr) : options.toolPath;
-    const ScanOutcome outcome = scanPortsSideBySide(options.firstPort, options.lastPort, tool, options.deadline);
+    const std::vector<PortTarget> ports = portsSelected(options.ports);
+    const ScanOutcome outcome = scanPortsSideBySide(ports, tool, options.deadline);
     // With --json the listing goes to standard error, as the console text does.
     FILE *listing = options.json ? stderr : stdout;
     printScanListing(listing, outcome.found);
     const bool found = anyUnit(outcome.found);
     if (!found) {
-        fprintf(listing, "No unit answered on COM%d to COM%d.\n", options.firstPort, options.lastPort);
+        fprintf(listing, "No unit answered on %s.\n", portsText(ports).c_str());
     }
     if (options.json) {
         toolConsole_printJson(outcome.interrupted

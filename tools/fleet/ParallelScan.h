@@ -6,6 +6,7 @@
 #define PARALLELSCAN_H_
 
 #include "ToolOutcome.h"
+#include "unit/PortName.h"
 #include "unit/ScanResult.h"
 
 #include <chrono>
@@ -21,14 +22,21 @@ struct ScanOutcome {
     bool interrupted = false;
 };
 
-// Ports firstPort to lastPort; absent ones are passed over without a worker.
-// toolPath is the program whose "scan --ports N-N --json" each worker runs.
+// The ports given; absent ones are passed over without a worker. toolPath
+// is the program whose "scan --port PORT --json" each worker runs, PORT the
+// COM number or the device path.
+ScanOutcome scanPortsSideBySide(const std::vector<PortTarget> &ports, const std::string &toolPath,
+                                std::chrono::seconds deadline = SCAN_WORKER_DEADLINE);
+// COM firstPort to lastPort.
 ScanOutcome scanPortsSideBySide(int firstPort, int lastPort, const std::string &toolPath,
                                 std::chrono::seconds deadline = SCAN_WORKER_DEADLINE);
 
+// "COM1 to COM32", with "and 2 adapters" when any, or "2 adapters" alone:
+// the ports a scan covers, for its messages.
+std::string portsText(const std::vector<PortTarget> &ports);
+
 struct ParallelScanOptions {
-    int firstPort = 1;
-    int lastPort = 32;
+    PortSelection ports;
     bool json = false;
     std::string toolPath;  // empty: this program
     std::chrono::seconds deadline = SCAN_WORKER_DEADLINE;
@@ -41,9 +49,9 @@ struct ParallelScanOptions {
 ToolOutcome runParallelScan(const ParallelScanOptions &options);
 
 // The scan's JSON object, with the failed ports, when there are any, beside
-// the units and the busy ports: {"units":[...],"busy":[6],"failed":[{"port":5,
-// "result":"failed","reason":"worker-died","phase":"search","error":"scan worker killed by
-// signal 11 (Segmentation fault)"}]};
+// the units and the busy ports: {"units":[...],"busy":[6],"ports":[...],"failed":[{"port":5,
+// "path":"/dev/ttyS4","result":"failed","reason":"worker-died","phase":"search","error":"scan
+// worker killed by signal 11 (Segmentation fault)"}]};
 // a scan that did not succeed as a whole adds "result" and "error", why.
 std::string parallelScanJson(const ScanResult &scan, const std::string &error = "",
                              ToolOutcome result = ToolOutcome::Failed);

@@ -2,6 +2,7 @@
 
 #include "fleet/UpdateAllReport.h"
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 
@@ -19,6 +20,8 @@ struct ShownLine {
 FILE *g_stream = stdout;
 bool g_redraw = false;
 std::vector<ShownLine> g_shown;
+// The path column is as wide as the longest path of the units.
+int g_pathWidth = 0;
 
 std::string withoutTrailingBlanks(const std::string &text)
 {
@@ -29,6 +32,23 @@ std::string withoutTrailingBlanks(const std::string &text)
 const char *shownText(const std::string &text)
 {
     return text.empty() ? "?" : text.c_str();
+}
+
+void fitPathColumn(const std::vector<UnitRun> &units)
+{
+    g_pathWidth = PATH_COLUMN_WIDTH;
+    for (const UnitRun &unit : units) {
+        g_pathWidth = std::max(g_pathWidth, static_cast<int>(std::string(shownText(unit.found.path)).size()));
+    }
+}
+
+// "COM5    /dev/pts/3", with "-" for the port of a device reached by path.
+std::string portColumns(const UnitRun &unit)
+{
+    const std::string port = unit.found.port != 0 ? portLabel(unit.found.port, "") : "-";
+    char columns[512];
+    snprintf(columns, sizeof columns, "%-7s %-*s", port.c_str(), g_pathWidth, shownText(unit.found.path));
+    return columns;
 }
 
 void redrawAll(const std::vector<UnitRun> &units)
@@ -81,14 +101,13 @@ std::string summaryRow(const UnitRun &unit)
     if (isTimed(unit)) {
         snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
     }
-    char row[512];
+    char row[1536];
     // The reason as the report gives it.
     const nlohmann::ordered_json reason = unitReport(unit)["reason"];
-    snprintf(row, sizeof row, "COM%-4d %-7s %-9s %-9s %-12s %-12s %-16s %7s  %s", unit.found.port,
+    snprintf(row, sizeof row, "%s %-7s %-9s %-9s %-12s %-12s %-16s %7s  %s", portColumns(unit).c_str(),
              shownText(unit.found.product), shownText(unit.found.firmware), shownText(unit.firmwareAfter),
              outcomeWord(unit.result), reason.is_string() ? reason.get<std::string>().c_str() : "",
-             isFailure(unit.result) ? phaseName(unit.progress.phase) : "", seconds,
-             unit.logPath.c_str());
+             isFailure(unit.result) ? phaseName(unit.progress.phase) : "", seconds, unit.logPath.c_str());
     return row;
 }
 
@@ -97,17 +116,18 @@ std::string summaryRow(const UnitRun &unit)
 void printFailureNotes(FILE *stream, const std::vector<UnitRun> &units)
 {
     for (const UnitRun &unit : units) {
+        const std::string port = portLabel(unit.found.port, unit.found.path);
         if (!unit.error.empty()) {
-            fprintf(stream, "COM%d: %s\n", unit.found.port, unit.error.c_str());
+            fprintf(stream, "%s: %s\n", port.c_str(), unit.error.c_str());
         }
         const std::string advice = unitAdvice(unit);
         if (!advice.empty()) {
-            fprintf(stream, "COM%d: next step: %s.\n", unit.found.port, advice.c_str());
+            fprintf(stream, "%s: next step: %s.\n", port.c_str(), advice.c_str());
         }
         if (unit.death.empty()) {
             continue;
         }
-        fprintf(stream, "COM%d: the worker was %s; the end of its log:\n", unit.found.port, unit.death.c_str());
+        fprintf(stream, "%s: the worker was %s; the end of its log:\n", port.c_str(), unit.death.c_str());
         for (const std::string &line : deathEvidence(unit)) {
             fprintf(stream, "  | %s\n", line.c_str());
         }
@@ -125,6 +145,7 @@ void UnitBoard_Begin(FILE *stream, bool redraw)
 
 void UnitBoard_Show(const std::vector<UnitRun> &units)
 {
+    fitPathColumn(units);
     if (g_redraw) {
         redrawAll(units);
     } else {
@@ -135,22 +156,22 @@ void UnitBoard_Show(const std::vector<UnitRun> &units)
 
 std::string UnitBoard_LineText(const UnitRun &unit)
 {
-    char line[256];
+    char line[1024];
     if (unit.result == ToolOutcome::Skipped) {
-        snprintf(line, sizeof line, "COM%-4d %-3s runs %-16s %s", unit.found.port, shownText(unit.found.product),
+        snprintf(line, sizeof line, "%s %-3s runs %-16s %s", portColumns(unit).c_str(), shownText(unit.found.product),
                  shownText(unit.found.firmware), outcomeWord(unit.result));
         return line;
     }
-    snprintf(line, sizeof line, "COM%-4d %-3s %-16s %3d%%  %s", unit.found.port, shownText(unit.found.product),
+    snprintf(line, sizeof line, "%s %-3s %-16s %3d%%  %s", portColumns(unit).c_str(), shownText(unit.found.product),
              phaseName(unit.progress.phase), unit.progress.percentage, outcomeWord(unit.result));
     return withoutTrailingBlanks(line);
 }
 
 void UnitBoard_PrintSummary(FILE *stream, const std::vector<UnitRun> &units, ToolOutcome outcome)
 {
-    fprintf(stream, "\n%-7s %-7s %-9s %-9s %-12s %-12s %-16s %7s  %s\n", "Port", "Product", "Before", "After", "Result",
-            "Reason",
-            "Left in", "Seconds", "Log");
+    fitPathColumn(units);
+    fprintf(stream, "\n%-7s %-*s %-7s %-9s %-9s %-12s %-12s %-16s %7s  %s\n", "Port", g_pathWidth, "Path", "Product",
+            "Before", "After", "Result", "Reason", "Left in", "Seconds", "Log");
     std::map<std::string, int> counts;
     for (const UnitRun &unit : units) {
         fprintf(stream, "%s\n", withoutTrailingBlanks(summaryRow(unit)).c_str());

@@ -75,6 +75,15 @@ std::string makeRunLogDir(const std::string &base, std::string &why)
     return "";
 }
 
+// A unit's log: "unit-com5.log", or for a device reached by path its name
+// ("unit-ttyUSB0.log"). Not "comN.log": Windows takes a name that begins
+// with a device name and a dot for the device itself.
+std::string logName(const ScannedPort &found)
+{
+    const std::string device = found.path.substr(found.path.find_last_of("/\\") + 1);
+    return "unit-" + (found.port != 0 ? "com" + std::to_string(found.port) : device) + ".log";
+}
+
 // A run that updated no unit (none found, every one skipped, interrupted
 // during the scan) leaves no folder; remove takes only an empty one.
 void removeUnusedLogDir(const std::string &logDir, const std::vector<UnitRun> &units)
@@ -94,8 +103,8 @@ void printLogErrors(FILE *console, const std::vector<UnitRun> &units)
     for (const UnitRun &unit : units) {
         const nlohmann::ordered_json report = unitReport(unit);
         if (report.contains("log_error") && report["log_error"].is_string()) {
-            fprintf(console, "COM%d: the log %s lost lines: %s\n", unit.found.port, unit.logPath.c_str(),
-                    report["log_error"].get<std::string>().c_str());
+            fprintf(console, "%s: the log %s lost lines: %s\n", portLabel(unit.found.port, unit.found.path).c_str(),
+                    unit.logPath.c_str(), report["log_error"].get<std::string>().c_str());
         }
     }
 }
@@ -106,6 +115,7 @@ UnitRun failedScan(const FailedScan &failed)
 {
     UnitRun unit;
     unit.found.port = failed.port;
+    unit.found.path = failed.path;
     unit.result = failed.result;
     unit.error = failed.error;
     unit.why = failedScanReason(failed);
@@ -130,14 +140,13 @@ std::vector<UnitRun> unitsFound(const ScanOutcome &scan, const UpdateAllOptions 
             unit.progress.phase = PHASE_DONE;
             unit.firmwareAfter = found.firmware;
         } else {
-            // Not "comN.log": Windows takes a name that begins with a device
-            // name and a dot for the device itself.
-            unit.logPath = logDir + "/unit-com" + std::to_string(found.port) + ".log";
+            unit.logPath = logDir + "/" + logName(found);
         }
         units.push_back(unit);
     }
-    std::stable_sort(units.begin(), units.end(),
-                     [](const UnitRun &a, const UnitRun &b) { return a.found.port < b.found.port; });
+    std::stable_sort(units.begin(), units.end(), [](const UnitRun &a, const UnitRun &b) {
+        return portBefore(a.found.port, a.found.path, b.found.port, b.found.path);
+    });
     return units;
 }
 
@@ -165,9 +174,9 @@ void startUpdateWorkers(std::vector<UnitRun> &units, const std::string &tool)
         if (unit.result != ToolOutcome::Running) {
             continue;
         }
-        unit.worker =
-            WorkerProcess_Start({tool, "update", "--port", std::to_string(unit.found.port), "--baud",
-                                 std::to_string(unit.found.baud), "--log", unit.logPath, "--json", "--drawn-progress"});
+        const std::string port = portArgument(unit.found.port, unit.found.path);
+        unit.worker = WorkerProcess_Start({tool, "update", "--port", port, "--baud", std::to_string(unit.found.baud),
+                                           "--log", unit.logPath, "--json", "--drawn-progress"});
         if (unit.worker < 0) {
             unit.result = ToolOutcome::Failed;
             unit.error = "update worker could not be started";
@@ -275,11 +284,12 @@ bool updateUnits(std::vector<UnitRun> &units, const std::string &tool, FILE *con
 
 ScanOutcome scanAndTell(const UpdateAllOptions &options, const std::string &tool, FILE *console)
 {
-    fprintf(console, "Scanning COM%d to COM%d ...\n", options.firstPort, options.lastPort);
+    const std::vector<PortTarget> ports = portsSelected(options.ports);
+    fprintf(console, "Scanning %s ...\n", portsText(ports).c_str());
     fflush(console);
-    ScanOutcome scan = scanPortsSideBySide(options.firstPort, options.lastPort, tool);
+    ScanOutcome scan = scanPortsSideBySide(ports, tool);
     for (const FailedScan &failed : scan.found.failed) {
-        fprintf(console, "COM%d: %s\n", failed.port, failed.error.c_str());
+        fprintf(console, "%s: %s\n", portLabel(failed.port, failed.path).c_str(), failed.error.c_str());
     }
     if (scan.interrupted) {
         fputs("Interrupted during the scan: every scan worker was ended.\n", console);
@@ -376,7 +386,8 @@ ToolOutcome runUpdateAll(const UpdateAllOptions &options)
     UnitBoard_PrintSummary(console, units, outcome);
     printLogErrors(console, units);
     removeUnusedLogDir(logDir, units);
-    const nlohmann::ordered_json report = runReport(units, scan, outcome, completed, start, whyInterrupted(scan, completed));
+    const nlohmann::ordered_json report =
+        runReport(units, scan, outcome, completed, start, whyInterrupted(scan, completed));
     writeSummaryFiles(logDir, report, console);
     if (options.json) {
         printJsonReport(report);

@@ -5,12 +5,12 @@
 #define UPDATEALL_H_
 
 #include "ToolOutcome.h"
+#include "unit/PortName.h"
 
 #include <string>
 
 struct UpdateAllOptions {
-    int firstPort = 1;
-    int lastPort = 32;
+    PortSelection ports;
     std::string logDir;  // empty: logs/ and the date and time
     bool json = false;   // the board on standard error, one JSON object on standard output
     bool skipCurrent = false;
@@ -18,8 +18,8 @@ struct UpdateAllOptions {
 };
 
 // Confirmed when every unit confirmed (or was left alone as current), Failed
-// when any failed, Interrupted when an interrupt cut the run short, Unconfirmed when some were not confirmed by the unit's closing text
-// and none failed, NoUnit when no unit answered.
+// when any failed, Interrupted when an interrupt cut the run short, Unconfirmed when some were not confirmed by the
+// unit's closing text and none failed, NoUnit when no unit answered.
 ToolOutcome runUpdateAll(const UpdateAllOptions &options);
 
 #endif

@@ -77,7 +77,7 @@ std::string unitAdvice(const UnitRun &unit)
     const std::string told = wordIn(object, "advice");
     return !told.empty() && unit.why == UnitReason::None
                ? told
-               : adviceLine(reasonOf(unit, object), "COM" + std::to_string(unit.found.port));
+               : adviceLine(reasonOf(unit, object), portLabel(unit.found.port, unit.found.path));
 }
 
 void addMissingVerdict(const UnitRun &unit)
@@ -127,11 +127,16 @@ void concludeUnit(UnitRun &unit)
 
 nlohmann::ordered_json unitReport(const UnitRun &unit)
 {
-    nlohmann::ordered_json report = workerObject(unit.reply);
-    if (report.is_null()) {
-        report = nlohmann::ordered_json::object();
+    // Port and path first, whatever the worker's object holds; the rest as
+    // the worker wrote it.
+    nlohmann::ordered_json report = nlohmann::ordered_json::object();
+    addPort(report, unit.found.port, unit.found.path);
+    const nlohmann::ordered_json worker = workerObject(unit.reply);
+    for (const auto &[key, value] : worker.items()) {
+        if (!report.contains(key)) {
+            report[key] = value;
+        }
     }
-    report["port"] = unit.found.port;
     // A port whose scan failed: nothing is known of a unit there.
     report["baud"] = unit.found.baud != 0 ? nlohmann::ordered_json(unit.found.baud) : nlohmann::ordered_json();
     const nlohmann::ordered_json found = scannedUnitObject(unit.found);

@@ -32,10 +32,10 @@ namespace {
 UnitReason g_reason = UnitReason::None;
 std::string g_holder;
 
-std::string probeOnePort(int port, int baud)
+std::string probeOnePort(const PortTarget &port, int baud)
 {
-    const PortProbe found = probeComPort(port, baud);
-    const std::string name = "COM" + std::to_string(port);
+    const PortProbe found = probePort(port, baud);
+    const std::string name = portLabel(port.number, port.device);
     switch (found) {
     case PORT_UNIT_FOUND: return "";
     case PORT_ABSENT:
@@ -57,14 +57,32 @@ std::string probeOnePort(int port, int baud)
 
 }  // namespace
 
-std::string findAndOpenUnit(int port, int baud)
+PortProbe probePort(const PortTarget &port, int baud)
+{
+    return port.number != 0 ? probeComPort(port.number, baud) : probeNamedPort(port.device.c_str(), baud);
+}
+
+UnitFacts portNamed(const PortTarget &port)
+{
+    UnitFacts unit;
+    unit.port = port.number;
+    unit.path = portPath(port);
+    return unit;
+}
+
+UnitFacts factsOfPort(const PortTarget &asked)
+{
+    return portNamed(asked.device.empty() ? PortTarget(gComPortNumber) : asked);
+}
+
+std::string findAndOpenUnit(const PortTarget &port, int baud)
 {
     printf("\n\r\n\r" DETECTING_PORT_LABEL);
     ComPortAPI_SetHardwareFlowControl(FALSE);
     std::string failure;
     g_reason = UnitReason::None;
     g_holder.clear();
-    if (port != 0) {
+    if (port != PortTarget()) {
         failure = probeOnePort(port, baud);
     } else if (!detectComPortAndBaudrate()) {
         g_reason = UnitReason::Silent;
@@ -77,7 +95,10 @@ std::string findAndOpenUnit(int port, int baud)
         return failure;
     }
     puts("OK\r");
-    printf(PORT_FOUND_TEXT "%d\r\nBaud rate       : %d \r\n\r\n", gComPortNumber, gBaudRate);
+    const UnitFacts found = factsOfPort(port);
+    UpdateLog_Event("port", "%s leads to %s", portLabel(found.port, port.device).c_str(), found.path.c_str());
+    printf(PORT_FOUND_TEXT "%s\r\nBaud rate       : %d \r\n\r\n",
+           found.port != 0 ? std::to_string(found.port).c_str() : found.path.c_str(), gBaudRate);
     return "";
 }
 
@@ -96,7 +117,7 @@ std::string errorLine(const std::string &failure)
     return "\r\nERROR: " + failure + ".\r\n";
 }
 
-bool findUnitOrSayWhy(int port, int baud)
+bool findUnitOrSayWhy(const PortTarget &port, int baud)
 {
     const std::string failure = findAndOpenUnit(port, baud);
     if (!failure.empty()) {

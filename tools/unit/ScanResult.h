@@ -6,6 +6,7 @@
 #define SCANRESULT_H_
 
 #include "ToolOutcome.h"
+#include "unit/PortName.h"
 #include "unit/UnitFacts.h"
 #include "unit/UnitReason.h"
 
@@ -17,7 +18,8 @@
 #include <vector>
 
 struct ScannedPort {
-    int port = 0;
+    int port = 0;                       // 0: a device reached by its path
+    std::string path;                   // the device the port leads to; empty: not known
     bool busy = false;                  // held by another program, or access denied
     std::optional<PORT_HOLDER> holder;  // busy: the program that holds it, when the system named it
     int baud = 0;
@@ -35,27 +37,31 @@ struct FailedScan {
     int port = 0;
     ToolOutcome result = ToolOutcome::Failed;  // or Interrupted
     std::string error;                         // why, in words
+    std::string path;                          // the device the port leads to
     bool operator==(const FailedScan &) const = default;
 };
 
 // A port that gave no unit and is not busy: Absent or Silent.
 struct QuietPort {
-    int port = 0;
+    int port = 0;      // 0: a device reached by its path
+    std::string path;  // the device the port leads to; empty: not known
     UnitReason reason = UnitReason::Silent;
     bool operator==(const QuietPort &) const = default;
 };
 
 struct ScanResult {
-    std::vector<ScannedPort> ports;  // in port order
+    std::vector<ScannedPort> ports;  // in port order (portBefore)
     std::vector<FailedScan> failed;  // in port order
-    std::vector<QuietPort> quiet;    // in port order
+    std::vector<QuietPort> quiet;    // in port order (portBefore)
 };
 
 // A port whose scan failed: its worker was interrupted, or died.
 UnitReason failedScanReason(const FailedScan &failed);
+// A port that gave no unit, with the device it leads to.
+QuietPort quietPort(const PortTarget &port, UnitReason reason);
 
 ScannedPort scannedUnit(const UnitFacts &unit);
-ScannedPort busyPort(int port, std::optional<PORT_HOLDER> holder = std::nullopt);
+ScannedPort busyPort(const PortTarget &port, std::optional<PORT_HOLDER> holder = std::nullopt);
 // The program that held the port the last open could not have, when the
 // system named one.
 std::optional<PORT_HOLDER> lastOpenHolder(void);
@@ -63,7 +69,10 @@ std::optional<PORT_HOLDER> lastOpenHolder(void);
 std::string heldByText(const PORT_HOLDER &holder);
 
 bool anyUnit(const ScanResult &scan);
+// The COM numbers of the busy ports; the paths of busy devices reached by
+// path.
 std::vector<int> busyPorts(const ScanResult &scan);
+std::vector<std::string> busyDevices(const ScanResult &scan);
 
 // The listing: a heading, then one aligned line per port, failed ones among
 // them.

@@ -1,5 +1,7 @@
 #include "unit/UnitFacts.h"
 
+#include "unit/PortName.h"
+
 #include "base/ProgramState.h"
 #include "update/UpdateDriver.h"
 
@@ -76,8 +78,9 @@ bool firmwareIsCurrent(const UnitFacts &unit)
 
 std::string updateAdvice(const UpdateOutcome &outcome)
 {
-    const int port = outcome.unit.port;
-    return adviceLine(outcome.reason, port != 0 ? "COM" + std::to_string(port) : "a COM port", outcome.holder);
+    const UnitFacts &unit = outcome.unit;
+    const std::string port = unit.port != 0 ? portLabel(unit.port, "") : !unit.path.empty() ? unit.path : "a COM port";
+    return adviceLine(outcome.reason, port, outcome.holder);
 }
 
 std::string verdictText(ToolOutcome result, UnitReason reason, UnitPhase phase)

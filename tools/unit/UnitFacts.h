@@ -13,7 +13,8 @@
 #include <string>
 
 struct UnitFacts {
-    int port = 0;           // 0: not known
+    int port = 0;           // 0: not known, or a device reached by its path
+    std::string path;       // the device the port leads to; empty: not known
     int baud = 0;           // 0: not known
     int versionFields = 0;  // 7: the version reply was whole
     VersionReply versions;
@@ -54,12 +55,12 @@ struct UpdateOutcome {
     UnitFacts unit;
     ToolOutcome result = ToolOutcome::NoUnit;  // Confirmed, Failed, Unconfirmed or NoUnit
     double seconds = 0;
-    std::string log;       // the log file given, empty for none
+    std::string log;                       // the log file given, empty for none
     UnitReason reason = UnitReason::None;  // why it did not succeed
     UnitPhase phase = UnitPhase::None;     // where it ended, when it did not succeed
     std::string holder;                    // a busy port's holder, "PID 1234 picocom", when known
-    std::string error;     // why the update did not succeed; empty when it did
-    std::string logError;  // why the log lost lines; empty when it took them all
+    std::string error;                     // why the update did not succeed; empty when it did
+    std::string logError;                  // why the log lost lines; empty when it took them all
     ReadBack readBack = ReadBack::NotAsked;
     std::string firmwareAfter;  // what the unit reported when read back; empty when it was not
 };

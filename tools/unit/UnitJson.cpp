@@ -58,6 +58,7 @@ ScannedPort unitIn(const Json &object)
 {
     ScannedPort unit;
     unit.port = numberIn(object, "port").value_or(0);
+    unit.path = textIn(object, "path");
     unit.baud = numberIn(object, "baud").value_or(0);
     unit.product = textIn(object, "product");
     unit.firmware = textIn(object, "firmware");
@@ -73,21 +74,44 @@ Json holdersOf(const ScanResult &scan)
     Json holders = Json::array();
     for (const ScannedPort &found : scan.ports) {
         if (found.busy && found.holder) {
-            holders.push_back(
-                {{"port", found.port}, {"pid", found.holder->processId}, {"program", textOrNull(found.holder->name)}});
+            Json held = Json::object();
+            addPort(held, found.port, found.path);
+            held["pid"] = found.holder->processId;
+            held["program"] = textOrNull(found.holder->name);
+            holders.push_back(held);
         }
     }
     return holders;
 }
 
+// The port a "busy" entry names: its COM number, or a device's path.
+std::optional<ScannedPort> busyIn(const Json &entry)
+{
+    if (entry.is_number_integer()) {
+        return busyPort(PortTarget(entry.get<int>()));
+    }
+    if (!entry.is_string()) {
+        return std::nullopt;
+    }
+    ScannedPort busy = busyPort(deviceTarget(entry.get<std::string>()));
+    busy.path = entry.get<std::string>();
+    return busy;
+}
+
+// Whether a held_by object is the one of this busy port.
+bool holds(const Json &held, const ScannedPort &busy)
+{
+    return busy.port != 0 ? numberIn(held, "port") == busy.port : textIn(held, "path") == busy.path;
+}
+
 // The holder a scan's JSON names for a busy port.
-std::optional<PORT_HOLDER> holderIn(const Json &answer, int port)
+std::optional<PORT_HOLDER> holderIn(const Json &answer, const ScannedPort &busy)
 {
     if (!answer.contains("held_by") || !answer["held_by"].is_array()) {
         return std::nullopt;
     }
     for (const Json &held : answer["held_by"]) {
-        if (held.is_object() && numberIn(held, "port") == port && numberIn(held, "pid")) {
+        if (held.is_object() && holds(held, busy) && numberIn(held, "pid")) {
             PORT_HOLDER holder{};
             holder.processId = static_cast<DWORD>(*numberIn(held, "pid"));
             snprintf(holder.name, sizeof holder.name, "%s", textIn(held, "program").c_str());
@@ -97,33 +121,45 @@ std::optional<PORT_HOLDER> holderIn(const Json &answer, int port)
     return std::nullopt;
 }
 
-// {"port":1,"reason":"absent","phase":"search"} for every port that gave no
-// unit, busy ones included, in port order.
+// {"port":1,"path":"/dev/ttyS0","reason":"absent","phase":"search"} for
+// every port that gave no unit, busy ones included, in port order.
 Json portsWithoutUnit(const ScanResult &scan)
 {
     std::vector<QuietPort> ports = scan.quiet;
-    for (const int port : busyPorts(scan)) {
-        ports.push_back({port, UnitReason::Busy});
+    for (const ScannedPort &found : scan.ports) {
+        if (found.busy) {
+            ports.push_back({found.port, found.path, UnitReason::Busy});
+        }
     }
-    std::stable_sort(ports.begin(), ports.end(), [](const QuietPort &a, const QuietPort &b) { return a.port < b.port; });
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const QuietPort &a, const QuietPort &b) { return portBefore(a.port, a.path, b.port, b.path); });
     Json objects = Json::array();
     for (const QuietPort &port : ports) {
-        objects.push_back(
-            {{"port", port.port}, {"reason", reasonWord(port.reason)}, {"phase", phaseWord(UnitPhase::Search)}});
+        Json object = Json::object();
+        addPort(object, port.port, port.path);
+        object["reason"] = reasonWord(port.reason);
+        object["phase"] = phaseWord(UnitPhase::Search);
+        objects.push_back(object);
     }
     return objects;
 }
 
-// The ports a scan's JSON names absent or silent.
+// The ports a scan's JSON names absent or silent: by COM number, or (port
+// null) by path.
 void addQuietPorts(const Json &answer, ScanResult &scan)
 {
     if (!answer.contains("ports") || !answer["ports"].is_array()) {
         return;
     }
     for (const Json &port : answer["ports"]) {
-        const UnitReason reason = port.is_object() ? reasonOfWord(textIn(port, "reason")) : UnitReason::None;
-        if (numberIn(port, "port") && (reason == UnitReason::Absent || reason == UnitReason::Silent)) {
-            scan.quiet.push_back({*numberIn(port, "port"), reason});
+        if (!port.is_object()) {
+            continue;
+        }
+        const UnitReason reason = reasonOfWord(textIn(port, "reason"));
+        const QuietPort quiet = {numberIn(port, "port").value_or(0), textIn(port, "path"), reason};
+        const bool named = quiet.port != 0 || !quiet.path.empty();
+        if (named && (reason == UnitReason::Absent || reason == UnitReason::Silent)) {
+            scan.quiet.push_back(quiet);
         }
     }
 }
@@ -143,9 +179,18 @@ void addFailure(Json &object, ToolOutcome result, const std::string &error)
     }
 }
 
+void addPort(Json &object, int port, const std::string &path)
+{
+    object["port"] = numberOrNull(port);
+    object["path"] = textOrNull(path);
+}
+
 Json scannedUnitObject(const ScannedPort &unit)
 {
-    Json object = {{"port", unit.port}, {"baud", unit.baud}, {"product", unit.product}};
+    Json object = Json::object();
+    addPort(object, unit.port, unit.path);
+    object["baud"] = unit.baud;
+    object["product"] = unit.product;
     addVersions(object, unit);
     object["current"] = unit.current;
     return object;
@@ -159,7 +204,11 @@ std::string scanJson(const ScanResult &scan, const std::string &error, ToolOutco
             units.push_back(scannedUnitObject(found));
         }
     }
-    Json object = {{"units", units}, {"busy", busyPorts(scan)}};
+    Json busy = busyPorts(scan);
+    for (const std::string &path : busyDevices(scan)) {
+        busy.push_back(path);
+    }
+    Json object = {{"units", units}, {"busy", busy}};
     const Json holders = holdersOf(scan);
     if (!holders.empty()) {
         object["held_by"] = holders;
@@ -179,27 +228,30 @@ bool addScanJson(const std::string &text, ScanResult &scan)
         scan.ports.push_back(unitIn(unit));
     }
     if (answer.contains("busy") && answer["busy"].is_array()) {
-        for (const Json &port : answer["busy"]) {
-            if (port.is_number_integer()) {
-                scan.ports.push_back(busyPort(port.get<int>(), holderIn(answer, port.get<int>())));
+        for (const Json &entry : answer["busy"]) {
+            if (std::optional<ScannedPort> busy = busyIn(entry)) {
+                busy->holder = holderIn(answer, *busy);
+                scan.ports.push_back(*busy);
             }
         }
     }
     addQuietPorts(answer, scan);
-    std::stable_sort(scan.ports.begin(), scan.ports.end(),
-                     [](const ScannedPort &a, const ScannedPort &b) { return a.port < b.port; });
+    std::stable_sort(scan.ports.begin(), scan.ports.end(), [](const ScannedPort &a, const ScannedPort &b) {
+        return portBefore(a.port, a.path, b.port, b.path);
+    });
     return true;
 }
 
 std::string updateJson(const UpdateOutcome &outcome)
 {
     const UnitFacts &unit = outcome.unit;
-    Json object = {{"port", numberOrNull(unit.port)},
-                   {"baud", numberOrNull(unit.baud)},
-                   {"result", resultWord(outcome.result)},
-                   {"exit", exitStatus(outcome.result)},
-                   {"seconds", std::round(outcome.seconds * 10) / 10},
-                   {"log", textOrNull(outcome.log)}};
+    Json object = Json::object();
+    addPort(object, unit.port, unit.path);
+    object["baud"] = numberOrNull(unit.baud);
+    object["result"] = resultWord(outcome.result);
+    object["exit"] = exitStatus(outcome.result);
+    object["seconds"] = std::round(outcome.seconds * 10) / 10;
+    object["log"] = textOrNull(outcome.log);
     if (unit.product != IMAGE_COUNT) {
         object["product"] = productText(unit);
     }

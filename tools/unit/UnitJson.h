@@ -18,13 +18,18 @@ std::string jsonText(const nlohmann::ordered_json &object);
 // "result" and "error", why, when there is an error to tell.
 void addFailure(nlohmann::ordered_json &object, ToolOutcome result, const std::string &error);
 
+// "port" (the COM number, null for a device reached by its path) and "path"
+// (the device it leads to, null when not known): how every object names its
+// port.
+void addPort(nlohmann::ordered_json &object, int port, const std::string &path);
+
 // {"port":4,"baud":9600,"product":"TX","firmware":"1.00.04","fpga":"SDI6G 1.04",
 //  "device":1,"current":false}: a unit as the scan reports it.
 nlohmann::ordered_json scannedUnitObject(const ScannedPort &unit);
 // {"units":[{"port":4,"baud":9600,"product":"TX","firmware":"1.00.04",
 //  "fpga":"SDI6G 1.04","device":1,"current":false}],"busy":[6]}, and
 // "held_by":[{"port":6,"pid":1234,"program":"cat"}] when any holder is known,
-// then "ports":[{"port":1,"reason":"absent","phase":"search"}], every port
+// then "ports":[{"port":1,"path":"/dev/ttyS0","reason":"absent","phase":"search"}], every port
 // that gave no unit (absent, silent or busy); a scan that did not succeed
 // adds "result" and "error", why.
 std::string scanJson(const ScanResult &scan, const std::string &error = "", ToolOutcome result = ToolOutcome::Failed);

@@ -111,8 +111,9 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 // INVALID_HANDLE_VALUE, or closed) fails with ERROR_INVALID_HANDLE and, for a
 // transfer, a count of 0.
 
-// Opens "\\.\COMn" (n in decimal, no leading zero; any other name is an
-// absent port) for this opener alone, for synchronous I/O; the other arguments
+// Opens "\\.\COMn" (n in decimal, no leading zero), or a device by its
+// absolute path (platform/SerialDevice.h; any other name is an absent port),
+// for this opener alone, for synchronous I/O; the other arguments
 // are those of an exclusive open of an existing device and are not looked at.
 // INVALID_HANDLE_VALUE when the port cannot be opened: ERROR_FILE_NOT_FOUND
 // when it is absent, ERROR_SHARING_VIOLATION when another opener (or an

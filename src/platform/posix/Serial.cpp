@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -160,6 +161,17 @@ int openExclusive(const char *path)
     return fd;
 }
 
+// The tty a name opens: \\.\COMn where it leads, or a device path as it is.
+bool devicePathOf(LPCSTR name, char *path, std::size_t size)
+{
+    const unsigned long n = subset_comPortNumber(name);
+    if (n != 0) {
+        return posix_comDevicePath(n, path, size);
+    }
+    const int length = name != nullptr && name[0] == '/' ? std::snprintf(path, size, "%s", name) : -1;
+    return length > 0 && static_cast<std::size_t>(length) < size;
+}
+
 // Only rates with a termios constant: an arbitrary rate would need
 // calls that differ from driver to driver, and the unit speaks the standard ones.
 bool speedOf(DWORD rate, speed_t *speed)
@@ -252,9 +264,8 @@ BOOL hungUp()
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
     g_holderKnown = false;
-    const unsigned long n = subset_comPortNumber(lpFileName);
-    char path[64];
-    if (n == 0 || !posix_comDevicePath(n, path, sizeof path)) {
+    char path[PATH_MAX];
+    if (!devicePathOf(lpFileName, path, sizeof path)) {
         failOpen(ENOENT);
         return INVALID_HANDLE_VALUE;
     }
