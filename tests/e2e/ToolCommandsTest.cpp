@@ -342,7 +342,7 @@ TEST_F(ToolCommands, UnitReachedByItsDevicePathIsUpdatedAndConfirmed)
                                     "reason":null,"phase":null})");
     expected["path"] = rx.ptyPath();
     EXPECT_EQ(result, expected);
-    EXPECT_NE(run.errors.find("COM PORT Number : " + rx.ptyPath() + "\r\n"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("COM PORT Number : " + rx.ptyPath() + "\n"), std::string::npos) << run.errors;
     EXPECT_NE(run.errors.find(SUCCESS_LINE), std::string::npos) << run.errors;
 }
 
