@@ -56,19 +56,10 @@ void releaseProgramBuffers(void)
     gHexFPGA_Code = nullptr;
 }
 
-namespace {
-BOOL keyWaitBeforeExit = TRUE;
-}  // namespace
-
-void setKeyWaitBeforeExit(BOOL wait)
-{
-    keyWaitBeforeExit = wait;
-}
-
 void dipsplayLastMessageToUserBeforeExit(const char *lastMessage)
 {
     printf("%s", lastMessage);
-    if (keyWaitBeforeExit) {
+    if (keyWaitBeforeExit()) {
         printf("\r\nPress any key to exit");
         readSingleKey();
     }

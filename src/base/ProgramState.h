@@ -39,5 +39,6 @@ void dipsplayLastMessageToUserBeforeExit(const char *lastMessage);
 // TRUE (the default): the prompt and the key wait end every path that shows
 // a last message; FALSE: the message alone.
 void setKeyWaitBeforeExit(BOOL wait);
+BOOL keyWaitBeforeExit(void);
 
 #endif
