@@ -16,6 +16,9 @@ size_t responseLength = 0;
 // The collection stopped before the line went silent: the reply cannot equal
 // any text.
 bool responseCutShort = false;
+// Every byte the last collection took, the zero bytes the copy leaves out
+// included.
+size_t responseBytes = 0;
 
 // Appends one received chunk (up to its first zero byte); false once the
 // reply buffer is full.
@@ -90,8 +93,14 @@ const char *collectResponse(const char *expectedResponse, BOOL stopWhenLonger)
             break;
         }
     }
+    responseBytes = received;
     logReply(received);
     return responseReceivedCopy;
+}
+
+size_t lastCollectedBytes(void)
+{
+    return responseBytes;
 }
 
 BOOL responseMatches(const char *expectedResponse)

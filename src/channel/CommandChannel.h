@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #define DATA_CHUNK_SIZE 10240
@@ -23,6 +24,10 @@ BOOL writeCommandLine(const char *commandToSend, BOOL isEchoON);
 // come than the expected text's length plus REPLY_MARGIN, or, when
 // stopWhenLonger is exactly 1, once the text is longer than the expected one.
 const char *collectResponse(const char *expectedResponse, BOOL stopWhenLonger);
+// How many bytes the last collection took, zero bytes included: 0 when the
+// unit said nothing back.
+size_t lastCollectedBytes(void);
+
 // The exact comparison every exchange uses: whole text, nothing trimmed. A
 // reply whose collection was stopped early matches nothing.
 BOOL responseMatches(const char *expectedResponse);

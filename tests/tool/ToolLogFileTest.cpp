@@ -108,12 +108,16 @@ TEST_F(ToolLogFile, LogThatLosesLinesIsToldAndTheUpdateGoesOn)
 
 namespace {
 
-// The unit answers one step with something else than its go-ahead: the
-// run says where, what the console showed of it, and what to do next.
+// The unit answers one step with something else than its go-ahead, or
+// nothing at all: the run says where, what the console showed of it, and
+// what to do next.
 struct RefusalCase : NamedCase {
     UnitExchange at;
+    UnitFault fault;
+    const char *reason;
     const char *phase;
     const char *error;
+    const char *advice;
 };
 
 class ToolRefusal : public ToolLogFile, public ::testing::WithParamInterface<RefusalCase> {
@@ -121,13 +125,15 @@ protected:
     TempFolder folder;
 };
 
+const char *const POWER_CYCLE = "power-cycle the unit, then run the update again";
+
 }  // namespace
 
 TEST_P(ToolRefusal, ErrorHoldsTheFailedTextAndTheConsoleTheNextStep)
 {
     const RefusalCase &c = GetParam();
     UnitConfig config;
-    config.faults.push_back({c.at, UnitFault::Garbled});
+    config.faults.push_back({c.at, c.fault});
     simPort_attachUnit(3, config);
     UpdateOptions options;
     options.log = folder.path("update.log");
@@ -137,22 +143,27 @@ TEST_P(ToolRefusal, ErrorHoldsTheFailedTextAndTheConsoleTheNextStep)
     const std::string console = ::testing::internal::GetCapturedStderr();
 
     const Json json = lastJsonLine(simConsole_text());
-    EXPECT_EQ(json["reason"], "refused");
+    EXPECT_EQ(json["reason"], c.reason);
     EXPECT_EQ(json["phase"], c.phase);
     EXPECT_EQ(json["error"], c.error);
-    const std::string advice = "power-cycle the unit, then run the update again";
-    EXPECT_EQ(json["advice"], advice);
-    EXPECT_TRUE(console.ends_with("Next step: " + advice + ".\r\n")) << console;
-    EXPECT_NE(readFile(options.log).find(" verdict failed, exit status 1, refused in " + std::string(c.phase) + "\n"),
+    EXPECT_EQ(json["advice"], c.advice);
+    EXPECT_TRUE(console.ends_with("Next step: " + std::string(c.advice) + ".\r\n")) << console;
+    EXPECT_NE(readFile(options.log).find(" verdict failed, exit status 1, " + std::string(c.reason) + " in " +
+                                         std::string(c.phase) + "\n"),
               std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStepThatAsks, ToolRefusal,
-    ::testing::Values(RefusalCase{{"product"}, UnitExchange::Product, "identify",
-                                  "the unit refused the identification: FAILED"},
-                      RefusalCase{{"fpga_command"}, UnitExchange::FpgaCommand, "fpga-upload",
-                                  "the unit refused the FPGA upload command: FAILED [Unit not ready]"},
-                      RefusalCase{{"firmware_data"}, UnitExchange::McuData, "firmware-upload",
-                                  "the unit refused the firmware upload: FAILED"}),
+    ::testing::Values(RefusalCase{{"product"}, UnitExchange::Product, UnitFault::Garbled, "refused", "identify",
+                                  "the unit refused the identification: FAILED", POWER_CYCLE},
+                      RefusalCase{{"fpga_command"}, UnitExchange::FpgaCommand, UnitFault::Garbled, "refused",
+                                  "fpga-upload", "the unit refused the FPGA upload command: FAILED [Unit not ready]",
+                                  POWER_CYCLE},
+                      RefusalCase{{"firmware_data"}, UnitExchange::McuData, UnitFault::Garbled, "refused",
+                                  "firmware-upload", "the unit refused the firmware upload: FAILED", POWER_CYCLE},
+                      // A reply that never came is no refusal: nothing was said.
+                      RefusalCase{{"fpga_data_unanswered"}, UnitExchange::FpgaData, UnitFault::Silence, "no-reply",
+                                  "fpga-upload", "the unit did not answer the FPGA upload",
+                                  "check the cable, power-cycle the unit, then run the update again"}),
     CaseName());

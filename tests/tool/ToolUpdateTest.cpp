@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OutcomeCase{"fpga_command_refused", UnitExchange::FpgaCommand, UnitFault::Garbled, 1,
                                   ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "fpga-upload"},
                       OutcomeCase{"fpga_success_silent", UnitExchange::FpgaData, UnitFault::Silence, 1,
-                                  ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "fpga-upload"},
+                                  ToolOutcome::Failed, 1, FAILURE_END, false, "no-reply", "fpga-upload"},
                       OutcomeCase{"firmware_command_zeros", UnitExchange::McuCommand, UnitFault::Zeros, 1,
                                   ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "firmware-upload"},
                       OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1,

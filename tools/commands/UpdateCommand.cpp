@@ -12,6 +12,7 @@
 
 #include "base/ProgramState.h"
 #include "base/UpdateLog.h"
+#include "channel/CommandChannel.h"
 #include "firmware/BinImage.h"
 #include "serial/ComPortAPI.h"
 #include "update/StatusLabels.h"
@@ -84,7 +85,8 @@ bool runsEmbeddedFirmware(UnitFacts &unit)
 }
 
 // An update that went wrong at one of its steps: the line stopped taking
-// bytes, or the unit answered something else than the step needs.
+// bytes, the unit said nothing back, or it answered something else than the
+// step needs.
 void noteFailure(UpdateOutcome &outcome)
 {
     outcome.result = ToolOutcome::Failed;
@@ -93,10 +95,13 @@ void noteFailure(UpdateOutcome &outcome)
     if (!outcome.error.empty()) {
         outcome.reason = UnitReason::Stalled;
         UpdateLog_Event("error", "%s", outcome.error.c_str());
-        return;
+    } else if (lastCollectedBytes() == 0) {
+        outcome.reason = UnitReason::NoReply;
+        outcome.error = std::string("the unit did not answer the ") + updateStepReached();
+    } else {
+        outcome.reason = UnitReason::Refused;
+        outcome.error = std::string("the unit refused the ") + updateStepReached();
     }
-    outcome.reason = UnitReason::Refused;
-    outcome.error = std::string("the unit refused the ") + updateStepReached();
 }
 
 // The update's end in a result: how its exchanges went, the closing text,

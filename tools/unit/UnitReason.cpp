@@ -23,6 +23,7 @@ const ReasonRow REASONS[] = {
     // After a failed upload the unit waits for data and answers no probe
     // until it is power-cycled.
     {UnitReason::Refused, "refused", "power-cycle the unit, then run the update again"},
+    {UnitReason::NoReply, "no-reply", "check the cable, power-cycle the unit, then run the update again"},
     {UnitReason::Stalled, "stalled", "check the cable and its handshake lines, power-cycle the unit, then run the update again"},
     {UnitReason::Unconfirmed, "unconfirmed", "power-cycle the unit, check its firmware with scan, and update it again if it is not the new one"},
     {UnitReason::Interrupted, "interrupted", "power-cycle the unit, then run the update again"},

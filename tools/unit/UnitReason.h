@@ -12,6 +12,7 @@ enum class UnitReason {
     Busy,         // another program holds the port, or access is denied
     Silent,       // the port opened, but no unit answered the search
     Refused,      // the unit answered a command with something else than its go-ahead
+    NoReply,      // the unit found by the search said nothing back to a step
     Stalled,      // the line stopped taking the bytes
     Unconfirmed,  // the unit took the images but did not confirm the new firmware
     Interrupted,  // Ctrl-C or a request to end stopped the run
