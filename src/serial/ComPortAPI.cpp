@@ -64,6 +64,9 @@ bool g_portOpen = false;
 // The last write came back short, and what it took.
 BOOL g_writeStalled = FALSE;
 WriteStall g_stall{};
+// The last write failed outright, and the system's code for it.
+BOOL g_writeFailed = FALSE;
+DWORD g_writeError = 0;
 
 std::string comLabel(int nId)
 {
@@ -97,6 +100,7 @@ HANDLE openExclusive(LPCSTR name)
 BOOL openPort(HANDLE handle, const std::string &label)
 {
     g_writeStalled = FALSE;
+    g_writeFailed = FALSE;
     g_hCOM = handle;
     if (g_hCOM == INVALID_HANDLE_VALUE) {
         logPort("open", label, FALSE);
@@ -169,6 +173,8 @@ BOOL ComPortAPI_WriteCOM(void *buffer, int nBytesToWrite, int *pBytesWritten)
 {
     DWORD count = 0;
     const BOOL result = WriteFile(g_hCOM, buffer, static_cast<DWORD>(nBytesToWrite), &count, nullptr);
+    g_writeFailed = result ? FALSE : TRUE;
+    g_writeError = result ? 0 : GetLastError();
     *pBytesWritten = static_cast<int>(count);
     // The write window passed with bytes the line did not take.
     g_writeStalled = result && count < static_cast<DWORD>(nBytesToWrite) ? TRUE : FALSE;
@@ -187,6 +193,14 @@ BOOL ComPortAPI_LastWriteStalled(WriteStall *stall)
         *stall = g_stall;
     }
     return g_writeStalled;
+}
+
+BOOL ComPortAPI_LastWriteFailed(DWORD *error)
+{
+    if (g_writeFailed && error != nullptr) {
+        *error = g_writeError;
+    }
+    return g_writeFailed;
 }
 
 // The three setters store first and apply afterwards, and never roll back:

@@ -41,6 +41,9 @@ BOOL ComPortAPI_WriteCOM(void *buffer, int nBytesToWrite, int *pBytesWritten);
 // TRUE (and, unless null, what it took) when the last write since the last
 // open came back short: the line stopped taking bytes.
 BOOL ComPortAPI_LastWriteStalled(WriteStall *stall);
+// TRUE (and, unless null, the system's code) when the last write since the
+// last open failed outright: the port went away, or the system refused it.
+BOOL ComPortAPI_LastWriteFailed(DWORD *error);
 BOOL ComPortAPI_SetReadingTimeoutInMs(int timeoutInMs);
 BOOL ComPortAPI_SetBaudRate(int baudrate);
 BOOL ComPortAPI_SetHardwareFlowControl(BOOL isEnable);

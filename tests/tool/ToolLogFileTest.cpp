@@ -148,22 +148,50 @@ TEST_P(ToolRefusal, ErrorHoldsTheFailedTextAndTheConsoleTheNextStep)
     EXPECT_EQ(json["error"], c.error);
     EXPECT_EQ(json["advice"], c.advice);
     EXPECT_TRUE(console.ends_with("Next step: " + std::string(c.advice) + ".\r\n")) << console;
-    EXPECT_NE(readFile(options.log).find(" verdict failed, exit status 1, " + std::string(c.reason) + " in " +
-                                         std::string(c.phase) + "\n"),
-              std::string::npos);
+    EXPECT_NE(
+        readFile(options.log)
+            .find(" verdict failed, exit status 1, " + std::string(c.reason) + " in " + std::string(c.phase) + "\n"),
+        std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStepThatAsks, ToolRefusal,
-    ::testing::Values(RefusalCase{{"product"}, UnitExchange::Product, UnitFault::Garbled, "refused", "identify",
-                                  "the unit refused the identification: FAILED", POWER_CYCLE},
-                      RefusalCase{{"fpga_command"}, UnitExchange::FpgaCommand, UnitFault::Garbled, "refused",
-                                  "fpga-upload", "the unit refused the FPGA upload command: FAILED [Unit not ready]",
-                                  POWER_CYCLE},
-                      RefusalCase{{"firmware_data"}, UnitExchange::McuData, UnitFault::Garbled, "refused",
-                                  "firmware-upload", "the unit refused the firmware upload: FAILED", POWER_CYCLE},
-                      // A reply that never came is no refusal: nothing was said.
-                      RefusalCase{{"fpga_data_unanswered"}, UnitExchange::FpgaData, UnitFault::Silence, "no-reply",
-                                  "fpga-upload", "the unit did not answer the FPGA upload",
-                                  "check the cable, power-cycle the unit, then run the update again"}),
+    ::testing::Values(
+        RefusalCase{{"product"},
+                    UnitExchange::Product,
+                    UnitFault::Garbled,
+                    "refused",
+                    "identify",
+                    "the unit refused the identification: FAILED",
+                    POWER_CYCLE},
+        RefusalCase{{"fpga_command"},
+                    UnitExchange::FpgaCommand,
+                    UnitFault::Garbled,
+                    "refused",
+                    "fpga-upload",
+                    "the unit refused the FPGA upload command: FAILED [Unit not ready]",
+                    POWER_CYCLE},
+        RefusalCase{{"firmware_data"},
+                    UnitExchange::McuData,
+                    UnitFault::Garbled,
+                    "refused",
+                    "firmware-upload",
+                    "the unit refused the firmware upload: FAILED",
+                    POWER_CYCLE},
+        // A reply that never came is no refusal: nothing was said.
+        RefusalCase{{"fpga_data_unanswered"},
+                    UnitExchange::FpgaData,
+                    UnitFault::Silence,
+                    "no-reply",
+                    "fpga-upload",
+                    "the unit did not answer the FPGA upload",
+                    "check the cable, power-cycle the unit, then run the update again"},
+        // Nor is a port that went away under a write.
+        RefusalCase{{"unit_gone_in_firmware_data"},
+                    UnitExchange::McuData,
+                    UnitFault::Drop,
+                    "lost",
+                    "firmware-upload",
+                    "a write failed during the firmware upload: A device attached to the system is not functioning",
+                    "check the cable and reconnect the unit, power-cycle it, then run the update again"}),
     CaseName());

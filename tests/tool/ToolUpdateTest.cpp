@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OutcomeCase{"firmware_command_zeros", UnitExchange::McuCommand, UnitFault::Zeros, 1,
                                   ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "firmware-upload"},
                       OutcomeCase{"unit_lost_in_firmware", UnitExchange::McuData, UnitFault::Drop, 1,
-                                  ToolOutcome::Failed, 1, FAILURE_END, false, "refused", "firmware-upload"},
+                                  ToolOutcome::Failed, 1, FAILURE_END, false, "lost", "firmware-upload"},
                       OutcomeCase{"unknown_device", UnitExchange::None, UnitFault::None, 2, ToolOutcome::Failed, 1,
                                   FAILURE_END, false, "refused", "identify"}),
     [](const ::testing::TestParamInfo<OutcomeCase> &c) { return std::string(c.param.name); });

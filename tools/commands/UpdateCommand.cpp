@@ -10,6 +10,7 @@
 #include "unit/FirmwareReadBack.h"
 #include "unit/UnitJson.h"
 
+#include "base/ErrorText.h"
 #include "base/ProgramState.h"
 #include "base/UpdateLog.h"
 #include "channel/CommandChannel.h"
@@ -85,16 +86,21 @@ bool runsEmbeddedFirmware(UnitFacts &unit)
 }
 
 // An update that went wrong at one of its steps: the line stopped taking
-// bytes, the unit said nothing back, or it answered something else than the
-// step needs.
+// bytes, the port went away, the unit said nothing back, or it answered
+// something else than the step needs.
 void noteFailure(UpdateOutcome &outcome)
 {
     outcome.result = ToolOutcome::Failed;
     outcome.phase = phaseOfStep(updateStepReached());
     outcome.error = stallReason();
+    DWORD writeError = 0;
     if (!outcome.error.empty()) {
         outcome.reason = UnitReason::Stalled;
         UpdateLog_Event("error", "%s", outcome.error.c_str());
+    } else if (ComPortAPI_LastWriteFailed(&writeError)) {
+        outcome.reason = UnitReason::Lost;
+        outcome.error =
+            std::string("a write failed during the ") + updateStepReached() + ": " + ErrorText_Of(writeError);
     } else if (lastCollectedBytes() == 0) {
         outcome.reason = UnitReason::NoReply;
         outcome.error = std::string("the unit did not answer the ") + updateStepReached();

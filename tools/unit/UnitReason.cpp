@@ -25,6 +25,7 @@ const ReasonRow REASONS[] = {
     {UnitReason::Refused, "refused", "power-cycle the unit, then run the update again"},
     {UnitReason::NoReply, "no-reply", "check the cable, power-cycle the unit, then run the update again"},
     {UnitReason::Stalled, "stalled", "check the cable and its handshake lines, power-cycle the unit, then run the update again"},
+    {UnitReason::Lost, "lost", "check the cable and reconnect the unit, power-cycle it, then run the update again"},
     {UnitReason::Unconfirmed, "unconfirmed", "power-cycle the unit, check its firmware with scan, and update it again if it is not the new one"},
     {UnitReason::Interrupted, "interrupted", "power-cycle the unit, then run the update again"},
     {UnitReason::WorkerDied, "worker-died", "read the end of its log, power-cycle the unit, then run the update again"},

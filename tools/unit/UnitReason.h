@@ -14,6 +14,7 @@ enum class UnitReason {
     Refused,      // the unit answered a command with something else than its go-ahead
     NoReply,      // the unit found by the search said nothing back to a step
     Stalled,      // the line stopped taking the bytes
+    Lost,         // the port went away in the middle of the run
     Unconfirmed,  // the unit took the images but did not confirm the new firmware
     Interrupted,  // Ctrl-C or a request to end stopped the run
     WorkerDied,   // the worker that ran the update ended without a word
