@@ -125,7 +125,18 @@ protected:
     TempFolder folder;
 };
 
-const char *const POWER_CYCLE = "power-cycle the unit, then run the update again";
+RefusalCase failedAt(const char *name, UnitExchange at, UnitFault fault, const char *reason, const char *phase,
+                     const char *error, const char *advice)
+{
+    return {{name}, at, fault, reason, phase, error, advice};
+}
+
+// A step the unit answers with something garbled.
+RefusalCase refusedAt(const char *name, UnitExchange at, const char *phase, const char *error)
+{
+    return failedAt(name, at, UnitFault::Garbled, "refused", phase, error,
+                    "power-cycle the unit, then run the update again");
+}
 
 }  // namespace
 
@@ -157,41 +168,17 @@ TEST_P(ToolRefusal, ErrorHoldsTheFailedTextAndTheConsoleTheNextStep)
 INSTANTIATE_TEST_SUITE_P(
     EveryStepThatAsks, ToolRefusal,
     ::testing::Values(
-        RefusalCase{{"product"},
-                    UnitExchange::Product,
-                    UnitFault::Garbled,
-                    "refused",
-                    "identify",
-                    "the unit refused the identification: FAILED",
-                    POWER_CYCLE},
-        RefusalCase{{"fpga_command"},
-                    UnitExchange::FpgaCommand,
-                    UnitFault::Garbled,
-                    "refused",
-                    "fpga-upload",
-                    "the unit refused the FPGA upload command: FAILED [Unit not ready]",
-                    POWER_CYCLE},
-        RefusalCase{{"firmware_data"},
-                    UnitExchange::McuData,
-                    UnitFault::Garbled,
-                    "refused",
-                    "firmware-upload",
-                    "the unit refused the firmware upload: FAILED",
-                    POWER_CYCLE},
+        refusedAt("product", UnitExchange::Product, "identify", "the unit refused the identification: FAILED"),
+        refusedAt("fpga_command", UnitExchange::FpgaCommand, "fpga-upload",
+                  "the unit refused the FPGA upload command: FAILED [Unit not ready]"),
+        refusedAt("firmware_data", UnitExchange::McuData, "firmware-upload",
+                  "the unit refused the firmware upload: FAILED"),
         // A reply that never came is no refusal: nothing was said.
-        RefusalCase{{"fpga_data_unanswered"},
-                    UnitExchange::FpgaData,
-                    UnitFault::Silence,
-                    "no-reply",
-                    "fpga-upload",
-                    "the unit did not answer the FPGA upload",
-                    "check the cable, power-cycle the unit, then run the update again"},
+        failedAt("fpga_data_unanswered", UnitExchange::FpgaData, UnitFault::Silence, "no-reply", "fpga-upload",
+                 "the unit did not answer the FPGA upload",
+                 "check the cable, power-cycle the unit, then run the update again"),
         // Nor is a port that went away under a write.
-        RefusalCase{{"unit_gone_in_firmware_data"},
-                    UnitExchange::McuData,
-                    UnitFault::Drop,
-                    "lost",
-                    "firmware-upload",
-                    "a write failed during the firmware upload: A device attached to the system is not functioning",
-                    "check the cable and reconnect the unit, power-cycle it, then run the update again"}),
+        failedAt("unit_gone_in_firmware_data", UnitExchange::McuData, UnitFault::Drop, "lost", "firmware-upload",
+                 "a write failed during the firmware upload: A device attached to the system is not functioning",
+                 "check the cable and reconnect the unit, power-cycle it, then run the update again")),
     CaseName());
